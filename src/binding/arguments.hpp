@@ -1,0 +1,117 @@
+// Argument kinds: how each Python argument becomes the native value that a
+// kernel parameter of type T receives.
+//
+// Arg<T>::load(object) converts a borrowed object, or raises and returns false;
+// Arg<T>::get() then yields the kernel's value. Loading runs every piece of
+// Python code a conversion may call (__float__, __index__, __bool__); array
+// views are formed by get() only after all arguments are loaded, so no Python
+// code runs between reading an array's layout and the kernel's use of it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "binding/errors.hpp"
+#include "binding/numpy_api.hpp"
+#include "binding/python.hpp"
+#include "common/view.hpp"
+
+namespace lumetra::binding {
+
+template <class T>
+struct Arg;  // one specialisation per argument kind
+
+// One-dimensional arrays read in place: FloatArray1 (View<double>) and
+// IntArray1 (View<std::int64_t>).
+bool load_array(PyObject* object, PyArray_Descr* dtype, PyArrayObject*& out);
+
+template <class T>
+View<T> array_view(PyArrayObject* array) noexcept {
+    const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array, 0));
+    // load_array has established that the byte stride is a whole number of
+    // elements whenever more than one element is read through it.
+    const std::ptrdiff_t step =
+        size > 1 ? PyArray_STRIDE(array, 0) / static_cast<std::ptrdiff_t>(sizeof(T)) : 1;
+    return View<T>(static_cast<const T*>(PyArray_DATA(array)), size, step);
+}
+
+template <>
+struct Arg<View<double>> {
+    PyArrayObject* array = nullptr;  // borrowed: the caller's argument keeps it alive
+    bool load(PyObject* object) {
+        return numpy_api::ready() && load_array(object, numpy_api::float64, array);
+    }
+    View<double> get() const noexcept { return array_view<double>(array); }
+};
+
+template <>
+struct Arg<View<std::int64_t>> {
+    PyArrayObject* array = nullptr;
+    bool load(PyObject* object) {
+        return numpy_api::ready() && load_array(object, numpy_api::int64, array);
+    }
+    View<std::int64_t> get() const noexcept { return array_view<std::int64_t>(array); }
+};
+
+// float: an exact float is read directly, anything else through the
+// interpreter's float conversion.
+template <>
+struct Arg<double> {
+    double value = 0.0;
+    bool load(PyObject* object) {
+        if (PyFloat_CheckExact(object)) {
+            value = PyFloat_AS_DOUBLE(object);
+            return true;
+        }
+        value = PyFloat_AsDouble(object);
+        return !(value == -1.0 && PyErr_Occurred());
+    }
+    double get() const noexcept { return value; }
+};
+
+// unsigned integer: 0 to 2^64 - 1, through the interpreter's index conversion.
+bool load_unsigned(PyObject* object, std::uint64_t& out);
+
+template <>
+struct Arg<std::uint64_t> {
+    std::uint64_t value = 0;
+    bool load(PyObject* object) { return load_unsigned(object, value); }
+    std::uint64_t get() const noexcept { return value; }
+};
+
+// 32-bit integer: the interpreter's conversion to a C long, then a range check.
+template <>
+struct Arg<std::int32_t> {
+    std::int32_t value = 0;
+    bool load(PyObject* object) {
+        const long wide = PyLong_AsLong(object);
+        if (wide == -1 && PyErr_Occurred()) return false;
+        if (wide < std::numeric_limits<std::int32_t>::min() ||
+            wide > std::numeric_limits<std::int32_t>::max()) {
+            PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+            return false;
+        }
+        value = static_cast<std::int32_t>(wide);
+        return true;
+    }
+    std::int32_t get() const noexcept { return value; }
+};
+
+// bool: exactly True or False, or a NumPy boolean scalar.
+bool load_bool(PyObject* object, bool& out);
+
+template <>
+struct Arg<bool> {
+    bool value = false;
+    bool load(PyObject* object) {
+        if (object == Py_True || object == Py_False) {
+            value = object == Py_True;
+            return true;
+        }
+        return load_bool(object, value);
+    }
+    bool get() const noexcept { return value; }
+};
+
+}  // namespace lumetra::binding

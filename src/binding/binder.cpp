@@ -1,0 +1,87 @@
+#include "binding/binder.hpp"
+
+namespace lumetra::binding {
+
+namespace {
+
+bool intern_names(const Signature& signature) {
+    for (Py_ssize_t i = 0; i < signature.count; ++i) {
+        if (signature.interned[i] != nullptr) continue;
+        signature.interned[i] = PyUnicode_InternFromString(signature.params[i]);
+        if (signature.interned[i] == nullptr) return false;
+    }
+    return true;
+}
+
+// Keyword names from a call site are interned constants, so identity finds
+// them; a name built at run time (a **kwargs dict) falls back to equality.
+Py_ssize_t find_parameter(const Signature& signature, PyObject* key) {
+    for (Py_ssize_t i = 0; i < signature.count; ++i)
+        if (signature.interned[i] == key) return i;
+    for (Py_ssize_t i = 0; i < signature.count; ++i)
+        if (PyUnicode_Compare(signature.interned[i], key) == 0) return i;
+    return -1;
+}
+
+void raise_missing(const Signature& signature, PyObject** slots) {
+    Py_ssize_t missing = 0;
+    for (Py_ssize_t i = 0; i < signature.count; ++i) missing += slots[i] == nullptr;
+    // 'a'; 'a' and 'b'; 'a', 'b', and 'c'
+    Ref names(PyUnicode_FromString(""));
+    if (!names) return;
+    Py_ssize_t listed = 0;
+    for (Py_ssize_t i = 0; i < signature.count; ++i) {
+        if (slots[i] != nullptr) continue;
+        const char* separator = "";
+        if (listed > 0) separator = missing == 2 ? " and " : (listed == missing - 1 ? ", and " : ", ");
+        ++listed;
+        Ref joined(PyUnicode_FromFormat("%U%s'%s'", names.get(), separator, signature.params[i]));
+        if (!joined) return;
+        names = std::move(joined);
+    }
+    PyErr_Format(PyExc_TypeError, "%s() missing %zd required positional argument%s: %U",
+                 signature.name, missing, missing == 1 ? "" : "s", names.get());
+}
+
+}  // namespace
+
+bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** slots) {
+    if (nargs > signature.count) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
+                     signature.name, signature.count, nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < signature.count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
+
+    if (kwnames != nullptr) {
+        if (!intern_names(signature)) return false;
+        const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            const Py_ssize_t i = find_parameter(signature, key);
+            if (i < 0) {
+                if (PyErr_Occurred()) return false;
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                             signature.name, key);
+                return false;
+            }
+            if (slots[i] != nullptr) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                             signature.name, signature.params[i]);
+                return false;
+            }
+            slots[i] = args[nargs + k];
+        }
+    }
+
+    for (Py_ssize_t i = 0; i < signature.count; ++i) {
+        if (slots[i] == nullptr) {
+            raise_missing(signature, slots);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace lumetra::binding

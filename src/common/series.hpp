@@ -1,0 +1,89 @@
+// Owned buffers: the result arrays that kernels hand back, and the checked
+// sizing of work arrays.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <source_location>
+#include <utility>
+#include <vector>
+
+#include "common/failure.hpp"
+#include "common/view.hpp"
+
+namespace lumetra {
+
+// Fails with "capacity overflow" when n elements of T would need more bytes
+// than the largest signed size; checked before any allocation is attempted.
+template <class T>
+inline void check_capacity(std::size_t n,
+                           std::source_location where = std::source_location::current()) {
+    if (n > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(T)) fail_capacity_overflow(where);
+}
+
+// A zero-filled work array of n elements, sized with the capacity check.
+template <class T>
+inline std::vector<T> work_array(std::size_t n,
+                                 std::source_location where = std::source_location::current()) {
+    check_capacity<T>(n, where);
+    return std::vector<T>(n);
+}
+
+// A contiguous, move-only buffer of doubles that becomes a NumPy array's data.
+// The binding layer takes the buffer over with release(); the array's holder
+// object frees it with Series::free.
+class Series {
+public:
+    Series() = default;
+
+    // n zeros.
+    static Series zeros(std::size_t n,
+                        std::source_location where = std::source_location::current()) {
+        check_capacity<double>(n, where);
+        // Never a null pointer, also for n = 0, so the holder always has a
+        // buffer to own.
+        return Series(std::unique_ptr<double[]>(new double[n == 0 ? 1 : n]()), n);
+    }
+
+    // A private contiguous copy of a view, in index order.
+    static Series copy_of(View<double> v,
+                          std::source_location where = std::source_location::current()) {
+        Series s = zeros(v.size(), where);
+        for (std::size_t i = 0; i < v.size(); ++i) s.data_[i] = v[i];
+        return s;
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    double* data() noexcept { return data_.get(); }
+    const double* data() const noexcept { return data_.get(); }
+    double& operator[](std::size_t i) noexcept { return data_[i]; }
+    const double& operator[](std::size_t i) const noexcept { return data_[i]; }
+
+    // Checked access for a buffer index that inputs may push past the end.
+    double& at(std::size_t i, std::source_location where = std::source_location::current()) {
+        if (i >= size_) fail_index(size_, i, where);
+        return data_[i];
+    }
+
+    View<double> view() const noexcept {
+        return View<double>(data_.get(), size_, 1);
+    }
+
+    // Hands the buffer over; it must later be passed to Series::free.
+    double* release() noexcept {
+        size_ = 0;
+        return data_.release();
+    }
+    static void free(double* data) noexcept { delete[] data; }
+
+private:
+    Series(std::unique_ptr<double[]> data, std::size_t size) noexcept
+        : data_(std::move(data)), size_(size) {}
+
+    std::unique_ptr<double[]> data_;
+    std::size_t size_ = 0;
+};
+
+}  // namespace lumetra
