@@ -8,7 +8,9 @@ namespace {
 
 bool refuse(PyObject* object, const char* target) {
     Ref name = type_qualname(object);
-    if (name) PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
+    if (name)
+        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(),
+                     target);
     return false;
 }
 
@@ -60,8 +62,8 @@ bool load_bool(PyObject* object, bool& out) {
     PyTypeObject* type = Py_TYPE(object);
     Ref name(PyType_GetName(type));
     if (!name) return false;
-    const bool bool_name = PyUnicode_EqualToUTF8(name.get(), "bool_") ||
-                           PyUnicode_EqualToUTF8(name.get(), "bool");
+    const bool bool_name =
+        PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool");
     if (!bool_name) return refuse(object, "PyBool");
     Ref module(PyType_GetModuleName(type));
     if (!module) {

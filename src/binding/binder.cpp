@@ -33,7 +33,8 @@ void raise_missing(const Signature& signature, PyObject** slots) {
     for (Py_ssize_t i = 0; i < signature.count; ++i) {
         if (slots[i] != nullptr) continue;
         const char* separator = "";
-        if (listed > 0) separator = missing == 2 ? " and " : (listed == missing - 1 ? ", and " : ", ");
+        if (listed > 0)
+            separator = missing == 2 ? " and " : (listed == missing - 1 ? ", and " : ", ");
         ++listed;
         Ref joined(PyUnicode_FromFormat("%U%s'%s'", names.get(), separator, signature.params[i]));
         if (!joined) return;

@@ -72,7 +72,8 @@ void raise_current_exception() noexcept {
 
 void prefix_argument_error(const char* name) {
     PyObject* raised = PyErr_GetRaisedException();
-    if (raised == nullptr || !Py_IS_TYPE(raised, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    if (raised == nullptr ||
+        !Py_IS_TYPE(raised, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
         PyErr_SetRaisedException(raised);
         return;
     }

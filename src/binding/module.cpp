@@ -11,15 +11,7 @@ namespace {
 // a subinterpreter is refused: the module's process-wide state (the NumPy
 // table, the exception type) belongs to the interpreter that loaded it first.
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT,
-    "_core",
-    "",
-    0,
-    functions,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_core", "", 0, functions, nullptr, nullptr, nullptr, nullptr,
 };
 
 PyObject* module = nullptr;

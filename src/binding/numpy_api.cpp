@@ -34,8 +34,8 @@ Ref array_api_capsule() {
     if (!major_object) return Ref();
     const long major = PyLong_AsLong(major_object.get());
     if (major == -1 && PyErr_Occurred()) return Ref();
-    Ref multiarray(PyImport_ImportModule(major >= 2 ? "numpy._core.multiarray"
-                                                    : "numpy.core.multiarray"));
+    Ref multiarray(
+        PyImport_ImportModule(major >= 2 ? "numpy._core.multiarray" : "numpy.core.multiarray"));
     if (!multiarray) return Ref();
     Ref api(PyObject_GetAttrString(multiarray.get(), "_ARRAY_API"));
     if (!api) return Ref();

@@ -24,9 +24,8 @@ PyObject* to_python(Series&& series) noexcept {
     if (!holder) return nullptr;  // the series still owns and frees its buffer
     double* data = series.release();
     Py_INCREF(numpy_api::float64);  // PyArray_NewFromDescr steals a reference
-    PyObject* array =
-        PyArray_NewFromDescr(&PyArray_Type, numpy_api::float64, 1, &length, nullptr, data,
-                             NPY_ARRAY_CARRAY, nullptr);
+    PyObject* array = PyArray_NewFromDescr(&PyArray_Type, numpy_api::float64, 1, &length, nullptr,
+                                           data, NPY_ARRAY_CARRAY, nullptr);
     if (array == nullptr) return nullptr;
     // SetBaseObject takes the holder's reference whether or not it succeeds.
     if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), holder.release()) < 0) {

@@ -32,15 +32,17 @@ PyObject* to_python(std::tuple<T...>&& values) noexcept {
     // buffer is handed to a holder (and freed with it).
     bool ok = tuple != nullptr;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((void)[&] {
-            PyObject* item = to_python(std::move(std::get<I>(values)));
-            if (item == nullptr || !ok) {
-                ok = false;
-                Py_XDECREF(item);
-                return;
-            }
-            PyTuple_SET_ITEM(tuple, I, item);
-        }(), ...);
+        (
+            (void)[&] {
+                PyObject* item = to_python(std::move(std::get<I>(values)));
+                if (item == nullptr || !ok) {
+                    ok = false;
+                    Py_XDECREF(item);
+                    return;
+                }
+                PyTuple_SET_ITEM(tuple, I, item);
+            }(),
+            ...);
     }(std::index_sequence_for<T...>{});
     if (!ok) {
         Py_XDECREF(tuple);

@@ -53,15 +53,17 @@ private:
     fail("attempt to calculate the remainder with a divisor of zero", where);
 }
 
-[[noreturn]] inline void fail_range_end(std::size_t end, std::size_t len,
-                                        std::source_location where = std::source_location::current()) {
+[[noreturn]] inline void fail_range_end(
+    std::size_t end, std::size_t len,
+    std::source_location where = std::source_location::current()) {
     fail("range end index " + std::to_string(end) + " out of range for slice of length " +
              std::to_string(len),
          where);
 }
 
-[[noreturn]] inline void fail_range_start(std::size_t start, std::size_t len,
-                                          std::source_location where = std::source_location::current()) {
+[[noreturn]] inline void fail_range_start(
+    std::size_t start, std::size_t len,
+    std::source_location where = std::source_location::current()) {
     fail("range start index " + std::to_string(start) + " out of range for slice of length " +
              std::to_string(len),
          where);

@@ -67,9 +67,7 @@ public:
         return data_[i];
     }
 
-    View<double> view() const noexcept {
-        return View<double>(data_.get(), size_, 1);
-    }
+    View<double> view() const noexcept { return View<double>(data_.get(), size_, 1); }
 
     // Hands the buffer over; it must later be passed to Series::free.
     double* release() noexcept {

@@ -30,8 +30,7 @@ public:
     }
 
     // Checked access for the indices that callers may push past the end.
-    const T& at(std::size_t i,
-                std::source_location where = std::source_location::current()) const {
+    const T& at(std::size_t i, std::source_location where = std::source_location::current()) const {
         if (i >= size_) fail_view_index(where);
         return (*this)[i];
     }

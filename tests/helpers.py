@@ -1,0 +1,68 @@
+"""Shared helpers for the test suite."""
+
+from __future__ import annotations
+
+import math
+import sys
+
+import numpy as np
+
+import lumetra._core as core
+
+
+def PanicException() -> type[BaseException]:
+    """The module's internal-failure type (it is created at the first failure)."""
+    try:
+        core.ses_sse(np.empty(0), 0.5)
+    except BaseException as exc:  # noqa: BLE001 - the type is what we want
+        return type(exc)
+    raise AssertionError("an empty series must fail")
+
+
+def layouts(values) -> dict[str, np.ndarray]:
+    """The same values laid out in memory in every way an argument may come.
+
+    Each array shows `values` at index i; only the layout differs.
+    """
+    base = np.asarray(values, dtype=np.float64)
+    n = base.size
+    strided = np.empty(2 * n)
+    strided[::2] = base
+    strided[1::2] = np.nan  # never to be read
+    reversed_ = np.ascontiguousarray(base[::-1])[::-1]
+    readonly = base.copy()
+    readonly.flags.writeable = False
+
+    class Sub(np.ndarray):
+        pass
+
+    out = {
+        "contiguous": base.copy(),
+        "strided": strided[::2],
+        "reversed": reversed_,
+        "readonly": readonly,
+        "subclass": base.copy().view(Sub),
+    }
+    if n > 0 and np.array_equal(base, np.full(n, base[0]), equal_nan=True):
+        out["broadcast"] = np.broadcast_to(base[:1], (n,))
+    return out
+
+
+def same_bits(a, b) -> bool:
+    """Exact equality that also holds for NaN at the same positions."""
+    if isinstance(a, tuple | list):
+        return type(a) is type(b) and len(a) == len(b) and all(map(same_bits, a, b))
+    if isinstance(a, np.ndarray):
+        if not (isinstance(b, np.ndarray) and a.shape == b.shape and a.dtype == b.dtype):
+            return False
+        both_nan = np.isnan(a) & np.isnan(b)
+        return bool(np.array_equal(a.view(np.int64)[~both_nan], b.view(np.int64)[~both_nan]))
+    if isinstance(a, float):
+        return isinstance(b, float) and (
+            (math.isnan(a) and math.isnan(b)) or (a == b and math.copysign(1, a) == math.copysign(1, b))
+        )
+    return a == b
+
+
+def refcounts(*objects) -> list[int]:
+    return [sys.getrefcount(o) for o in objects]

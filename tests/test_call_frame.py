@@ -1,0 +1,356 @@
+"""The call frame every function shares: binding, argument kinds, results, failures.
+
+The simple-smoothing functions stand in for all others here; kinds that they do
+not use are tested with the first function that does.
+"""
+
+from __future__ import annotations
+
+import gc
+import inspect
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import lumetra._core as core
+from helpers import PanicException, layouts, refcounts
+
+Y = np.array([1.0, 2.0, 3.0])
+
+# The registration order of all functions the module will hold.
+ORDER = [
+    "ets_filter", "ets_loglik", "theta_decompose", "arima_css", "css_objective",
+    "seasonal_css_objective", "ses_sse", "ses_filter", "batch_ets_filter", "dot_objective",
+    "dot_residuals", "ces_nonseasonal_sse", "ces_seasonal_sse", "garch_filter",
+    "egarch_filter", "gjr_garch_filter", "tbats_filter", "dtsf_distances",
+    "dtsf_fit_residuals", "mstl_extract_seasonal", "mstl_moving_average",
+    "croston_tsb_filter", "esn_reservoir_update", "four_theta_fitted",
+    "four_theta_deseasonalize", "dot_hybrid_objective", "sample_entropy",
+    "approximate_entropy", "hurst_exponent",
+]  # fmt: skip
+
+
+def run_python(code: str) -> subprocess.CompletedProcess:
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
+    )
+
+
+# --- the module ------------------------------------------------------------------
+
+
+def test_all_lists_the_functions_in_registration_order():
+    assert isinstance(core.__all__, list)
+    assert core.__all__ == [name for name in ORDER if hasattr(core, name)]
+    assert set(core.__all__) <= set(ORDER)
+
+
+def test_module_holds_nothing_but_its_functions():
+    assert core.__doc__ == ""
+    public = {name for name in dir(core) if not name.startswith("_")}
+    assert public == set(core.__all__)
+    assert not hasattr(core, "PanicException")
+
+
+@pytest.mark.parametrize("name", core.__all__)
+def test_signature_shows_required_positional_or_keyword_parameters(name):
+    function = getattr(core, name)
+    assert function.__doc__ is None
+    signature = inspect.signature(function)
+    assert function.__text_signature__ == str(signature)
+    for parameter in signature.parameters.values():
+        assert parameter.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD
+        assert parameter.default is inspect.Parameter.empty
+
+
+def test_second_initialisation_returns_the_same_module():
+    result = run_python(
+        """
+        import importlib, sys
+        import lumetra._core as first
+        del sys.modules["lumetra._core"]
+        second = importlib.import_module("lumetra._core")
+        assert second is first
+        print(second.ses_sse.__module__)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "lumetra._core"
+
+
+def test_subinterpreter_import_is_refused():
+    result = run_python(
+        """
+        import _interpreters
+        import lumetra._core
+        interp = _interpreters.create("legacy")
+        failure = _interpreters.run_string(interp, "import lumetra._core")
+        print(failure.type.__name__)
+        print(failure.msg)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    kind, message = result.stdout.strip().split("\n", 1)
+    assert kind == "ImportError"
+    assert "subinterpreters are not supported" in message
+
+
+def test_missing_numpy_is_an_internal_failure_and_the_module_loads_without_it():
+    result = run_python(
+        """
+        import sys
+        sys.modules["numpy"] = None  # any import of numpy now fails
+        import lumetra._core as core
+        for _ in range(2):  # a later call tries again and fails the same way
+            try:
+                core.ses_sse([1.0], 0.5)
+            except BaseException as exc:
+                print(type(exc).__name__, str(exc).split(":")[0])
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "PanicException Failed to access NumPy array API capsule"
+    ] * 2
+
+
+# --- binding ---------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((Y, 0.5, 1), {}, "ses_sse() takes 2 positional arguments but 3 were given"),
+        # surplus positionals are reported before any keyword is looked at
+        ((Y, 0.5, 1), {"beta": 1}, "ses_sse() takes 2 positional arguments but 3 were given"),
+        ((Y,), {}, "ses_sse() missing 1 required positional argument: 'alpha'"),
+        ((), {}, "ses_sse() missing 2 required positional arguments: 'y' and 'alpha'"),
+        ((), {"alpha": 0.5}, "ses_sse() missing 1 required positional argument: 'y'"),
+        ((Y, 0.5), {"alpha": 0.5}, "ses_sse() got multiple values for argument 'alpha'"),
+        ((Y, 0.5), {"beta": 1}, "ses_sse() got an unexpected keyword argument 'beta'"),
+        # keywords are examined before missing parameters
+        ((Y,), {"beta": 1}, "ses_sse() got an unexpected keyword argument 'beta'"),
+        ((), {"y": Y, "Y": Y}, "ses_sse() got an unexpected keyword argument 'Y'"),
+        # binding comes before conversion: a bad y is not looked at
+        (("not an array", 0.5, 0), {}, "ses_sse() takes 2 positional arguments but 3 were given"),
+    ],
+)
+def test_binding_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        core.ses_sse(*args, **kwargs)
+    assert type(info.value) is TypeError
+    assert str(info.value) == message
+
+
+def test_position_and_keyword_bind_the_same_parameters():
+    expected = core.ses_sse(Y, 0.5)
+    assert core.ses_sse(y=Y, alpha=0.5) == expected
+    assert core.ses_sse(alpha=0.5, y=Y) == expected
+    assert core.ses_sse(Y, alpha=0.5) == expected
+    # names made at run time are not the interned constants of a call site
+    assert core.ses_sse(**{"".join(["al", "pha"]): 0.5, "y": Y}) == expected
+    assert core.ses_filter(Y, alpha=0.5).tolist() == core.ses_filter(Y, 0.5).tolist()
+
+
+# --- argument kinds --------------------------------------------------------------
+
+
+class Floaty:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class Indexy:
+    def __index__(self):
+        return 2
+
+
+class Raises:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __float__(self):
+        raise self.exc
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [(2, 2.0), (True, 1.0), (np.float32(0.25), 0.25), (np.int64(3), 3.0), (Floaty(0.75), 0.75),
+     (Indexy(), 2.0), (np.float64(0.5), 0.5), (-0.0, -0.0)],
+)  # fmt: skip
+def test_float_argument_accepts_numbers(value, expected):
+    # with alpha = 0 the levels stay at y[0]; alpha itself shows in ses_filter's
+    # second level: alpha * y[1] + (1 - alpha) * y[0]
+    y = np.array([0.0, 1.0])
+    assert core.ses_filter(y, value)[1] == expected
+
+
+@pytest.mark.parametrize(
+    "value, kind, message",
+    [
+        ("2", TypeError, "argument 'alpha': must be real number, not str"),
+        (None, TypeError, "argument 'alpha': must be real number, not NoneType"),
+        ([0.5], TypeError, "argument 'alpha': must be real number, not list"),
+        (10**400, OverflowError, "int too large to convert to float"),
+        (Raises(ValueError("bad value")), ValueError, "bad value"),
+    ],
+)
+def test_float_argument_refusals(value, kind, message):
+    with pytest.raises(kind) as info:
+        core.ses_sse(Y, value)
+    assert type(info.value) is kind
+    assert str(info.value) == message
+
+
+def test_prefix_applies_only_to_exact_type_error_and_keeps_its_cause():
+    cause = ValueError("underlying")
+    exc = TypeError("no float here")
+    exc.__cause__ = cause
+    with pytest.raises(TypeError) as info:
+        core.ses_sse(Y, Raises(exc))
+    assert str(info.value) == "argument 'alpha': no float here"
+    assert info.value.__cause__ is cause
+
+    class SubTypeError(TypeError):
+        pass
+
+    with pytest.raises(SubTypeError) as info:
+        core.ses_sse(Y, Raises(SubTypeError("subclass")))
+    assert str(info.value) == "subclass"
+
+
+class SubArray(np.ndarray):
+    pass
+
+
+@pytest.mark.parametrize(
+    "value, type_name",
+    [
+        ([1.0, 2.0], "list"),
+        ((1.0, 2.0), "tuple"),
+        (None, "NoneType"),
+        (2.0, "float"),
+        (np.array([1.0, 2.0], dtype=np.float32), "ndarray"),
+        (np.array([1, 2], dtype=np.int64), "ndarray"),
+        (np.array([[1.0, 2.0]]), "ndarray"),
+        (np.array(1.0), "ndarray"),
+        (np.array([1.0, 2.0], dtype=object), "ndarray"),
+        (np.array([1.0, 2.0], dtype=np.float64).astype(">f8" if sys.byteorder == "little" else "<f8"),
+         "ndarray"),
+        (np.array([[1.0, 2.0]]).view(SubArray), "SubArray"),
+        (np.float64(1.0), "float64"),
+    ],
+)  # fmt: skip
+def test_float_array_refusals(value, type_name):
+    with pytest.raises(TypeError) as info:
+        core.ses_sse(value, 0.5)
+    assert str(info.value) == f"argument 'y': '{type_name}' object cannot be converted to 'PyArray<T, D>'"
+
+
+def test_first_faulty_argument_decides_the_error():
+    with pytest.raises(TypeError, match="^argument 'y': "):
+        core.ses_sse([1.0], "not a float")
+    with pytest.raises(TypeError, match="^argument 'y': "):
+        core.ses_sse(alpha="not a float", y=[1.0])
+
+
+@pytest.mark.parametrize("alpha", [0.0, 0.3, 1.0])
+def test_every_layout_reads_like_a_contiguous_copy(alpha):
+    values = [3.0, -1.0, 4.0, 1.5, 9.0, -2.6]
+    expected_sse = core.ses_sse(np.array(values), alpha)
+    expected_levels = core.ses_filter(np.array(values), alpha)
+    for name, array in layouts(values).items():
+        before = array.copy()
+        assert core.ses_sse(array, alpha) == expected_sse, name
+        assert np.array_equal(core.ses_filter(array, alpha), expected_levels), name
+        assert np.array_equal(array, before), name
+    broadcast = np.broadcast_to(np.array([2.5]), (6,))
+    assert np.array_equal(core.ses_filter(broadcast, alpha), core.ses_filter(np.full(6, 2.5), alpha))
+
+
+def test_byte_reinterpreted_views_are_refused_not_misread():
+    # a float64 field of a packed record: a byte stride of 9
+    records = np.zeros(4, dtype=[("x", "<f8"), ("flag", "i1")])
+    records["x"] = [1.0, 2.0, 3.0, 4.0]
+    with pytest.raises(TypeError, match="^argument 'y': array elements are not aligned"):
+        core.ses_sse(records["x"], 0.5)
+    # a misaligned start
+    raw = np.zeros(8 * 4 + 1, dtype=np.uint8)
+    shifted = raw[1:].view(np.float64)
+    with pytest.raises(TypeError, match="^argument 'y': array elements are not aligned"):
+        core.ses_sse(shifted, 0.5)
+
+
+# --- results ---------------------------------------------------------------------
+
+
+def test_result_arrays_are_owned_by_a_holder_and_share_nothing():
+    y = np.array([1.0, 2.0, 3.0, 4.0])
+    first = core.ses_filter(y, 0.5)
+    second = core.ses_filter(y, 0.5)
+    for result in (first, second):
+        assert result.dtype == np.float64 and result.ndim == 1
+        assert result.flags.c_contiguous and result.strides == (8,)
+        assert result.flags.writeable and not result.flags.owndata
+        assert result.base is not None and not isinstance(result.base, np.ndarray)
+        assert not np.shares_memory(result, y)
+    assert not np.shares_memory(first, second)
+    first[:] = -1.0  # writing into one result changes nothing else
+    assert y.tolist() == [1.0, 2.0, 3.0, 4.0]
+    assert second.tolist() == core.ses_filter(y, 0.5).tolist()
+
+
+def test_result_outlives_every_other_reference():
+    result = core.ses_filter(np.arange(1000.0), 0.5)
+    holder = result.base
+    view = result[10:20]
+    del result
+    gc.collect()
+    assert view.base.base is holder
+    assert view[0] == core.ses_filter(np.arange(1000.0), 0.5)[10]
+
+
+def test_no_reference_leaks_on_success_or_failure():
+    y = np.array([1.0, 2.0, 3.0])
+    alpha = 0.123456
+    empty = np.empty(0)
+    bad = [1.0]
+    before = refcounts(y, alpha, empty, bad)
+    for _ in range(2000):
+        core.ses_sse(y, alpha)
+        core.ses_filter(y=y, alpha=alpha)
+        with pytest.raises(TypeError):
+            core.ses_sse(bad, alpha)
+        with pytest.raises(TypeError):
+            core.ses_sse(y, alpha, y)
+        with pytest.raises(PanicException()):
+            core.ses_filter(empty, alpha)
+    assert refcounts(y, alpha, empty, bad) == before
+
+
+# --- internal failures -----------------------------------------------------------
+
+
+def test_panic_exception_is_a_base_exception_named_as_documented(capfd):
+    panic = PanicException()
+    assert panic.__mro__ == (panic, BaseException, object)
+    assert panic.__module__ == "pyo3_runtime" and panic.__name__ == "PanicException"
+    assert "SystemExit" in panic.__doc__
+    with pytest.raises(panic) as info:
+        try:
+            core.ses_sse(np.empty(0), 0.5)
+        except Exception:  # noqa: BLE001 - it must not be caught here
+            pytest.fail("PanicException was caught by except Exception")
+    assert type(info.value) is panic  # the same type at every failure
+    assert info.value.args == ("ndarray: index out of bounds",)
+    assert str(info.value) == "ndarray: index out of bounds"
+    report = capfd.readouterr().err
+    assert "ndarray: index out of bounds" in report and "backtrace" in report
+    # the module stays usable
+    assert core.ses_sse(Y, 0.5) == 3.25
