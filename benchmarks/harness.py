@@ -1,0 +1,120 @@
+"""Benchmark harness: per-call timings of lumetra._core against peers, in one process.
+
+A benchmark module (bench_*.py in this directory) defines `cases()`, returning
+`Case` objects. Each case times our call and any number of peers on the same
+inputs (a numba transcription, an established package, a floor), interleaving
+the measurements so that machine noise hits all of them alike, and reports
+each peer's time as a ratio to ours: a ratio above 1 means the peer is slower.
+
+Timings are printed, never asserted: this is not a test.
+"""
+
+from __future__ import annotations
+
+import math
+import platform
+import statistics
+import time
+from collections.abc import Callable
+from dataclasses import dataclass, field
+
+
+@dataclass
+class Case:
+    function: str  # the lumetra._core function measured
+    size: str  # a short description of the inputs, e.g. "n=10^6"
+    ours: Callable[[], object]
+    peers: dict[str, Callable[[], object]] = field(default_factory=dict)
+    # optional check that a peer computes the same quantity: (ours, peer) -> bool
+    check: Callable[[object, object], bool] | None = None
+    note: str = ""
+
+
+@dataclass
+class Result:
+    case: Case
+    ours: float  # seconds per call (median of rounds)
+    peers: dict[str, float]
+    mismatched: list[str]
+
+
+def _calls_per_round(fn: Callable[[], object], target: float) -> int:
+    calls = 1
+    while True:
+        start = time.perf_counter()
+        for _ in range(calls):
+            fn()
+        elapsed = time.perf_counter() - start
+        if elapsed >= target / 4 or calls >= 1 << 24:
+            return max(1, math.ceil(calls * target / max(elapsed, 1e-9)))
+        calls *= 4
+
+
+def _round(fn: Callable[[], object], calls: int) -> float:
+    start = time.perf_counter()
+    for _ in range(calls):
+        fn()
+    return (time.perf_counter() - start) / calls
+
+
+def measure(case: Case, rounds: int = 7, target: float = 0.05) -> Result:
+    """Median per-call time of ours and of each peer, measured in alternation."""
+    contenders = {"ours": case.ours, **case.peers}
+    mismatched = []
+    reference = case.ours()  # also warms up (numba compiles on first call)
+    for name, fn in case.peers.items():
+        value = fn()
+        if case.check is not None and not case.check(reference, value):
+            mismatched.append(name)
+    calls = {name: _calls_per_round(fn, target) for name, fn in contenders.items()}
+    samples: dict[str, list[float]] = {name: [] for name in contenders}
+    for _ in range(rounds):
+        for name, fn in contenders.items():
+            samples[name].append(_round(fn, calls[name]))
+    medians = {name: statistics.median(values) for name, values in samples.items()}
+    ours = medians.pop("ours")
+    return Result(case, ours, medians, mismatched)
+
+
+def format_time(seconds: float) -> str:
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
+
+
+def machine() -> str:
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    import os
+
+    return f"{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, Python {platform.python_version()}"
+
+
+def table(results: list[Result]) -> str:
+    """A Markdown table: one row per case, peers as ratios to ours."""
+    peer_names: list[str] = []
+    for result in results:
+        for name in result.peers:
+            if name not in peer_names:
+                peer_names.append(name)
+    header = ["function", "inputs", "ours / call", *[f"{name} ratio" for name in peer_names], "note"]
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    for result in results:
+        cells = [f"`{result.case.function}`", result.case.size, format_time(result.ours)]
+        for name in peer_names:
+            if name in result.peers:
+                mark = " (differs!)" if name in result.mismatched else ""
+                cells.append(f"{result.peers[name] / result.ours:.2f}{mark}")
+            else:
+                cells.append("")
+        cells.append(result.case.note)
+        lines.append("| " + " | ".join(cells) + " |")
+    return "\n".join(lines)
