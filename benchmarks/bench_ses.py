@@ -5,10 +5,11 @@ from __future__ import annotations
 import operator
 
 import numpy as np
+from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case
+from harness import Case, exact
 
 
 @njit(cache=False)
@@ -33,26 +34,28 @@ def ses_filter_numba(y, alpha):
     return out
 
 
-def exact(a, b):
-    return np.array_equal(np.asarray(a), np.asarray(b))
-
-
 def cases():
     rng = np.random.default_rng(1)
     short = rng.standard_normal(8).cumsum()
     long = rng.standard_normal(10**6).cumsum()
     alpha = 0.3
+    for name, numba_fn in (("ses_sse", ses_sse_numba), ("ses_filter", ses_filter_numba)):
+        ours = getattr(core, name)
+        yield Case(
+            name, "n=8", lambda ours=ours: ours(short, alpha),
+            {"no-op floor": lambda name=name: getattr(noop, name)(short, alpha),
+             "numba": lambda f=numba_fn: f(short, alpha)},
+            check=exact,
+        )  # fmt: skip
+        yield Case(
+            name, "n=10^6", lambda ours=ours: ours(long, alpha),
+            {"loop floor": lambda name=name: getattr(loop, name)(long, alpha),
+             "numba": lambda f=numba_fn: f(long, alpha)},
+            check=exact,
+        )  # fmt: skip
     yield Case(
-        "ses_sse", "n=8", lambda: core.ses_sse(short, alpha),
-        {"floor: operator.is_(y, alpha)": lambda: operator.is_(short, alpha),
-         "numba": lambda: ses_sse_numba(short, alpha)},
-        note="short call: the floor is a trivial builtin with the same two arguments",
+        "ses_sse", "n=8, by keyword", lambda: core.ses_sse(y=short, alpha=alpha),
+        {"no-op floor": lambda: noop.ses_sse(short, alpha),
+         "builtin operator.is_(y, alpha)": lambda: operator.is_(short, alpha)},
+        note="the builtin is the cheapest call of any C function with two arguments",
     )  # fmt: skip
-    yield Case(
-        "ses_sse", "n=8, keywords", lambda: core.ses_sse(y=short, alpha=alpha),
-        {"floor: operator.is_(y, alpha)": lambda: operator.is_(short, alpha)},
-    )  # fmt: skip
-    yield Case("ses_sse", "n=10^6", lambda: core.ses_sse(long, alpha),
-               {"numba": lambda: ses_sse_numba(long, alpha)}, check=exact)  # fmt: skip
-    yield Case("ses_filter", "n=10^6", lambda: core.ses_filter(long, alpha),
-               {"numba": lambda: ses_filter_numba(long, alpha)}, check=exact)  # fmt: skip
