@@ -123,12 +123,11 @@ Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
 
     if (period > 0) {
         // The pattern is centred on the mean of all period phase means, the
-        // empty phases counting with their value 0. Adding +0.0 any number of
-        // times changes a sum at most once (-0.0 becomes +0.0), so one
-        // addition stands for all the empty phases.
+        // empty phases counting with their value +0.0. A sum started at +0.0
+        // is never -0.0, so adding +0.0 leaves it unchanged: the empty phases
+        // need neither storage nor a loop.
         double total = 0.0;
         for (std::size_t j = 0; j < used; ++j) total = total + means[j];
-        if (period > used) total = total + 0.0;
         const double centre = total / static_cast<double>(period);
         for (std::size_t j = 0; j < used; ++j) means[j] = means[j] - centre;
     }

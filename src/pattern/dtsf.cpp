@@ -162,7 +162,8 @@ Series dtsf_fit_residuals(View<double> y, std::uint64_t w, std::uint64_t n_neigh
 
         // The k nearest in expected linear time; their order does not matter.
         if (k < count) {
-            std::nth_element(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(k),
+            std::nth_element(candidates.begin(),
+                             candidates.begin() + static_cast<std::ptrdiff_t>(k),
                              candidates.begin() + static_cast<std::ptrdiff_t>(count));
         }
         for (std::size_t r = 0; r < k; ++r) next[r] = y[candidates[r].start + w];

@@ -59,12 +59,13 @@ std::tuple<Series, Series> esn_reservoir_update(View<double> y_norm, View<double
     std::vector<double> h = work_array<double>(n);
     const double a = leak_rate;
     const double b = 1.0 - a;
-    constexpr std::size_t block = 4;
+    constexpr std::size_t block = 8;
     for (std::size_t t = 0; t < steps; ++t) {
         const double u = y_norm[t];
         // Every h[i] of a step reads the state as it was before the step.
         std::size_t i = 0;
-        for (; i + block <= n; i += block) activate<block>(w_in_flat, w_flat, n, i, u, x.data(), h.data());
+        for (; i + block <= n; i += block)
+            activate<block>(w_in_flat, w_flat, n, i, u, x.data(), h.data());
         for (; i < n; ++i) activate<1>(w_in_flat, w_flat, n, i, u, x.data(), h.data());
         for (std::size_t j = 0; j < n; ++j) x[j] = b * x[j] + a * h[j];
         if (t >= washout) {
