@@ -14,6 +14,7 @@ from helpers import PanicException, layouts, same_bits
 
 finite = st.floats(-1e6, 1e6, allow_nan=False)
 special = st.sampled_from([math.nan, math.inf, -math.inf])
+INF = math.inf
 windows = st.one_of(st.integers(0, 30), st.just(2**64 - 1))
 
 
@@ -57,6 +58,8 @@ def seasonal_reference(y, period):
         (core.mstl_moving_average, [1, 2, 3, 4, 5], 2**64 - 1, [3] * 5),
         (core.mstl_moving_average, [4, -1, 7], 1, [4, -1, 7]),
         (core.mstl_moving_average, [], 5, []),
+        # a window holding both infinities has no mean; one holding one of them is that infinity
+        (core.mstl_moving_average, [1, INF, 2, -INF, 3, 4], 2, [INF, INF, math.nan, -INF, -INF, 3.5]),
         (core.mstl_extract_seasonal, [1, 2, 3, 4], 2, [-0.5, 0.5, -0.5, 0.5]),
         (core.mstl_extract_seasonal, [1, 2], 4, [0.25, 1.25]),
         (core.mstl_extract_seasonal, [3, -8, 2.5], 1, [0, 0, 0]),
@@ -70,7 +73,8 @@ def test_worked_cases(function, y, argument, expected):
 
 @given(st.lists(st.one_of(finite, finite, finite, special), max_size=40), windows)
 def test_moving_average_matches_the_reference(values, window):
-    assert same_bits(core.mstl_moving_average(np.array(values), window), moving_average_reference(values, window))
+    expected = moving_average_reference(values, window)
+    assert same_bits(core.mstl_moving_average(np.array(values), window), expected)
 
 
 @pytest.mark.parametrize("position", [0, 4, 9])
@@ -83,11 +87,6 @@ def test_a_non_finite_value_spoils_only_the_windows_that_hold_it(position, bad):
     held = np.abs(np.arange(10) - position) <= 2
     assert same_bits(out[~held], plain[~held])
     assert same_bits(out[held], np.full(held.sum(), bad))
-
-
-def test_opposite_infinities_in_one_window_give_nan():
-    out = core.mstl_moving_average(np.array([1.0, np.inf, 2.0, -np.inf, 3.0, 4.0]), 2)
-    assert same_bits(out, np.array([np.inf, np.inf, np.nan, -np.inf, -np.inf, 3.5]))
 
 
 @given(st.lists(st.one_of(finite, finite, finite, finite, special), max_size=40), st.integers(1, 12))
@@ -118,8 +117,9 @@ def test_extract_seasonal_failures(y, period, message):
 
 
 @pytest.mark.parametrize("values", [[3.0, -1.0, 2.5, np.nan, 7.0, np.inf, 0.5, 1.0], [2.5] * 7])
-@pytest.mark.parametrize("function, argument", [(core.mstl_moving_average, 3), (core.mstl_extract_seasonal, 3)])
-def test_every_layout_reads_like_a_contiguous_copy(function, argument, values):
+@pytest.mark.parametrize("function", [core.mstl_moving_average, core.mstl_extract_seasonal])
+def test_every_layout_reads_like_a_contiguous_copy(function, values):
+    argument = 3
     expected = function(np.array(values), argument)
     for name, y in layouts(values).items():
         before = y.copy()
