@@ -1,0 +1,127 @@
+"""Seasonal decomposition helpers: mstl_moving_average and mstl_extract_seasonal."""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import lumetra._core as core
+from helpers import PanicException, layouts, same_bits
+
+finite = st.floats(-1e6, 1e6, allow_nan=False)
+special = st.sampled_from([math.nan, math.inf, -math.inf])
+INF = math.inf
+windows = st.one_of(st.integers(0, 30), st.just(2**64 - 1))
+
+
+def moving_average_reference(y, window):
+    """Prefix sums over the finite values; a window's own non-finite values decide it."""
+    n, h = len(y), window // 2
+    c = [0.0]
+    for v in y:
+        c.append(c[-1] + (v if math.isfinite(v) else 0.0))
+    out = []
+    for i in range(n):
+        lo, hi = max(0, i - h), min(n, i + h + 1)
+        odd = [v for v in y[lo:hi] if not math.isfinite(v)]
+        if not odd:
+            out.append((c[hi] - c[lo]) / (hi - lo))
+        elif any(math.isnan(v) for v in odd) or len(set(odd)) > 1:
+            out.append(math.nan)
+        else:
+            out.append(odd[0])
+    return np.array(out)
+
+
+def seasonal_reference(y, period):
+    sums, counts = [0.0] * period, [0] * period
+    for i, v in enumerate(y):
+        sums[i % period] += v
+        counts[i % period] += 1
+    means = [s / max(k, 1) for s, k in zip(sums, counts)]
+    total = 0.0
+    for m in means:
+        total += m
+    centre = total / period
+    return np.array([means[i % period] - centre for i in range(len(y))])
+
+
+@pytest.mark.parametrize(
+    "function, y, argument, expected",
+    [
+        (core.mstl_moving_average, [1, 2, 3, 4, 5], 3, [1.5, 2, 3, 4, 4.5]),
+        (core.mstl_moving_average, [1, 2, 3, 4, 5], 4, [2, 2.5, 3, 3.5, 4]),
+        (core.mstl_moving_average, [1, 2, 3, 4, 5], 2**64 - 1, [3] * 5),
+        (core.mstl_moving_average, [4, -1, 7], 1, [4, -1, 7]),
+        (core.mstl_moving_average, [], 5, []),
+        # a window holding both infinities has no mean; one holding one of them is that infinity
+        (core.mstl_moving_average, [1, INF, 2, -INF, 3, 4], 2, [INF, INF, math.nan, -INF, -INF, 3.5]),
+        (core.mstl_extract_seasonal, [1, 2, 3, 4], 2, [-0.5, 0.5, -0.5, 0.5]),
+        (core.mstl_extract_seasonal, [1, 2], 4, [0.25, 1.25]),
+        (core.mstl_extract_seasonal, [3, -8, 2.5], 1, [0, 0, 0]),
+        (core.mstl_extract_seasonal, [], 0, []),
+        (core.mstl_extract_seasonal, [], 2**60 - 1, []),
+    ],
+)
+def test_worked_cases(function, y, argument, expected):
+    assert same_bits(function(np.array(y, dtype=float), argument), np.array(expected, dtype=float))
+
+
+@given(st.lists(st.one_of(finite, finite, finite, special), max_size=40), windows)
+def test_moving_average_matches_the_reference(values, window):
+    expected = moving_average_reference(values, window)
+    assert same_bits(core.mstl_moving_average(np.array(values), window), expected)
+
+
+@pytest.mark.parametrize("position", [0, 4, 9])
+@pytest.mark.parametrize("bad", [math.nan, math.inf, -math.inf])
+def test_a_non_finite_value_spoils_only_the_windows_that_hold_it(position, bad):
+    clean = np.arange(10.0) ** 2
+    y = clean.copy()
+    y[position] = bad
+    out, plain = core.mstl_moving_average(y, 4), core.mstl_moving_average(clean, 4)
+    held = np.abs(np.arange(10) - position) <= 2
+    assert same_bits(out[~held], plain[~held])
+    assert same_bits(out[held], np.full(held.sum(), bad))
+
+
+@given(st.lists(st.one_of(finite, finite, finite, finite, special), max_size=40), st.integers(1, 12))
+def test_extract_seasonal_matches_the_reference(values, period):
+    assert same_bits(core.mstl_extract_seasonal(np.array(values), period), seasonal_reference(values, period))
+
+
+def test_a_period_longer_than_the_series_needs_no_storage_for_empty_phases():
+    # phase means are the observations themselves, centred by their sum over the period
+    y = np.array([1.0, 2.0, 4.5])
+    period = 10**15
+    expected = y - (((0.0 + 1.0) + 2.0) + 4.5) / period
+    assert same_bits(core.mstl_extract_seasonal(y, period), expected)
+
+
+@pytest.mark.parametrize(
+    "y, period, message",
+    [
+        ([1.0], 0, "attempt to calculate the remainder with a divisor of zero"),
+        ([], 2**60, "capacity overflow"),
+        ([1.0, 2.0], 2**64 - 1, "capacity overflow"),
+    ],
+)
+def test_extract_seasonal_failures(y, period, message):
+    with pytest.raises(PanicException()) as info:
+        core.mstl_extract_seasonal(np.array(y, dtype=float), period)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize("values", [[3.0, -1.0, 2.5, np.nan, 7.0, np.inf, 0.5, 1.0], [2.5] * 7])
+@pytest.mark.parametrize("function", [core.mstl_moving_average, core.mstl_extract_seasonal])
+def test_every_layout_reads_like_a_contiguous_copy(function, values):
+    argument = 3
+    expected = function(np.array(values), argument)
+    for name, y in layouts(values).items():
+        before = y.copy()
+        assert same_bits(function(y, argument), expected), name
+        assert same_bits(y, before), name

@@ -1,0 +1,270 @@
+"""Nearest-pattern search (dtsf_distances, dtsf_fit_residuals) and the reservoir update."""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+import pytest
+from hypothesis import assume, given
+from hypothesis import strategies as st
+
+import lumetra._core as core
+from helpers import PanicException, layouts, same_bits
+
+finite = st.floats(-1e3, 1e3, allow_nan=False)
+
+
+def fmax(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def exp(x):
+    try:
+        return math.exp(x)
+    except OverflowError:
+        return math.inf
+
+
+def normalised(window):
+    s = sq = 0.0
+    for v in window:
+        s += v
+        sq += v * v
+    mean = s / len(window)
+    sd = fmax(math.sqrt(fmax(sq / len(window) - mean * mean, 0.0)), 1e-8)
+    return [(v - mean) / sd for v in window]
+
+
+def rms(a, b):
+    d = 0.0
+    for x, z in zip(a, b):
+        d += (x - z) * (x - z)
+    return math.sqrt(d / len(a))
+
+
+def distances_reference(y, q, w, max_start, normalize, decay, n_total):
+    out = []
+    for s in range(max_start):
+        window = normalised(y[s : s + w]) if normalize else y[s : s + w]
+        weight = fmax(exp(-decay * float((n_total - s) % 2**64)), 1e-10)
+        out.append(rms(q[:w], window) / weight)
+    return np.array(out)
+
+
+def residuals_reference(y, w, k, normalize):
+    """Candidates ranked by distance, equal distances by start (the earlier first)."""
+    prepare = normalised if normalize else list
+    out = [0.0] * len(y)
+    for t in range(w + 1, len(y)):
+        query = prepare(y[t - w : t])
+        ranked = sorted((rms(query, prepare(y[s : s + w])), s) for s in range(t - w))
+        nxt = sorted(y[s + w] for _, s in ranked[:k])
+        m = len(nxt) // 2
+        out[t] = y[t] - (nxt[m] if len(nxt) % 2 else (nxt[m - 1] + nxt[m]) * 0.5)
+    return np.array(out)
+
+
+def reservoir_reference(u, w_in, w, n, a, washout):
+    x, states = [0.0] * n, []
+    for t, ut in enumerate(u):
+        h = []
+        for i in range(n):
+            p = ut * w_in[i]
+            for j in range(n):
+                p = p + w[i * n + j] * x[j]
+            h.append(math.tanh(p))
+        x = [(1.0 - a) * x[j] + a * h[j] for j in range(n)]
+        if t >= washout:
+            states += x
+    return np.array(states), np.array(x)
+
+
+# --- dtsf_distances ---------------------------------------------------------------
+
+Y4 = np.array([1.0, 2.0, 3.0, 4.0])
+
+
+@pytest.mark.parametrize(
+    "query, normalize, decay, n_total, expected",
+    [
+        ([1, 2], False, 0.0, 4, [0, 1, 2]),
+        ([-1, 1], True, 0.0, 4, [0, 0, 0]),
+        ([1, 2], False, 0.1, 4, [0, 1 / math.exp(-0.1 * 3), 2 / math.exp(-0.1 * 2)]),
+        ([1, 2], False, 1e3, 4, [0, 1e10, 2e10]),  # the weight floor
+        ([1, 2], False, 0.5, 0, [0, 1e10, 2e10]),  # starts after n_total have a wrapped age
+        ([3, -4], True, 0.0, 4, [math.sqrt(20.5)] * 3),  # each window of a line normalises to [-1, 1]
+    ],
+)
+def test_distances_worked_cases(query, normalize, decay, n_total, expected):
+    out = core.dtsf_distances(Y4, np.array(query, dtype=float), 2, 3, normalize, decay, n_total)
+    assert same_bits(out, np.array(expected, dtype=float))
+
+
+@given(st.data())
+def test_distances_match_the_reference(data):
+    y = data.draw(st.lists(finite, min_size=1, max_size=30))
+    w = data.draw(st.integers(1, len(y)))
+    q = data.draw(st.lists(finite, min_size=w, max_size=w + 3))
+    max_start = data.draw(st.integers(1, len(y) - w + 1))
+    decay = data.draw(st.sampled_from([0.0, 0.05, -0.2, 40.0, math.nan]))
+    n_total = data.draw(st.sampled_from([len(y), 0, 2**64 - 1]))
+    for normalize in (False, True):
+        args = (w, max_start, normalize, decay, n_total)
+        expected = distances_reference(y, q, *args)
+        assert same_bits(core.dtsf_distances(np.array(y), np.array(q), *args), expected)
+
+
+def test_an_empty_window_gives_nan():
+    assert np.isnan(core.dtsf_distances(Y4, np.empty(0), 0, 5, True, 0.0, 4)).all()
+
+
+@pytest.mark.parametrize(
+    "y, query, w, max_start, message",
+    [
+        # the result's size first, whatever else is wrong
+        (Y4, [], 9, 2**63, "ndarray: Shape too large, product of non-zero axis lengths overflows isize"),
+        (Y4, [], 9, 2**60, "capacity overflow"),
+        (Y4, [], 5, 1, "range end index 5 out of range for slice of length 4"),
+        (Y4, [1.0], 2, 1, "ndarray: index out of bounds"),
+        (Y4, [1.0, 2.0], 2, 4, "range end index 5 out of range for slice of length 4"),
+        (Y4, [1.0, 2.0], 2, 2**59, "range end index 5 out of range for slice of length 4"),
+        (Y4, [], 0, 6, "range start index 5 out of range for slice of length 4"),
+        (np.empty(0), [], 1, 1, "range end index 1 out of range for slice of length 0"),
+    ],
+)
+def test_distances_failures(y, query, w, max_start, message):
+    with pytest.raises(PanicException()) as info:
+        core.dtsf_distances(y, np.array(query), w, max_start, False, 0.0, 4)
+    assert str(info.value) == message
+
+
+def test_no_start_asks_for_nothing():
+    assert core.dtsf_distances(np.empty(0), np.empty(0), 7, 0, True, 0.0, 0).size == 0
+    assert core.dtsf_distances(np.arange(4.0)[::2], np.empty(0), 7, 0, True, 0.0, 0).size == 0
+
+
+# --- dtsf_fit_residuals ------------------------------------------------------------
+
+Y5 = np.array([1.0, 2.0, 3.0, 4.0, 5.0])
+
+
+@pytest.mark.parametrize(
+    "y, w, k, normalize, expected",
+    [
+        (Y5, 1, 1, False, [0, 0, 1, 1, 1]),
+        (Y5, 1, 2, False, [0, 0, 1, 1.5, 1.5]),
+        (Y5, 1, 2**64 - 1, False, [0, 0, 1, 1.5, 2]),  # every candidate: median of y[w..t-1]
+        (Y5, 1, 1, True, [0, 0, 1, 2, 3]),  # all distances tie: the earliest start is taken
+        (Y5, 5, 0, False, [0] * 5),
+        (Y5, 4, 0, False, [0] * 5),  # n = w + 1: no position has a candidate
+        # empty windows: every distance NaN, the earliest starts taken
+        ([4, -1, 2, 8, 3], 0, 2, False, [0, -5, 0.5, 6.5, 1.5]),
+        ([], 0, 0, True, []),
+    ],
+)
+def test_residuals_worked_cases(y, w, k, normalize, expected):
+    out = core.dtsf_fit_residuals(np.array(y, dtype=float), w, k, normalize)
+    assert same_bits(out, np.array(expected, dtype=float))
+
+
+@given(st.data())
+def test_residuals_match_the_reference(data):
+    # small integers give many equal distances, where the earlier start is preferred
+    values = st.one_of(finite, st.integers(-3, 3).map(float))
+    y = data.draw(st.lists(values, min_size=2, max_size=24))
+    w = data.draw(st.integers(1, len(y) - 1))
+    k = data.draw(st.integers(1, len(y)))
+    normalize = data.draw(st.booleans())
+    expected = residuals_reference(y, w, k, normalize)
+    assert same_bits(core.dtsf_fit_residuals(np.array(y), w, k, normalize), expected)
+
+
+@pytest.mark.parametrize("w", [0, 2])
+def test_no_neighbours_cannot_be_selected(w):
+    with pytest.raises(PanicException()) as info:
+        core.dtsf_fit_residuals(np.arange(w + 2.0), w, 0, True)
+    assert str(info.value) == "partition_at_index index 18446744073709551615 greater than length of slice 1"
+
+
+# --- esn_reservoir_update ---------------------------------------------------------
+
+U2 = np.array([0.5, -0.5])
+
+
+@pytest.mark.parametrize(
+    "leak, washout, states, final",
+    [
+        (1.0, 0, [math.tanh(0.5), math.tanh(-0.5)], [math.tanh(-0.5)]),
+        (0.5, 0, [0.5 * math.tanh(0.5), 0.5 * (0.5 * math.tanh(0.5)) + 0.5 * math.tanh(-0.5)], None),
+        (1.0, 2, [], [math.tanh(-0.5)]),
+        (1.0, 9, [], [math.tanh(-0.5)]),
+    ],
+)
+def test_reservoir_worked_cases(leak, washout, states, final):
+    out = core.esn_reservoir_update(U2, np.array([1.0]), np.array([0.0, 99.0]), 1, leak, washout)
+    assert same_bits(out, (np.array(states), np.array(final or states[-1:])))
+
+
+@given(st.data())
+def test_reservoir_matches_the_reference(data):
+    n = data.draw(st.integers(0, 9))
+    u = data.draw(st.lists(st.floats(-3, 3), max_size=12))
+    w_in = data.draw(st.lists(st.floats(-1, 1), min_size=n, max_size=n + 2))
+    w = data.draw(st.lists(st.floats(-1, 1), min_size=n * n, max_size=n * n + 2))
+    leak, washout = data.draw(st.floats(-0.5, 1.5)), data.draw(st.integers(0, 14))
+    out = core.esn_reservoir_update(np.array(u), np.array(w_in), np.array(w), n, leak, washout)
+    assert same_bits(out, reservoir_reference(u, w_in, w, n, leak, washout))
+
+
+@pytest.mark.parametrize(
+    "u, w_in, w, n, message",
+    [
+        (U2, [1.0, 2.0], [0.0] * 3, 2, "ndarray: index out of bounds"),
+        (U2, [1.0], [0.0] * 4, 2, "ndarray: index out of bounds"),
+        # n * n = 2^64 wraps to 0: the row length is checked without forming it
+        (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, "ndarray: index out of bounds"),
+        (np.empty(0), [], [], 2**60, "capacity overflow"),  # sized before the early return
+        (U2, [], [], 2**59, "capacity overflow"),  # two rows of 2^59 units
+    ],
+)
+def test_reservoir_failures(u, w_in, w, n, message):
+    with pytest.raises(PanicException()) as info:
+        core.esn_reservoir_update(u, np.asarray(w_in, dtype=float), np.asarray(w, dtype=float), n, 1.0, 0)
+    assert str(info.value) == message
+
+
+def test_nothing_to_run_examines_no_weight():
+    empty = np.empty(0)
+    assert same_bits(core.esn_reservoir_update(empty, empty, empty, 3, 0.5, 0), (empty, np.zeros(3)))
+    assert same_bits(core.esn_reservoir_update(U2, empty, empty, 0, 0.5, 0), (empty, empty))
+
+
+# --- every array argument in every layout -------------------------------------------
+
+RNG = np.random.default_rng(7)
+WALK = RNG.standard_normal(16).cumsum()
+CALLS = {
+    "dtsf_distances": (core.dtsf_distances, [WALK, RNG.standard_normal(4)], (3, 10, True, 0.1, 16)),
+    "dtsf_distances constant": (
+        core.dtsf_distances, [np.full(9, 2.0), np.full(5, 0.5)], (3, 7, False, 0.1, 9)
+    ),
+    "dtsf_fit_residuals": (core.dtsf_fit_residuals, [WALK], (3, 4, True)),
+    "dtsf_fit_residuals constant": (core.dtsf_fit_residuals, [np.full(9, 2.0)], (2, 3, False)),
+    "esn_reservoir_update": (
+        core.esn_reservoir_update,
+        [WALK, RNG.standard_normal(5), RNG.standard_normal(26) * 0.3],
+        (5, 0.7, 3),
+    ),
+}
+
+
+@pytest.mark.parametrize("call", CALLS)
+def test_every_layout_reads_like_a_contiguous_copy(call):
+    function, arrays, scalars = CALLS[call]
+    expected = function(*arrays, *scalars)
+    for name in layouts(arrays[0]):
+        views = [layouts(a).get(name, a) for a in arrays]
+        before = [v.copy() for v in views]
+        assert same_bits(function(*views, *scalars), expected), name
+        assert all(same_bits(v, b) for v, b in zip(views, before)), name
