@@ -225,6 +225,52 @@ def test_prefix_applies_only_to_exact_type_error_and_keeps_its_cause():
     assert str(info.value) == "subclass"
 
 
+def garch_with_ar1(flag):
+    # the AR(1) term changes the score of this series: 3.0 without it
+    return core.garch_filter(np.array([1.0, -1.0, 2.0]), 0.0, 0.1, 0.1, 0.8, 1.0, flag, 0.5)
+
+
+class NumpyBool:
+    __module__ = "numpy"
+
+    def __init__(self, value):
+        self.value = value
+
+    def __bool__(self):
+        return self.value
+
+
+NumpyBool.__name__ = NumpyBool.__qualname__ = "bool"
+
+
+@pytest.mark.parametrize(
+    "flag, expected",
+    [(True, True), (False, False), (np.bool_(True), True), (np.bool_(False), False),
+     (NumpyBool(True), True), (NumpyBool(False), False)],
+)  # fmt: skip
+def test_bool_argument_accepts_true_false_and_numpy_booleans(flag, expected):
+    assert garch_with_ar1(flag) == garch_with_ar1(expected)
+    assert (garch_with_ar1(flag) == 3.0) is not expected
+
+
+@pytest.mark.parametrize(
+    "flag, message",
+    [(1, "'int' object cannot be converted to 'PyBool'"),
+     (0, "'int' object cannot be converted to 'PyBool'"),
+     (None, "'NoneType' object cannot be converted to 'PyBool'"),
+     ("True", "'str' object cannot be converted to 'PyBool'"),
+     (1.0, "'float' object cannot be converted to 'PyBool'"),
+     (np.array(True), "'ndarray' object cannot be converted to 'PyBool'"),
+     (type("bool_", (), {})(), "'bool_' object cannot be converted to 'PyBool'"),
+     (type("bool_", (), {"__module__": "numpy"})(),
+      "object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion")],
+)  # fmt: skip
+def test_bool_argument_refusals(flag, message):
+    with pytest.raises(TypeError) as info:
+        garch_with_ar1(flag)
+    assert str(info.value) == f"argument 'use_ar1': {message}"
+
+
 class SubArray(np.ndarray):
     pass
 
