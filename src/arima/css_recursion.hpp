@@ -36,21 +36,24 @@ struct ArmaTerms {
 // e[t] before it is written, which is still 0.0.
 inline double residual_sum_of_squares(View<double> w, const ArmaTerms& terms, std::size_t start,
                                       double* e) noexcept {
+    // Local copies, so that the stores into e need not be assumed to change
+    // the views.
+    const View<double> ar = terms.ar, ma = terms.ma, sar = terms.sar, sma = terms.sma;
     const std::size_t n = w.size();
-    const std::size_t p = terms.ar.size();
-    const std::size_t q = terms.ma.size();
-    const std::size_t sp = terms.sar.size();
-    const std::size_t sq = terms.sma.size();
+    const std::size_t p = ar.size();
+    const std::size_t q = ma.size();
+    const std::size_t sp = sar.size();
+    const std::size_t sq = sma.size();
     const std::size_t lag = terms.lag;
     double ss = 0.0;
     for (std::size_t t = start; t < n; ++t) {
         // The prediction is accumulated from 0.0 in a fixed order: AR,
         // seasonal AR, MA, seasonal MA, each over increasing lag.
         double s = 0.0;
-        for (std::size_t k = 0; k < p; ++k) s = s + terms.ar[k] * w[t - 1 - k];
-        for (std::size_t j = 0; j < sp; ++j) s = s + terms.sar[j] * w[t - (j + 1) * lag];
-        for (std::size_t k = 0; k < q; ++k) s = s + terms.ma[k] * e[t - 1 - k];
-        for (std::size_t j = 0; j < sq; ++j) s = s + terms.sma[j] * e[t - (j + 1) * lag];
+        for (std::size_t k = 0; k < p; ++k) s = s + ar[k] * w[t - 1 - k];
+        for (std::size_t j = 0; j < sp; ++j) s = s + sar[j] * w[t - (j + 1) * lag];
+        for (std::size_t k = 0; k < q; ++k) s = s + ma[k] * e[t - 1 - k];
+        for (std::size_t j = 0; j < sq; ++j) s = s + sma[j] * e[t - (j + 1) * lag];
         const double r = w[t] - s;
         e[t] = r;
         ss = ss + r * r;

@@ -26,20 +26,33 @@ inline double garch_term(double e, double s2) noexcept {
 
 }  // namespace
 
-double garch_filter(View<double> y, double mu, double omega, double alpha_g, double beta_g,
-                    double init_sigma2, bool use_ar1, double ar1) {
+namespace {
+
+// The GARCH pass, compiled once with and once without the AR(1) mean so that
+// the common case carries no test for it.
+template <bool UseAr1>
+double garch_pass(View<double> y, double mu, double omega, double alpha_g, double beta_g,
+                  double init_sigma2, double ar1) {
     const std::size_t n = y.size();
     double ll = 0.0;
     double s2 = init_sigma2;
     for (std::size_t t = 0; t < n; ++t) {
         // The AR(1) mean uses the previous observation, never a fitted value;
         // the first observation has none.
-        const double mean = use_ar1 && t > 0 ? mu + ar1 * (y[t - 1] - mu) : mu;
+        const double mean = UseAr1 && t > 0 ? mu + ar1 * (y[t - 1] - mu) : mu;
         const double e = y[t] - mean;
         ll = ll + garch_term(e, s2);
         s2 = beta_g * s2 + (omega + e * (alpha_g * e));
     }
     return ll;
+}
+
+}  // namespace
+
+double garch_filter(View<double> y, double mu, double omega, double alpha_g, double beta_g,
+                    double init_sigma2, bool use_ar1, double ar1) {
+    if (use_ar1) return garch_pass<true>(y, mu, omega, alpha_g, beta_g, init_sigma2, ar1);
+    return garch_pass<false>(y, mu, omega, alpha_g, beta_g, init_sigma2, ar1);
 }
 
 double egarch_filter(View<double> y, double mu, double omega, double alpha_e, double beta_e,
