@@ -72,9 +72,9 @@ double seasonal_css_objective(View<double> y, View<double> ar_coefs, View<double
     // The recursion starts once every lag of every term lies inside the
     // series. Seasonal spans are saturated rather than wrapped, so a season
     // too long to represent puts the start past the end.
-    std::size_t start = std::max({ar_coefs.size(), ma_coefs.size(),
-                                  saturating_product(sar_coefs.size(), lag),
-                                  saturating_product(sma_coefs.size(), lag)});
+    std::size_t start =
+        std::max({ar_coefs.size(), ma_coefs.size(), saturating_product(sar_coefs.size(), lag),
+                  saturating_product(sma_coefs.size(), lag)});
     if (start == 0) start = 1;
     if (start >= n) return 0.0;
     std::vector<double> e = work_array<double>(n);

@@ -21,12 +21,12 @@ PyMethodDef functions[] = {
           "sar_coefs", "sma_coefs", "m">(),
     entry<"ses_sse", &sm::ses_sse, "y", "alpha">(),
     entry<"ses_filter", &sm::ses_filter, "y", "alpha">(),
-    entry<"garch_filter", &vo::garch_filter, "y", "mu", "omega", "alpha_g", "beta_g",
-          "init_sigma2", "use_ar1", "ar1">(),
+    entry<"garch_filter", &vo::garch_filter, "y", "mu", "omega", "alpha_g", "beta_g", "init_sigma2",
+          "use_ar1", "ar1">(),
     entry<"egarch_filter", &vo::egarch_filter, "y", "mu", "omega", "alpha_e", "beta_e", "gamma",
           "init_log_sigma2">(),
-    entry<"gjr_garch_filter", &vo::gjr_garch_filter, "y", "mu", "omega", "alpha_gjr",
-          "beta_gjr", "gamma_gjr", "init_sigma2">(),
+    entry<"gjr_garch_filter", &vo::gjr_garch_filter, "y", "mu", "omega", "alpha_gjr", "beta_gjr",
+          "gamma_gjr", "init_sigma2">(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -77,8 +77,8 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
     return ll;
 }
 
-double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr,
-                        double beta_gjr, double gamma_gjr, double init_sigma2) {
+double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr, double beta_gjr,
+                        double gamma_gjr, double init_sigma2) {
     const std::size_t n = y.size();
     double ll = 0.0;
     double s2 = init_sigma2;

@@ -17,7 +17,7 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
                      double gamma, double init_log_sigma2);
 
 // GJR-GARCH(1,1): GARCH with the extra weight gamma_gjr on negative shocks.
-double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr,
-                        double beta_gjr, double gamma_gjr, double init_sigma2);
+double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr, double beta_gjr,
+                        double gamma_gjr, double init_sigma2);
 
 }  // namespace lumetra::volatility
