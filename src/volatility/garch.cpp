@@ -24,10 +24,6 @@ inline double garch_term(double e, double s2) noexcept {
     return (std::log(h) + (e * e) / h) * 0.5;
 }
 
-}  // namespace
-
-namespace {
-
 // The GARCH pass, compiled once with and once without the AR(1) mean so that
 // the common case carries no test for it.
 template <bool UseAr1>
