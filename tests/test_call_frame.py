@@ -225,6 +225,37 @@ def test_prefix_applies_only_to_exact_type_error_and_keeps_its_cause():
     assert str(info.value) == "subclass"
 
 
+def garch_with_ar1(flag):
+    # the AR(1) term changes the score of this series: 3.0 without it
+    return core.garch_filter(np.array([1.0, -1.0, 2.0]), 0.0, 0.1, 0.1, 0.8, 1.0, flag, 0.5)
+
+
+def numpy_like(name, **namespace):
+    return type(name, (), {"__module__": "numpy", **namespace})()
+
+
+@pytest.mark.parametrize(
+    "flag, expected",
+    [(True, True), (False, False), (np.bool_(True), True), (np.bool_(False), False),
+     (numpy_like("bool", __bool__=lambda self: True), True),
+     (numpy_like("bool_", __bool__=lambda self: False), False)],
+)  # fmt: skip
+def test_bool_argument_accepts_true_false_and_numpy_booleans(flag, expected):
+    assert garch_with_ar1(flag) == garch_with_ar1(expected) and (garch_with_ar1(flag) == 3.0) is not expected
+
+
+@pytest.mark.parametrize(
+    "flag, message",
+    [*[(v, f"'{type(v).__qualname__}' object cannot be converted to 'PyBool'")
+       for v in (1, 0, None, "True", 1.0, np.array(True), type("bool_", (), {})())],
+     (numpy_like("bool_"), "object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion")],
+)  # fmt: skip
+def test_bool_argument_refusals(flag, message):
+    with pytest.raises(TypeError) as info:
+        garch_with_ar1(flag)
+    assert str(info.value) == f"argument 'use_ar1': {message}"
+
+
 class SubArray(np.ndarray):
     pass
 

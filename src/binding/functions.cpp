@@ -3,21 +3,35 @@
 // entry here.
 #include "binding/functions.hpp"
 
+#include "arima/css.hpp"
 #include "binding/binder.hpp"
 #include "decomposition/mstl.hpp"
 #include "pattern/dtsf.hpp"
 #include "pattern/esn.hpp"
 #include "smoothing/ses.hpp"
+#include "volatility/garch.hpp"
 
 namespace lumetra::binding {
 
+namespace ar = lumetra::arima;
 namespace dc = lumetra::decomposition;
 namespace pt = lumetra::pattern;
 namespace sm = lumetra::smoothing;
+namespace vo = lumetra::volatility;
 
 PyMethodDef functions[] = {
+    entry<"arima_css", &ar::arima_css, "y", "ar", "ma", "d">(),
+    entry<"css_objective", &ar::css_objective, "y", "ar_coefs", "ma_coefs">(),
+    entry<"seasonal_css_objective", &ar::seasonal_css_objective, "y", "ar_coefs", "ma_coefs",
+          "sar_coefs", "sma_coefs", "m">(),
     entry<"ses_sse", &sm::ses_sse, "y", "alpha">(),
     entry<"ses_filter", &sm::ses_filter, "y", "alpha">(),
+    entry<"garch_filter", &vo::garch_filter, "y", "mu", "omega", "alpha_g", "beta_g", "init_sigma2",
+          "use_ar1", "ar1">(),
+    entry<"egarch_filter", &vo::egarch_filter, "y", "mu", "omega", "alpha_e", "beta_e", "gamma",
+          "init_log_sigma2">(),
+    entry<"gjr_garch_filter", &vo::gjr_garch_filter, "y", "mu", "omega", "alpha_gjr", "beta_gjr",
+          "gamma_gjr", "init_sigma2">(),
     entry<"dtsf_distances", &pt::dtsf_distances, "y", "query_norm", "w", "max_start", "normalize",
           "time_decay", "n_total">(),
     entry<"dtsf_fit_residuals", &pt::dtsf_fit_residuals, "y", "w", "n_neighbors", "normalize">(),

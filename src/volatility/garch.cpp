@@ -1,0 +1,93 @@
+#include "volatility/garch.hpp"
+
+#include <cmath>
+#include <cstddef>
+
+namespace lumetra::volatility {
+
+namespace {
+
+// The variance floor of the likelihood term. It is applied with fmax, so a
+// NaN or negative variance is scored as this floor; the recursion itself
+// carries the unfloored value.
+constexpr double variance_floor = 1e-20;
+// The standard-deviation floor of the EGARCH standardised residual.
+constexpr double sd_floor = 1e-10;
+// sqrt(2 / pi), the mean of |z| for a standard normal z.
+constexpr double mean_abs_normal = 0.7978845608028654;
+constexpr double log_variance_bound = 20.0;
+
+// One likelihood term of a GARCH-type filter for the residual e and the
+// variance state s2.
+inline double garch_term(double e, double s2) noexcept {
+    const double h = std::fmax(s2, variance_floor);
+    return (std::log(h) + (e * e) / h) * 0.5;
+}
+
+// The GARCH pass, compiled once with and once without the AR(1) mean so that
+// the common case carries no test for it.
+template <bool UseAr1>
+double garch_pass(View<double> y, double mu, double omega, double alpha_g, double beta_g,
+                  double init_sigma2, double ar1) {
+    const std::size_t n = y.size();
+    double ll = 0.0;
+    double s2 = init_sigma2;
+    for (std::size_t t = 0; t < n; ++t) {
+        // The AR(1) mean uses the previous observation, never a fitted value;
+        // the first observation has none.
+        const double mean = UseAr1 && t > 0 ? mu + ar1 * (y[t - 1] - mu) : mu;
+        const double e = y[t] - mean;
+        ll = ll + garch_term(e, s2);
+        s2 = beta_g * s2 + (omega + e * (alpha_g * e));
+    }
+    return ll;
+}
+
+}  // namespace
+
+double garch_filter(View<double> y, double mu, double omega, double alpha_g, double beta_g,
+                    double init_sigma2, bool use_ar1, double ar1) {
+    if (use_ar1) return garch_pass<true>(y, mu, omega, alpha_g, beta_g, init_sigma2, ar1);
+    return garch_pass<false>(y, mu, omega, alpha_g, beta_g, init_sigma2, ar1);
+}
+
+double egarch_filter(View<double> y, double mu, double omega, double alpha_e, double beta_e,
+                     double gamma, double init_log_sigma2) {
+    const std::size_t n = y.size();
+    double ll = 0.0;
+    // The initial log-variance is used as given; only values produced by the
+    // recursion are clamped.
+    double x = init_log_sigma2;
+    for (std::size_t t = 0; t < n; ++t) {
+        const double s2 = std::fmax(std::exp(x), variance_floor);
+        const double e = y[t] - mu;
+        const double z = e / std::fmax(std::sqrt(s2), sd_floor);
+        // The log term is the state x itself, not ln(s2).
+        ll = ll + (x + (e * e) / s2) * 0.5;
+        double v = beta_e * x + (omega + (alpha_e * z + gamma * (std::fabs(z) - mean_abs_normal)));
+        // Plain comparisons: a NaN log-variance passes the clamp unchanged.
+        if (v < -log_variance_bound) v = -log_variance_bound;
+        if (v > log_variance_bound) v = log_variance_bound;
+        x = v;
+    }
+    return ll;
+}
+
+double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr, double beta_gjr,
+                        double gamma_gjr, double init_sigma2) {
+    const std::size_t n = y.size();
+    double ll = 0.0;
+    double s2 = init_sigma2;
+    for (std::size_t t = 0; t < n; ++t) {
+        const double e = y[t] - mu;
+        ll = ll + garch_term(e, s2);
+        // The leverage indicator is 1 only for a strictly negative residual
+        // (not for -0.0 or NaN). It multiplies gamma_gjr even when 0, so an
+        // infinite gamma_gjr reaches the state as NaN.
+        const double negative = e < 0.0 ? 1.0 : 0.0;
+        s2 = beta_gjr * s2 + (omega + e * (e * (alpha_gjr + gamma_gjr * negative)));
+    }
+    return ll;
+}
+
+}  // namespace lumetra::volatility

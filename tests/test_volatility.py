@@ -1,0 +1,113 @@
+"""Volatility filters: garch_filter, egarch_filter, gjr_garch_filter."""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import lumetra._core as core
+from helpers import layouts, same_bits
+
+nan, inf = math.nan, math.inf
+
+
+def fmax(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def exp(x):
+    try:
+        return math.exp(x)
+    except OverflowError:
+        return inf
+
+
+def garch_reference(y, mu, omega, alpha, beta, s2, use_ar1=False, ar1=0.0, gamma=None):
+    """GARCH(1,1); with `gamma`, GJR-GARCH (the extra weight on negative shocks)."""
+    ll = 0.0
+    for t, value in enumerate(y):
+        e = value - (mu + ar1 * (y[t - 1] - mu) if use_ar1 and t > 0 else mu)
+        h = fmax(s2, 1e-20)
+        ll = ll + (math.log(h) + (e * e) / h) * 0.5
+        weight = alpha if gamma is None else alpha + gamma * (1.0 if e < 0.0 else 0.0)
+        s2 = beta * s2 + (omega + e * (e * weight))
+    return ll
+
+
+def egarch_reference(y, mu, omega, alpha, beta, gamma, x):
+    ll = 0.0
+    for value in y:
+        s2 = fmax(exp(x), 1e-20)
+        e = value - mu
+        z = e / fmax(math.sqrt(s2), 1e-10)
+        ll = ll + (x + (e * e) / s2) * 0.5
+        x = beta * x + (omega + (alpha * z + gamma * (abs(z) - 0.7978845608028654)))
+        x = -20.0 if x < -20.0 else 20.0 if x > 20.0 else x  # NaN passes
+    return ll
+
+
+Y3 = np.array([1.0, -1.0, 2.0])
+
+
+@pytest.mark.parametrize(
+    "got, about",
+    [(core.garch_filter(Y3, 0.0, 0.1, 0.1, 0.8, 1.0, False, nan), 3.0),
+     (core.garch_filter(Y3, 0.0, 0.1, 0.1, 0.8, 1.0, True, 0.5), 4.46),
+     (core.gjr_garch_filter(Y3, 0.0, 0.1, 0.1, 0.8, 0.2, 1.0), 2.76),
+     (core.egarch_filter(Y3, 0.0, 0.0, 0.1, 0.9, 0.2, 0.0), 2.92),
+     (core.garch_filter(np.array([3.0]), 0.0, 0.1, 0.1, 0.8, -5.0, False, 0.0), 4.5e20),
+     (core.egarch_filter(np.zeros(4), 0.0, 1e3, 0.1, 0.9, 0.2, 50.0), 25.0 + 3 * 10.0),  # clamp at 20,
+     (core.egarch_filter(np.zeros(4), 0.0, -1e3, 0.1, 0.9, 0.2, -50.0), -25.0 - 3 * 10.0),  # not the start
+     *[(f(np.empty(0), nan, nan, nan, nan, nan, nan), 0.0) for f in (core.egarch_filter, core.gjr_garch_filter)],
+     (core.garch_filter(np.empty(0), nan, nan, nan, nan, nan, True, nan), 0.0)],
+)  # fmt: skip
+def test_worked_cases(got, about):
+    assert got == pytest.approx(about, rel=1e-3)
+
+
+values = {"finite": st.floats(-5, 5), "any": st.floats()}
+
+
+@pytest.mark.parametrize("kind", values)
+@given(data=st.data())
+def test_bit_identical_to_a_plain_transcription(kind, data):
+    y = data.draw(st.lists(values[kind], max_size=20))
+    p = data.draw(st.lists(values[kind], min_size=7, max_size=7))
+    use_ar1 = data.draw(st.booleans())
+    array = np.array(y, dtype=np.float64)
+    assert same_bits(core.garch_filter(array, *p[:5], use_ar1, p[5]),
+                     garch_reference(y, *p[:5], use_ar1, p[5]))  # fmt: skip
+    assert same_bits(core.gjr_garch_filter(array, *p[:6]), garch_reference(y, *p[:4], p[5], gamma=p[4]))
+    assert same_bits(core.egarch_filter(array, *p[:6]), egarch_reference(y, *p[:6]))
+
+
+@pytest.mark.parametrize(
+    "f", [lambda y, s2, mu=0.0, omega=0.1: core.garch_filter(y, mu, omega, 0.1, 0.8, s2, False, 0.3),
+          lambda y, s2, mu=0.0, omega=0.1: core.gjr_garch_filter(y, mu, omega, 0.1, 0.8, 0.2, s2)],
+)  # fmt: skip
+def test_nan_handling_of_the_variance_floor(f):
+    y = np.array([0.5, -1.0, 2.0, 0.25])
+    floored = 0.0
+    for e in y.tolist():
+        floored = floored + (math.log(1e-20) + (e * e) / 1e-20) * 0.5
+    assert same_bits(f(y, nan), floored)  # a NaN variance is scored at the floor, every step
+    assert math.isfinite(f(y, 1.0, omega=nan))
+    assert math.isnan(f(y, 1.0, mu=nan)) and math.isnan(f(np.array([1.0, nan]), 1.0))
+    # EGARCH's state x enters ll itself, and a NaN x passes the clamp
+    assert math.isnan(core.egarch_filter(y, 0.0, nan, 0.1, 0.9, 0.2, 0.0))
+
+
+def test_every_layout_reads_like_a_contiguous_copy():
+    def scores(y):
+        return (core.garch_filter(y, 0.1, 0.05, 0.1, 0.85, 1.0, True, 0.4),
+                core.gjr_garch_filter(y, 0.1, 0.05, 0.05, 0.85, 0.1, 1.0),
+                core.egarch_filter(y, 0.1, -0.1, 0.1, 0.9, 0.2, 0.0))  # fmt: skip
+
+    values = np.random.default_rng(3).standard_normal(25)
+    for name, y in [*layouts(values).items(), *layouts(np.full(9, 0.7)).items()]:
+        assert same_bits(scores(y), scores(np.ascontiguousarray(y))), name
+    assert np.array_equal(y, np.full(9, 0.7))
