@@ -110,10 +110,10 @@ double dot_hybrid_objective(View<double> y, View<double> theta_line0, double the
     double total = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         if (i > 0) level = alpha * c[i] + keep * level;
-        const double fitted =
-            is_additive ? w * level + rest_w * theta_line0[i]
-                        : std::pow(std::fmax(level, power_floor), w) *
-                              std::pow(std::fmax(theta_line0[i], power_floor), rest_w);
+        const double fitted = is_additive
+                                  ? w * level + rest_w * theta_line0[i]
+                                  : std::pow(std::fmax(level, power_floor), w) *
+                                        std::pow(std::fmax(theta_line0[i], power_floor), rest_w);
         total = total + std::fabs(y[i] - fitted);
     }
     return total / static_cast<double>(n);
