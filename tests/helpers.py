@@ -19,16 +19,17 @@ def PanicException() -> type[BaseException]:
     raise AssertionError("an empty series must fail")
 
 
-def layouts(values) -> dict[str, np.ndarray]:
+def layouts(values, dtype=np.float64) -> dict[str, np.ndarray]:
     """The same values laid out in memory in every way an argument may come.
 
     Each array shows `values` at index i; only the layout differs.
     """
-    base = np.asarray(values, dtype=np.float64)
+    base = np.asarray(values, dtype=dtype)
     n = base.size
-    strided = np.empty(2 * n)
+    strided = np.empty(2 * n, dtype=base.dtype)
     strided[::2] = base
-    strided[1::2] = np.nan  # never to be read
+    # never to be read
+    strided[1::2] = np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min
     reversed_ = np.ascontiguousarray(base[::-1])[::-1]
     readonly = base.copy()
     readonly.flags.writeable = False

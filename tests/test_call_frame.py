@@ -385,3 +385,49 @@ def test_panic_exception_is_a_base_exception_named_as_documented(capfd):
     assert "ndarray: index out of bounds" in report and "backtrace" in report
     # the module stays usable
     assert core.ses_sse(Y, 0.5) == 3.25
+
+
+# --- int64 arrays (four_theta_fitted's filtered_lengths) ---------------------------
+
+
+def fitted_with_lengths(lengths):
+    """Two lines reading their levels through `lengths`: [2, 3] cuts the flat
+    levels into [1, 2] and [3, 4, 5]."""
+    f = np.array
+    return core.four_theta_fitted(4, f([2.0, 3.0]), f([0.0, 1.0]), f([1.0, 0.5]), f([1.0, 0.5]),
+                                  f([1.0, 2.0, 3.0, 4.0, 5.0]), lengths, f([7.0, 9.0]))  # fmt: skip
+
+
+def test_int_array_is_read_in_place_in_every_layout():
+    expected = fitted_with_lengths(np.array([2, 3], dtype=np.int64))
+    assert expected.tolist() != fitted_with_lengths(np.array([3, 2], dtype=np.int64)).tolist()
+    for name, lengths in layouts([2, 3], dtype=np.int64).items():
+        before = lengths.copy()
+        assert fitted_with_lengths(lengths).tolist() == expected.tolist(), name
+        assert np.array_equal(lengths, before), name
+    # an equivalent spelling of the dtype is the same kind
+    assert fitted_with_lengths(np.array([2, 3], dtype=np.longlong)).tolist() == expected.tolist()
+    broadcast = np.broadcast_to(np.array([2], dtype=np.int64), (2,))
+    assert fitted_with_lengths(broadcast).tolist() == fitted_with_lengths(np.array([2, 2])).tolist()
+
+
+@pytest.mark.parametrize(
+    "value, type_name",
+    [
+        ([2, 3], "list"),
+        (np.array([2.0, 3.0]), "ndarray"),
+        (np.array([2, 3], dtype=np.int32), "ndarray"),
+        (np.array([2, 3], dtype=np.uint64), "ndarray"),
+        (np.array([[2, 3]], dtype=np.int64), "ndarray"),
+        (np.array(2, dtype=np.int64), "ndarray"),
+        (np.array([2, 3], dtype=">i8" if sys.byteorder == "little" else "<i8"), "ndarray"),
+        (np.int64(2), "int64"),
+    ],
+)
+def test_int_array_refusals(value, type_name):
+    with pytest.raises(TypeError) as info:
+        fitted_with_lengths(value)
+    assert type(info.value) is TypeError
+    assert str(info.value) == (
+        f"argument 'filtered_lengths': '{type_name}' object cannot be converted to 'PyArray<T, D>'"
+    )

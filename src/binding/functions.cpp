@@ -9,6 +9,7 @@
 #include "pattern/dtsf.hpp"
 #include "pattern/esn.hpp"
 #include "smoothing/ses.hpp"
+#include "theta/theta.hpp"
 #include "volatility/garch.hpp"
 
 namespace lumetra::binding {
@@ -17,15 +18,21 @@ namespace ar = lumetra::arima;
 namespace dc = lumetra::decomposition;
 namespace pt = lumetra::pattern;
 namespace sm = lumetra::smoothing;
+namespace th = lumetra::theta;
 namespace vo = lumetra::volatility;
 
 PyMethodDef functions[] = {
+    entry<"theta_decompose", &th::theta_decompose, "y", "theta">(),
     entry<"arima_css", &ar::arima_css, "y", "ar", "ma", "d">(),
     entry<"css_objective", &ar::css_objective, "y", "ar_coefs", "ma_coefs">(),
     entry<"seasonal_css_objective", &ar::seasonal_css_objective, "y", "ar_coefs", "ma_coefs",
           "sar_coefs", "sma_coefs", "m">(),
     entry<"ses_sse", &sm::ses_sse, "y", "alpha">(),
     entry<"ses_filter", &sm::ses_filter, "y", "alpha">(),
+    entry<"dot_objective", &th::dot_objective, "y", "intercept", "slope", "theta", "alpha",
+          "drift">(),
+    entry<"dot_residuals", &th::dot_residuals, "y", "intercept", "slope", "theta", "alpha",
+          "drift">(),
     entry<"garch_filter", &vo::garch_filter, "y", "mu", "omega", "alpha_g", "beta_g", "init_sigma2",
           "use_ar1", "ar1">(),
     entry<"egarch_filter", &vo::egarch_filter, "y", "mu", "omega", "alpha_e", "beta_e", "gamma",
@@ -39,6 +46,11 @@ PyMethodDef functions[] = {
     entry<"mstl_moving_average", &dc::mstl_moving_average, "y", "window">(),
     entry<"esn_reservoir_update", &pt::esn_reservoir_update, "y_norm", "w_in_flat", "w_flat",
           "reservoir_size", "leak_rate", "washout">(),
+    entry<"four_theta_fitted", &th::four_theta_fitted, "n", "thetas", "intercepts", "slopes",
+          "weights", "filtered_flat", "filtered_lengths", "last_levels">(),
+    entry<"four_theta_deseasonalize", &th::four_theta_deseasonalize, "y", "period">(),
+    entry<"dot_hybrid_objective", &th::dot_hybrid_objective, "y", "theta_line0", "theta",
+          "is_additive">(),
     {nullptr, nullptr, 0, nullptr},
 };
 

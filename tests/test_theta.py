@@ -1,0 +1,308 @@
+"""The theta family, each function compared bit for bit with a plain Python
+transcription of its model (Python floats are IEEE doubles and `**` calls the
+platform's pow), on worked cases, random inputs and every array layout."""
+
+from __future__ import annotations
+
+import math
+import sys
+
+import numpy as np
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import lumetra._core as core
+from helpers import PanicException, layouts, same_bits
+
+WORST, U64, NAN = sys.float_info.max, 2**64, math.nan
+maybe_nan = st.one_of(st.floats(-1e3, 1e3), st.just(NAN))
+scalar = st.floats(-3, 3)
+
+
+def arr(values, dtype=np.float64):
+    return np.array(values, dtype=dtype)
+
+
+# --- transcriptions of the models ------------------------------------------------------
+
+
+def theta_ref(y, theta):
+    n = len(y)
+    return [theta * y[i] + (1.0 - theta) * (y[0] + ((i + 1.0) / n) * (y[-1] - y[0])) for i in range(n)]
+
+
+def dot_ref(y, intercept, slope, theta, alpha, drift):
+    if len(y) < 2:
+        return [], 0.0
+    z = [(1.0 - theta) * (intercept + slope * i) + theta * v for i, v in enumerate(y)]
+    level, errors = z[0], []
+    for i in range(1, len(y)):
+        errors.append(y[i] + (-0.5) * (drift * i + (level + (intercept + slope * i))))
+        level = (1.0 - alpha) * level + alpha * z[i]
+    return errors, level
+
+
+def fmax(a, b):  # C's fmax: a NaN operand yields the other one
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def hybrid_ref(y, line, theta, additive):
+    n = len(y)
+    if n < 3:
+        return WORST
+
+    def mix(a, b, w):
+        return w * a + (1.0 - w) * b if additive else fmax(a, 1e-10) ** w * fmax(b, 1e-10) ** (1.0 - w)
+
+    c = [theta * y[i] + (1.0 - theta) * line[i] if additive else mix(y[i], line[i], theta) for i in range(n)]
+
+    def sse(a):
+        level, total = c[0], 0.0
+        for i in range(1, n):
+            total, level = total + (c[i] - level) ** 2, (1.0 - a) * level + a * c[i]
+        return total
+
+    lo, hi = 0.001, 0.999
+    for _ in range(50):
+        d = (hi - lo) * 0.6180339887498949
+        if sse(hi - d) < sse(lo + d):
+            hi = lo + d
+        else:
+            lo = hi - d
+    alpha, s, total = (hi + lo) * 0.5, c[0], 0.0
+    for i in range(n):
+        s = s if i == 0 else alpha * c[i] + (1.0 - alpha) * s
+        total = total + abs(y[i] - mix(s, line[i], 1.0 / fmax(theta, 1.0)))
+    return total / n
+
+
+def deseasonalize_ref(y, p):
+    n, mult = len(y), min([v for v in y if v == v], default=math.inf) > 0
+    if p == 0:
+        if n:
+            raise ZeroDivisionError
+        return [], True, []
+    h, sums, counts = (p - 1) // 2, [0.0] * p, [0] * p
+    for j in range(max(n - p + 1, 0)):  # a period beyond n + 1 has no window either
+        a = 0.0
+        for k in range(p):
+            a = a + y[j + k] * (1.0 / p)
+        t = j + h
+        if not mult or a > 0:
+            sums[t % p] = sums[t % p] + (y[t] / a if mult else y[t] - a)
+            counts[t % p] += 1
+    # a phase without contributions is neutral: ratio 1, difference 0
+    idx = [1.0 if mult and counts[s] == 0 else sums[s] / max(counts[s], 1) for s in range(p)]
+    total = -0.0
+    for v in idx:
+        total = total + v
+    mean = total / p
+    if mult:
+        idx = [max(v / mean if mean > 0 else v, 0.01) if v == v else v for v in idx]
+    else:
+        idx = [v - mean for v in idx]
+    return idx, mult, [y[i] / idx[i % p] if mult else y[i] - idx[i % p] for i in range(n)]
+
+
+def fitted_ref(n, thetas, intercepts, slopes, weights, flat, lengths, last):
+    def get(seq, i):
+        if i >= len(seq):
+            raise IndexError
+        return seq[i]
+
+    off, f = [0], [0.0] * n
+    for i in range(1, len(thetas)):
+        off.append((off[-1] + get(lengths, i - 1)) % U64)
+    for i, theta in enumerate(thetas):
+        w, a, b, length = get(weights, i), get(intercepts, i), get(slopes, i), get(lengths, i) % U64
+        for t in range(n):
+            level = get(flat, off[i] + t) if t < length else get(last, i)
+            f[t] = f[t] + (w * (a + b * t) if theta == 0 else (w * ((a + b * t) + level)) * 0.5)
+    return f
+
+
+# --- worked cases and documented failures -------------------------------------------------
+
+Y4 = arr([1, 2, 4, 7])
+EXAMPLE = (arr([0, 2]), arr([1, 1]), arr([1, 1]), arr([0.5, 0.5]), arr([1, 2, 3]), arr([0, 3], np.int64))
+TEN = arr([0, 10])
+M = (2 / 3 + 1.0) / 2  # the mean raw index of [1, NaN, 2, 4] with period 2: phase 1 has none
+
+
+@pytest.mark.parametrize(
+    "name, args, expected",
+    [
+        ("theta_decompose", (Y4, 2.0), arr([-0.5, 0, 2.5, 7])),
+        ("theta_decompose", (Y4, 0.0), arr([2.5, 4, 5.5, 7])),  # the line, anchored at the end
+        ("theta_decompose", (Y4, 0.5), arr([1.75, 3, 4.75, 7])),
+        ("theta_decompose", (arr([3]), 0.1), arr([3])),
+        ("theta_decompose", (arr([]), 0.1), arr([])),
+        ("dot_residuals", (Y4, 0.0, 2.0, 2.0, 0.5, 0.0), (arr([0, 1, 2.5]), 5.5)),
+        ("dot_residuals", (Y4, 0.0, 2.0, 2.0, 0.5, 1.0), (arr([-0.5, 0, 1]), 5.5)),
+        ("dot_residuals", (Y4, 1.0, 2.0, 1.0, 0.5, 0.0), (arr([0, 0.75, 2.125]), 39 / 8)),
+        ("dot_residuals", (arr([4]), 1.0, 2.0, 0.5, 0.3, 0.1), (arr([]), 0.0)),  # level not seeded
+        ("dot_objective", (Y4, 0.0, 2.0, 2.0, 0.5, 0.0), 7.25),
+        ("dot_objective", (Y4, 1.0, 2.0, 1.0, 0.5, 0.0), 325 / 64),
+        ("dot_objective", (arr([4]), 1.0, 2.0, 0.5, 0.3, 0.1), 0.0),
+        ("dot_hybrid_objective", (arr([5] * 4), arr([5] * 4), 2.0, True), 0.0),
+        ("dot_hybrid_objective", (arr([1, 2]), arr([]), 2.0, False), WORST),  # line not read
+        # the search ends at the upper end; about 7.5e-4
+        ("dot_hybrid_objective", (Y4, arr([1, 3, 5, 7]), 2.0, True), 0.0007502500133068635),
+        ("four_theta_deseasonalize", (arr([0, 2] * 3), 2), (arr([-1, 1]), False, arr([1] * 6))),
+        ("four_theta_deseasonalize", (arr([1, 3] * 3), 2), (arr([0.5, 1.5]), True, arr([2] * 6))),
+        ("four_theta_deseasonalize", (arr([1, 2, 3, 4] * 2), 4),
+         (arr([0.4, 0.8, 1.2, 1.6]), True, arr([2.5] * 8))),
+        ("four_theta_deseasonalize", (arr([0, 2, 4, 6] * 2), 4), (arr([-3, -1, 1, 3]), False, arr([3] * 8))),
+        ("four_theta_deseasonalize", (arr([NAN, 3, 1, 3, 1, 3]), 2),
+         (arr([0.5, 1.5]), True, arr([NAN, 2, 2, 2, 2, 2]))),
+        ("four_theta_deseasonalize", (arr([1, 2, 3]), 1), (arr([1]), True, arr([1, 2, 3]))),
+        ("four_theta_deseasonalize", (arr([-1, 2, 3]), 1), (arr([0]), False, arr([-1, 2, 3]))),
+        # no window: neutral indices, and the series comes back unchanged
+        ("four_theta_deseasonalize", (arr([1, 2, 3]), 4), (arr([1] * 4), True, arr([1, 2, 3]))),
+        ("four_theta_deseasonalize", (arr([1, 2, 3]), 5), (arr([1] * 5), True, arr([1, 2, 3]))),
+        ("four_theta_deseasonalize", (arr([-1, 2, 3]), 5), (arr([0] * 5), False, arr([-1, 2, 3]))),
+        ("four_theta_deseasonalize", (arr([]), 0), (arr([]), True, arr([]))),
+        # windows touching the NaN are skipped, so phase 1 collects no ratio: its
+        # raw index is 1, not 0 (which the floor would make a division by 0.01)
+        ("four_theta_deseasonalize", (arr([1, NAN, 2, 4]), 2),
+         (arr([2 / 3 / M, 1 / M]), True, arr([1 / (2 / 3 / M), NAN, 2 / (2 / 3 / M), 4 / (1 / M)]))),
+        ("four_theta_fitted", (4, *EXAMPLE, TEN), arr([1, 2, 3, 5.5])),
+        ("four_theta_fitted", (3, *EXAMPLE, arr([0])), arr([1, 2, 3])),  # last level not needed
+        ("four_theta_fitted", (3, arr([2, 3]), arr([0, 1]), arr([1, 0]), arr([1, 1]), arr([5, 6, 7, 8]),
+                               arr([2, 2], np.int64), arr([9, 4])), arr([6.5, 8, 8])),
+        ("four_theta_fitted", (4, arr([-0.0, NAN]), *EXAMPLE[1:], TEN), arr([1, 2, 3, 5.5])),  # -0 is 0
+        ("four_theta_fitted", (4, arr([0, 0]), *EXAMPLE[1:], TEN), arr([1, 2, 3, 4])),
+        ("four_theta_fitted", (2, *EXAMPLE[:4], arr([1, 2, 3, 4]), arr([2, 9], np.int64), arr([])),
+         arr([1.5, 2.5])),  # no line runs out of levels: last_levels is not read
+        # lengths 2, -2, 2: line 1 starts at 2 with a huge length, line 2 wraps to 0
+        ("four_theta_fitted", (2, arr([1] * 3), arr([0] * 3), arr([0] * 3), arr([1] * 3),
+                               arr([10, 20, 30, 40]), arr([2, -2, 2], np.int64), arr([])), arr([25, 40])),
+        ("four_theta_fitted", (5, *[arr([])] * 5, arr([], np.int64), arr([])), arr([0] * 5)),
+        ("four_theta_fitted", (0, *EXAMPLE[:4], arr([]), EXAMPLE[5], arr([])), arr([])),
+    ],
+)  # fmt: skip
+def test_worked_cases(name, args, expected):
+    assert same_bits(getattr(core, name)(*args), expected)
+
+
+INDEX, CAPACITY = "ndarray: index out of bounds", "capacity overflow"
+
+
+@pytest.mark.parametrize(
+    "name, args, message",
+    [
+        ("dot_hybrid_objective", (arr([1, 2, 3, 4]), arr([1, 1, 1]), 2.0, True), INDEX),
+        ("dot_hybrid_objective", (arr([1, 2, 3]), arr([]), 2.0, False), INDEX),
+        ("four_theta_deseasonalize", (arr([1.0]), 0), "attempt to calculate the remainder with a divisor of zero"),
+        ("four_theta_deseasonalize", (arr([]), 2**60), CAPACITY),  # checked before allocating
+        ("four_theta_deseasonalize", (arr([-1, 2, 3]), U64 - 1), CAPACITY),
+        ("four_theta_fitted", (4, *EXAMPLE, arr([0])), INDEX),
+        ("four_theta_fitted", (0, arr([0, 2]), arr([1, 1]), arr([1]), *EXAMPLE[3:], TEN), INDEX),
+        ("four_theta_fitted", (0, *EXAMPLE[:3], arr([1]), *EXAMPLE[4:], TEN), INDEX),
+        ("four_theta_fitted", (0, *EXAMPLE[:5], arr([0], np.int64), TEN), INDEX),
+        ("four_theta_fitted", (4, *EXAMPLE[:5], arr([0, 4], np.int64), TEN), INDEX),  # past the flat end
+        ("four_theta_fitted", (1, *EXAMPLE[:5], arr([4, 3], np.int64), TEN), INDEX),  # starts past it
+        ("four_theta_fitted", (1, *EXAMPLE[:5], arr([-1, 3], np.int64), TEN), INDEX),  # offset 2^64 - 1
+        ("four_theta_fitted", (1, *EXAMPLE, arr([])), INDEX),  # a theta-0 line still looks its level up
+        ("four_theta_fitted", (2**60, *EXAMPLE, TEN), CAPACITY),
+        ("four_theta_fitted", (U64 - 1, *[arr([])] * 5, arr([], np.int64), arr([])), CAPACITY),
+        # three lines need offsets from lengths[0..1] only: the result is sized first
+        ("four_theta_fitted", (2**60, arr([0, 2, 2]), *EXAMPLE[1:], TEN), CAPACITY),
+        # four lines: forming the offsets reads the missing lengths[2] first
+        ("four_theta_fitted", (2**60, arr([0, 2, 2, 2]), *EXAMPLE[1:], TEN), INDEX),
+    ],
+)  # fmt: skip
+def test_documented_failures(name, args, message):
+    with pytest.raises(PanicException(), match=f"^{message}$"):
+        getattr(core, name)(*args)
+
+
+# --- random inputs against the transcriptions ----------------------------------------------
+
+dot_args = st.tuples(scalar, scalar, scalar, st.floats(-1, 2), scalar)
+
+
+@given(st.lists(maybe_nan, max_size=40), scalar)
+def test_theta_decompose_matches_transcription(y, theta):
+    assert same_bits(core.theta_decompose(arr(y), theta), arr(theta_ref(y, theta)))
+
+
+@given(st.lists(maybe_nan, max_size=40), dot_args)
+def test_dot_matches_transcription_and_objective_sums_the_residuals(y, args):
+    errors, level = dot_ref(y, *args)
+    assert same_bits(core.dot_residuals(arr(y), *args), (arr(errors), level))
+    total = 0.0
+    for e in core.dot_residuals(arr(y), *args)[0].tolist():
+        total = total + e * e
+    assert same_bits(core.dot_objective(arr(y), *args), total)
+
+
+hybrid_value = st.one_of(st.floats(-50, 50), st.just(0.0), st.just(NAN))
+
+
+@given(st.lists(st.tuples(hybrid_value, hybrid_value), min_size=3, max_size=25),
+       st.one_of(st.floats(-2, 3), st.just(NAN)), st.booleans(), st.integers(0, 3))  # fmt: skip
+def test_hybrid_matches_transcription(pairs, theta, additive, extra):
+    y, line = [a for a, _ in pairs], [b for _, b in pairs] + [1e300] * extra  # extra is ignored
+    expected = hybrid_ref(y, line, theta, additive)
+    assert same_bits(core.dot_hybrid_objective(arr(y), arr(line), theta, additive), expected)
+
+
+@given(st.lists(maybe_nan, max_size=30), st.integers(1, 8), st.booleans())
+def test_deseasonalize_matches_transcription(y, period, positive):
+    y = [abs(v) + 0.5 for v in y] if positive else y
+    indices, mult, d = deseasonalize_ref(y, period)
+    assert same_bits(core.four_theta_deseasonalize(arr(y), period), (arr(indices), mult, arr(d)))
+
+
+lines = st.integers(0, 4).flatmap(
+    lambda k: st.tuples(
+        st.integers(0, 6),
+        st.lists(st.sampled_from([0.0, -0.0, 2.0, NAN]), min_size=k, max_size=k),
+        *[st.lists(st.floats(-10, 10), min_size=max(k - 1, 0), max_size=k + 1) for _ in range(3)],
+        st.lists(st.floats(-10, 10), max_size=14),
+        st.lists(st.integers(-4, 6), min_size=max(k - 2, 0), max_size=k + 1),
+        st.lists(st.floats(-10, 10), max_size=k + 1),
+    )
+)
+
+
+@given(lines)
+def test_fitted_matches_transcription(case):
+    n, *values = case
+    args = [arr(v) for v in values[:5]] + [arr(values[5], np.int64), arr(values[6])]
+    try:
+        expected = arr(fitted_ref(n, *values))
+    except IndexError:
+        with pytest.raises(PanicException(), match=f"^{INDEX}$"):
+            core.four_theta_fitted(n, *args)
+    else:
+        assert same_bits(core.four_theta_fitted(n, *args), expected)
+
+
+# --- layouts ---------------------------------------------------------------------------------
+
+S = [3.0, 1.5, 4.0, 1.0, 5.5, 9.0, 2.5, 6.0, 5.0, 3.5]
+CALLS = [
+    (lambda y: core.theta_decompose(y, 1.7), [S]),
+    (lambda y: core.dot_residuals(y, 0.5, 0.3, 2.0, 0.4, 0.1), [S]),
+    (lambda y: core.dot_objective(y, 0.5, 0.3, 2.0, 0.4, 0.1), [S]),
+    (lambda y: core.four_theta_deseasonalize(y, 4), [S]),
+    (lambda y: core.four_theta_deseasonalize(y, 3), [[-v for v in S]]),
+    (lambda y, line: core.dot_hybrid_objective(y, line, 1.6, True), [S, S[::-1] + [1e9]]),
+    (lambda y, line: core.dot_hybrid_objective(y, line, 1.6, False), [S, S[::-1]]),
+    (lambda *a: core.four_theta_fitted(6, *a[:5], arr([3, 2, 2], np.int64), a[5]),
+     [[0, 2, 0.5], [1, -1, 2], [0.5, 1, -0.25], [0.3, 0.3, 0.4], S, [7, 8, 9]]),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("call, values", CALLS)
+def test_every_layout_reads_like_a_contiguous_copy(call, values):
+    expected = call(*map(arr, values))
+    per_array = [layouts(v) for v in values]
+    for name in set.intersection(*map(set, per_array)):
+        arrays = [p[name] for p in per_array]
+        before = [a.copy() for a in arrays]
+        assert same_bits(call(*arrays), expected), name
+        assert all(np.array_equal(a, b) for a, b in zip(arrays, before)), name
