@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -65,6 +66,28 @@ void count_all_pairs(View<double> y, std::size_t m, double r, Matches& out) {
     }
 }
 
+// Two lanes side by side in one register (SSE2 on x86-64; scalar code where
+// there is no vector unit). Comparisons give a mask lane of all ones or zero.
+using Pair = double __attribute__((vector_size(16)));
+using Mask = std::int64_t __attribute__((vector_size(16)));
+using Tally = std::uint64_t __attribute__((vector_size(16)));
+
+template <class V, class T>
+inline V load(const T* at) {
+    V v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+template <class V, class T>
+inline void store(T* at, V v) {
+    std::memcpy(at, &v, sizeof v);
+}
+
+// |d| <= r lane by lane, as two comparisons (negation is exact), so that it
+// agrees with the scalar std::fabs(d) <= r, also for a NaN lane (false).
+inline Mask within(Pair d, Pair r) { return (d <= r) & (-d <= r); }
+
 // Whether positions [from, to) of the templates at starts i and j agree.
 inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t from,
                   std::size_t to, double r) {
@@ -121,7 +144,29 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
         const std::size_t i = start[p];
         std::uint64_t own_short = 0;
         std::uint64_t own_long = 0;
-        for (std::size_t q = p + 1; q < end; ++q) {
+        std::size_t q = p + 1;
+        if constexpr (Depth <= 2) {
+            // Two templates per step while two are left.
+            const Pair sp2 = {sp, sp}, lp2 = {lp, lp}, r2 = {r, r};
+            Tally short2 = {0, 0}, long2 = {0, 0};
+            for (; q + 2 <= end; q += 2) {
+                Mask is_short = {-1, -1};
+                if constexpr (Depth == 2) is_short = within(load<Pair>(&second[q]) - sp2, r2);
+                const Mask is_long = is_short & within(load<Pair>(&last[q]) - lp2, r2);
+                // A true lane is all ones, -1: subtracting it counts one.
+                const Tally add_short = __builtin_convertvector(is_short, Tally);
+                const Tally add_long = __builtin_convertvector(is_long, Tally);
+                if constexpr (PerTemplate) {
+                    store(&short_at[q], load<Tally>(&short_at[q]) - add_short);
+                    store(&long_at[q], load<Tally>(&long_at[q]) - add_long);
+                }
+                short2 = short2 - add_short;
+                long2 = long2 - add_long;
+            }
+            own_short = short2[0] + short2[1];
+            own_long = long2[0] + long2[1];
+        }
+        for (; q < end; ++q) {
             std::uint64_t is_short = 1;
             if constexpr (Depth >= 2) is_short = std::fabs(second[q] - sp) <= r;
             if constexpr (Depth >= 3) {
