@@ -4,12 +4,15 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <numeric>
 #include <vector>
 
 #include "common/series.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumetra::diagnostics {
 
@@ -66,27 +69,46 @@ void count_all_pairs(View<double> y, std::size_t m, double r, Matches& out) {
     }
 }
 
-// Two lanes side by side in one register (SSE2 on x86-64; scalar code where
-// there is no vector unit). Comparisons give a mask lane of all ones or zero.
-using Pair = double __attribute__((vector_size(16)));
-using Mask = std::int64_t __attribute__((vector_size(16)));
-using Tally = std::uint64_t __attribute__((vector_size(16)));
-
-template <class V, class T>
-inline V load(const T* at) {
-    V v;
-    std::memcpy(&v, at, sizeof v);
-    return v;
+#if defined(__SSE2__)
+// Two candidates per step in SSE2 registers (the x86-64 baseline). Each lane
+// computes exactly the scalar test: the difference, its sign cleared, compared
+// with r; a true comparison is a lane of all ones (-1 as an integer), so
+// subtracting the masks counts the matches.
+template <int Depth, bool PerTemplate>
+std::size_t count_two_at_a_time(const double* second, const double* last, std::uint64_t* short_at,
+                                std::uint64_t* long_at, std::size_t q, std::size_t end,
+                                double sp, double lp, double r, std::uint64_t& own_short,
+                                std::uint64_t& own_long) {
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const __m128d r2 = _mm_set1_pd(r), sp2 = _mm_set1_pd(sp), lp2 = _mm_set1_pd(lp);
+    __m128i short2 = _mm_setzero_si128(), long2 = _mm_setzero_si128();
+    for (; q + 2 <= end; q += 2) {
+        __m128d is_short = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+        if constexpr (Depth == 2) {
+            const __m128d d = _mm_sub_pd(_mm_loadu_pd(second + q), sp2);
+            is_short = _mm_cmple_pd(_mm_andnot_pd(sign, d), r2);
+        }
+        const __m128d dl = _mm_sub_pd(_mm_loadu_pd(last + q), lp2);
+        const __m128d is_long = _mm_and_pd(is_short, _mm_cmple_pd(_mm_andnot_pd(sign, dl), r2));
+        const __m128i add_short = _mm_castpd_si128(is_short);
+        const __m128i add_long = _mm_castpd_si128(is_long);
+        if constexpr (PerTemplate) {
+            auto* s = reinterpret_cast<__m128i*>(short_at + q);
+            auto* l = reinterpret_cast<__m128i*>(long_at + q);
+            _mm_storeu_si128(s, _mm_sub_epi64(_mm_loadu_si128(s), add_short));
+            _mm_storeu_si128(l, _mm_sub_epi64(_mm_loadu_si128(l), add_long));
+        }
+        short2 = _mm_sub_epi64(short2, add_short);
+        long2 = _mm_sub_epi64(long2, add_long);
+    }
+    std::uint64_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), short2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 2), long2);
+    own_short += lanes[0] + lanes[1];
+    own_long += lanes[2] + lanes[3];
+    return q;
 }
-
-template <class V, class T>
-inline void store(T* at, V v) {
-    std::memcpy(at, &v, sizeof v);
-}
-
-// |d| <= r lane by lane, as two comparisons (negation is exact), so that it
-// agrees with the scalar std::fabs(d) <= r, also for a NaN lane (false).
-inline Mask within(Pair d, Pair r) { return (d <= r) & (-d <= r); }
+#endif
 
 // Whether positions [from, to) of the templates at starts i and j agree.
 inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t from,
@@ -145,27 +167,13 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
         std::uint64_t own_short = 0;
         std::uint64_t own_long = 0;
         std::size_t q = p + 1;
+#if defined(__SSE2__)
         if constexpr (Depth <= 2) {
-            // Two templates per step while two are left.
-            const Pair sp2 = {sp, sp}, lp2 = {lp, lp}, r2 = {r, r};
-            Tally short2 = {0, 0}, long2 = {0, 0};
-            for (; q + 2 <= end; q += 2) {
-                Mask is_short = {-1, -1};
-                if constexpr (Depth == 2) is_short = within(load<Pair>(&second[q]) - sp2, r2);
-                const Mask is_long = is_short & within(load<Pair>(&last[q]) - lp2, r2);
-                // A true lane is all ones, -1: subtracting it counts one.
-                const Tally add_short = __builtin_convertvector(is_short, Tally);
-                const Tally add_long = __builtin_convertvector(is_long, Tally);
-                if constexpr (PerTemplate) {
-                    store(&short_at[q], load<Tally>(&short_at[q]) - add_short);
-                    store(&long_at[q], load<Tally>(&long_at[q]) - add_long);
-                }
-                short2 = short2 - add_short;
-                long2 = long2 - add_long;
-            }
-            own_short = short2[0] + short2[1];
-            own_long = long2[0] + long2[1];
+            q = count_two_at_a_time<Depth, PerTemplate>(second.data(), last.data(),
+                                                        short_at.data(), long_at.data(), q, end,
+                                                        sp, lp, r, own_short, own_long);
         }
+#endif
         for (; q < end; ++q) {
             std::uint64_t is_short = 1;
             if constexpr (Depth >= 2) is_short = std::fabs(second[q] - sp) <= r;
