@@ -76,8 +76,8 @@ void count_all_pairs(View<double> y, std::size_t m, double r, Matches& out) {
 // subtracting the masks counts the matches.
 template <int Depth, bool PerTemplate>
 std::size_t count_two_at_a_time(const double* second, const double* last, std::uint64_t* short_at,
-                                std::uint64_t* long_at, std::size_t q, std::size_t end,
-                                double sp, double lp, double r, std::uint64_t& own_short,
+                                std::uint64_t* long_at, std::size_t q, std::size_t end, double sp,
+                                double lp, double r, std::uint64_t& own_short,
                                 std::uint64_t& own_long) {
     const __m128d sign = _mm_set1_pd(-0.0);
     const __m128d r2 = _mm_set1_pd(r), sp2 = _mm_set1_pd(sp), lp2 = _mm_set1_pd(lp);
@@ -111,8 +111,8 @@ std::size_t count_two_at_a_time(const double* second, const double* last, std::u
 #endif
 
 // Whether positions [from, to) of the templates at starts i and j agree.
-inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t from,
-                  std::size_t to, double r) {
+inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t from, std::size_t to,
+                  double r) {
     for (std::size_t k = from; k < to; ++k) {
         if (differ(x[i + k], x[j + k], r)) return false;
     }
@@ -139,9 +139,8 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
 
     std::vector<std::size_t> start = work_array<std::size_t>(scanned);
     std::iota(start.begin(), start.end(), std::size_t{0});
-    std::sort(start.begin(), start.end(), [x](std::size_t a, std::size_t b) {
-        return x[a] < x[b] || (x[a] == x[b] && a < b);
-    });
+    std::sort(start.begin(), start.end(),
+              [x](std::size_t a, std::size_t b) { return x[a] < x[b] || (x[a] == x[b] && a < b); });
     std::vector<double> first = work_array<double>(scanned);
     std::vector<double> second = work_array<double>(Depth >= 2 ? scanned : 0);
     std::vector<double> last = work_array<double>(scanned);
@@ -169,9 +168,9 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
         std::size_t q = p + 1;
 #if defined(__SSE2__)
         if constexpr (Depth <= 2) {
-            q = count_two_at_a_time<Depth, PerTemplate>(second.data(), last.data(),
-                                                        short_at.data(), long_at.data(), q, end,
-                                                        sp, lp, r, own_short, own_long);
+            q = count_two_at_a_time<Depth, PerTemplate>(second.data(), last.data(), short_at.data(),
+                                                        long_at.data(), q, end, sp, lp, r,
+                                                        own_short, own_long);
         }
 #endif
         for (; q < end; ++q) {
