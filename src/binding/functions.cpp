@@ -6,6 +6,8 @@
 #include "arima/css.hpp"
 #include "binding/binder.hpp"
 #include "decomposition/mstl.hpp"
+#include "diagnostics/entropy.hpp"
+#include "diagnostics/hurst.hpp"
 #include "pattern/dtsf.hpp"
 #include "pattern/esn.hpp"
 #include "smoothing/ses.hpp"
@@ -16,6 +18,7 @@ namespace lumetra::binding {
 
 namespace ar = lumetra::arima;
 namespace dc = lumetra::decomposition;
+namespace dg = lumetra::diagnostics;
 namespace pt = lumetra::pattern;
 namespace sm = lumetra::smoothing;
 namespace th = lumetra::theta;
@@ -51,6 +54,9 @@ PyMethodDef functions[] = {
     entry<"four_theta_deseasonalize", &th::four_theta_deseasonalize, "y", "period">(),
     entry<"dot_hybrid_objective", &th::dot_hybrid_objective, "y", "theta_line0", "theta",
           "is_additive">(),
+    entry<"sample_entropy", &dg::sample_entropy, "y", "m", "r">(),
+    entry<"approximate_entropy", &dg::approximate_entropy, "y", "m", "r">(),
+    entry<"hurst_exponent", &dg::hurst_exponent, "y", "max_lag">(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,244 @@
+"""Series diagnostics: hurst_exponent, sample_entropy and approximate_entropy."""
+
+from __future__ import annotations
+
+import math
+import sys
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import lumetra._core as core
+from helpers import layouts, same_bits
+
+INF, NAN = math.inf, math.nan
+
+
+def log(x):  # math.log, with the IEEE answers where it would raise
+    return -INF if x == 0 else NAN if x < 0 else math.log(x)
+
+
+def fmax(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def fmin(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
+
+
+def hurst_reference(y, max_lag):
+    n = len(y)
+    if n < 20 or min(n // 4, max_lag) < 2:
+        return 0.5
+    xs, ys = [], []
+    for lag in range(2, min(n // 4, max_lag) + 1):
+        rs_sum, used = 0.0, 0
+        for k in range(n // lag):
+            segment = y[k * lag : (k + 1) * lag]
+            total = 0.0
+            for v in segment:
+                total = total + v
+            mean = total / lag
+            c, sq, lo, hi = 0.0, 0.0, sys.float_info.max, -sys.float_info.max
+            for v in segment:
+                d = v - mean
+                c = c + d
+                lo, hi = (c if c < lo else lo), (c if c > hi else hi)
+                sq = sq + d * d
+            sd = math.sqrt(sq / (lag - 1))
+            if sd > 1e-10:
+                rs_sum, used = rs_sum + (hi - lo) / sd, used + 1
+        if used > 0:
+            xs.append(math.log(lag))
+            ys.append(log(rs_sum / used))
+    if len(xs) < 2:
+        return 0.5
+    sx = sy = sxy = sxx = 0.0
+    for a, b in zip(xs, ys):
+        sx, sy, sxy, sxx = sx + a, sy + b, sxy + a * b, sxx + a * a
+    m = float(len(xs))
+    den = sxx * m - sx * sx
+    if abs(den) < 1e-15:
+        return 0.5
+    return fmin(fmax((sxy * m - sx * sy) / den, 0.0), 1.0)
+
+
+def match(y, i, j, length, r):
+    return not any(abs(y[i + k] - y[j + k]) > r for k in range(length))
+
+
+def sample_entropy_reference(y, m, r):
+    n = len(y)
+    if r < 1e-10 or n < 10:
+        return 0.0
+    a = 0
+    if n > m + 1:
+        p = n - m - 1
+        a = sum(match(y, i, j, m + 1, r) for i in range(p) for j in range(i + 1, p))
+    if n <= m:
+        return 0.0
+    q = n - m
+    b = sum(match(y, i, j, m, r) for i in range(q) for j in range(i + 1, q))
+    return 0.0 if a == 0 or b == 0 else -math.log(float(a) / float(b))
+
+
+def phi_reference(y, length, r, count=None):
+    n = len(y)
+    if n < length:
+        return 0.0
+    total, s = n - length + 1, 0.0
+    for i in range(total):
+        c = count(i) if count else sum(match(y, i, j, length, r) for j in range(total))
+        s = s + math.log(float(c) / float(total) + 1e-20)
+    return s / total
+
+
+def approximate_entropy_reference(y, m, r):
+    if r < 1e-10 or len(y) <= 9:
+        return 0.0
+    return fmax(phi_reference(y, m, r) - phi_reference(y, m + 1, r), 0.0)
+
+
+ALTERNATING = [0.0, 1.0] * 5
+# Values on a grid of tenths (not exact in binary) and of quarters (exact), so
+# that ties and differences of exactly r, or r rounded either way, are common.
+grid_values = st.one_of(
+    st.integers(-6, 6).map(lambda k: k * 0.1),
+    st.integers(-6, 6).map(lambda k: k * 0.25),
+    st.floats(-3, 3),
+)
+special_values = st.sampled_from([NAN, INF, -INF, 1e308, -1e308])
+# Finite series take a different road through the counting than series with
+# NaN or infinities, so both come often.
+def series(min_size=0, max_size=40):
+    return st.one_of(
+        st.lists(grid_values, min_size=min_size, max_size=max_size),
+        st.lists(st.one_of(grid_values, grid_values, special_values), min_size=min_size, max_size=max_size),
+    )
+
+
+tolerances = st.one_of(
+    st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, INF]), st.floats(0, 2)
+)
+
+
+@pytest.mark.parametrize(
+    "function, y, m, r, expected",
+    [
+        (core.sample_entropy, ALTERNATING, 2, 0.5, -math.log(9 / 12)),
+        (core.sample_entropy, ALTERNATING, 0, 0.5, -math.log(16 / 45)),
+        (core.sample_entropy, range(10), 1, 0.5, 0.0),
+        (core.sample_entropy, [3.0] * 20, 2, 0.5, -math.log(136 / 153)),
+        (core.approximate_entropy, ALTERNATING, 2, 0.5,
+         (5 * math.log(5 / 9) + 4 * math.log(4 / 9)) / 9 - math.log(1 / 2)),
+        (core.approximate_entropy, ALTERNATING, 0, 0.5, math.log(2)),
+        (core.approximate_entropy, range(10), 1, 0.5, 0.0),
+        (core.approximate_entropy, [3.0] * 20, 2, 0.5, 0.0),
+    ],
+)  # fmt: skip
+def test_entropy_worked_cases(function, y, m, r, expected):
+    assert function(np.array(y, dtype=float), m, r) == pytest.approx(expected, rel=1e-15)
+
+
+@pytest.mark.parametrize(
+    "y, max_lag, expected",
+    [
+        ([0.0, 1.0] * 10, 5, 0.62), ([0.0, 1.0] * 20, 10, 0.26), (range(40), 10, 1.0),
+        ([0.0, 1.0] * 10, 1, 0.5), ([0.0, 1.0] * 20, 2, 0.5), ([2.5] * 50, 10, 0.5),
+        ([0.0, 1.0] * 9 + [0.0], 10**9, 0.5), ([NAN] * 40, 10, 0.5),
+    ],
+)  # fmt: skip
+def test_hurst_worked_cases_and_early_returns(y, max_lag, expected):
+    tolerance = 0.0 if expected in (0.5, 1.0) else 0.01  # the clamp and the fallback are exact
+    assert core.hurst_exponent(np.array(y, dtype=float), max_lag) == pytest.approx(expected, abs=tolerance)
+
+
+@settings(max_examples=300, deadline=None)
+@given(series(), st.integers(0, 4), tolerances)
+def test_entropies_equal_the_all_pairs_definition(values, m, r):
+    y = np.array(values, dtype=float)
+    assert same_bits(core.sample_entropy(y, m, r), sample_entropy_reference(values, m, r))
+    assert same_bits(core.approximate_entropy(y, m, r), approximate_entropy_reference(values, m, r))
+
+
+def brute_matches(y, length, r):
+    """Matrix of template matches by all-pairs comparison (NaN differences match)."""
+    count = len(y) - length + 1
+    differ = np.zeros((count, count), dtype=bool)
+    for k in range(length):
+        column = y[k : k + count]
+        with np.errstate(invalid="ignore"):  # inf - inf is NaN, and NaN is a match
+            differ |= np.abs(column[:, None] - column[None, :]) > r
+    return ~differ
+
+
+@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("m", [0, 1, 2, 3, 5])
+@pytest.mark.parametrize("kind", ["normal", "tenths", "special"])
+def test_entropies_on_longer_series_against_brute_force_counts(seed, m, kind):
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(200, 500))
+    y = rng.standard_normal(n).cumsum() if kind == "normal" else rng.integers(-8, 8, n) * 0.1
+    if kind == "special":
+        y[rng.integers(0, n, 3)] = [NAN, INF, -INF]
+    r = 0.2 * float(np.std(y[np.isfinite(y)])) if kind == "normal" else 0.1 * int(rng.integers(1, 4))
+    short, long_ = brute_matches(y, m, r), brute_matches(y, m + 1, r)
+    a = int(np.triu(long_[:-1, :-1], 1).sum())
+    b = int(np.triu(short[:-1, :-1], 1).sum())
+    assert core.sample_entropy(y, m, r) == (-math.log(float(a) / float(b)) if a and b else 0.0)
+    phi_m = phi_reference(y, m, r, count=lambda i: int(short[i].sum()))
+    phi_m1 = phi_reference(y, m + 1, r, count=lambda i: int(long_[i].sum()))
+    assert core.approximate_entropy(y, m, r) == fmax(phi_m - phi_m1, 0.0)
+
+
+@settings(max_examples=200, deadline=None)
+@given(series(15, 90), st.integers(0, 30))
+def test_hurst_equals_the_rescaled_range_fit(values, max_lag):
+    assert same_bits(core.hurst_exponent(np.array(values), max_lag), hurst_reference(values, max_lag))
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.floats(-1e3, 1e3), min_size=20, max_size=80), st.integers(-8, 8))
+def test_scaling_by_a_power_of_two_changes_nothing(values, e):
+    # the tolerance is absolute: scaling y and r together keeps every match
+    y, scale = np.array(values), 2.0**e
+    assert core.hurst_exponent(y * scale, 12) == core.hurst_exponent(y, 12)
+    assert core.sample_entropy(y * scale, 2, 50.0 * scale) == core.sample_entropy(y, 2, 50.0)
+    assert core.approximate_entropy(y * scale, 1, 50.0 * scale) == core.approximate_entropy(y, 1, 50.0)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda y: core.hurst_exponent(y, 15), lambda y: core.hurst_exponent(y, 3),
+        lambda y: core.sample_entropy(y, 2, 0.3), lambda y: core.sample_entropy(y, 0, 0.3),
+        lambda y: core.approximate_entropy(y, 2, 0.3), lambda y: core.approximate_entropy(y, 4, 0.3),
+    ],
+)  # fmt: skip
+@pytest.mark.parametrize("special", [False, True])
+def test_any_layout_gives_the_result_of_a_contiguous_copy(call, special):
+    values = np.random.default_rng(5).integers(-4, 4, 67) * 0.1
+    if special:
+        values[[3, 40]] = [NAN, INF]
+    expected = call(values.copy())
+    for name, array in {**layouts(values), "every third, reversed": np.repeat(values[::-1], 3)[::-3]}.items():
+        before = array.copy()
+        assert same_bits(call(array), expected), name
+        assert same_bits(array, before)
+    constant = np.full(67, 0.7)
+    assert same_bits(call(np.broadcast_to(constant[:1], (67,))), call(constant))
+
+
+@pytest.mark.parametrize("function", [core.sample_entropy, core.approximate_entropy])
+def test_entropy_early_returns(function):
+    y = np.random.default_rng(2).standard_normal(30)
+    for r in [1e-10 * (1 - 2**-52), 0.0, -0.5, -INF]:
+        assert function(y, 2, r) == 0.0
+    assert function(y[:9], 1, 1.0) == 0.0
+    for m in [29, 30, 31, 2**64 - 1]:  # m + 1 must not wrap around
+        assert function(y, m, 1.0) == 0.0
+    # a NaN tolerance passes the test and then matches every pair
+    expected = -math.log((27 * 26 / 2) / (28 * 27 / 2)) if function is core.sample_entropy else 0.0
+    assert function(y, 2, NAN) == pytest.approx(expected, rel=1e-15)
