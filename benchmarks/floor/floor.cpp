@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -106,7 +107,8 @@ PyObject* noop(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 template <Lit Name, Lit Args, Lit Result>
 constexpr PyMethodDef noop_entry() {
-    return {Name.text, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noop<Args, Result>)),
+    return {Name.text,
+            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noop<Args, Result>)),
             METH_FASTCALL, nullptr};
 }
 
@@ -144,12 +146,32 @@ PyMethodDef noop_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef noop_module = {PyModuleDef_HEAD_INIT, "noop", nullptr, -1, noop_methods,
-                           nullptr, nullptr, nullptr, nullptr};
-PyModuleDef loop_module = {PyModuleDef_HEAD_INIT, "loop", nullptr, -1, floor_loops::methods,
-                           nullptr, nullptr, nullptr, nullptr};
-PyModuleDef top_module = {PyModuleDef_HEAD_INIT, "lumetra_bench_floor", nullptr, -1, nullptr,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef noop_module = {
+    PyModuleDef_HEAD_INIT, "noop", nullptr, -1, noop_methods, nullptr, nullptr, nullptr, nullptr};
+// All families' loops in one table, assembled at import.
+PyMethodDef* all_loops() {
+    static PyMethodDef* tables[] = {floor_loops::smoothing,     floor_loops::arima,
+                                    floor_loops::volatility,    floor_loops::theta,
+                                    floor_loops::decomposition, floor_loops::pattern,
+                                    floor_loops::diagnostics};
+    static std::vector<PyMethodDef> joined;
+    for (PyMethodDef* table : tables)
+        for (PyMethodDef* def = table; def->ml_name != nullptr; ++def) joined.push_back(*def);
+    joined.push_back({nullptr, nullptr, 0, nullptr});
+    return joined.data();
+}
+
+PyModuleDef loop_module = {
+    PyModuleDef_HEAD_INIT, "loop", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+PyModuleDef top_module = {PyModuleDef_HEAD_INIT,
+                          "lumetra_bench_floor",
+                          nullptr,
+                          -1,
+                          nullptr,
+                          nullptr,
+                          nullptr,
+                          nullptr,
+                          nullptr};
 
 }  // namespace
 
@@ -162,6 +184,7 @@ PyMODINIT_FUNC PyInit_lumetra_bench_floor() {
         Py_DECREF(top);
         return nullptr;
     }
+    loop_module.m_methods = all_loops();
     PyObject* loop_mod = PyModule_Create(&loop_module);
     if (loop_mod == nullptr || PyModule_Add(top, "loop", loop_mod) < 0) {
         Py_DECREF(top);

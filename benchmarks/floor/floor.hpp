@@ -14,7 +14,19 @@
 
 namespace floor_loops {
 
-extern PyMethodDef methods[];
+// Each family's loops, in its own file (loops_<family>.cpp), each table
+// ended by an entry whose name is null. floor.cpp lists the tables.
+extern PyMethodDef smoothing[];
+extern PyMethodDef arima[];
+extern PyMethodDef volatility[];
+extern PyMethodDef theta[];
+extern PyMethodDef decomposition[];
+extern PyMethodDef pattern[];
+extern PyMethodDef diagnostics[];
+
+#define FLOOR_LOOP(name)                                                                          \
+    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&name)), METH_FASTCALL, \
+     nullptr}
 
 // A contiguous float64 array argument (the loops accept nothing else).
 struct Doubles {
