@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "binding/errors.hpp"
 #include "binding/numpy_api.hpp"
@@ -112,6 +115,62 @@ struct Arg<bool> {
         return load_bool(object, value);
     }
     bool get() const noexcept { return value; }
+};
+
+// sequence of K: any object that passes the sequence test and is not a str.
+// Returns an iterator over it, or raises and returns a null Ref.
+Ref iterate_sequence(PyObject* object);
+
+template <class T>
+struct Arg<std::vector<T>> {
+    // Strong references to the items iterated, which the item Args borrow
+    // from: an item may be a temporary (a row of a 2-d array), and Python code
+    // run by a later conversion may drop the container's own references.
+    std::vector<Ref> held;
+    std::vector<Arg<T>> items;
+
+    bool load(PyObject* object) {
+        Ref iterator = iterate_sequence(object);
+        if (!iterator) return false;
+        for (;;) {
+            Ref item(PyIter_Next(iterator.get()));
+            if (!item) return !PyErr_Occurred();
+            held.push_back(std::move(item));
+            // The item's own exception, unchanged, is the sequence's.
+            if (!items.emplace_back().load(held.back().get())) return false;
+        }
+    }
+
+    std::vector<T> get() const {
+        std::vector<T> values;
+        values.reserve(items.size());
+        for (const Arg<T>& item : items) values.push_back(item.get());
+        return values;
+    }
+};
+
+// tuple of (K1, ..., KN): a tuple (or subclass) of exactly N items. Raises and
+// returns false for anything else.
+bool check_tuple(PyObject* object, std::size_t length);
+
+template <class... T>
+struct Arg<std::tuple<T...>> {
+    std::tuple<Arg<T>...> items;
+
+    // The items are borrowed from the tuple, which cannot change them.
+    bool load(PyObject* object) {
+        if (!check_tuple(object, sizeof...(T))) return false;
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (std::get<I>(items).load(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(I))) &&
+                    ...);
+        }(std::index_sequence_for<T...>{});
+    }
+
+    std::tuple<T...> get() const {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return std::tuple<T...>(std::get<I>(items).get()...);
+        }(std::index_sequence_for<T...>{});
+    }
 };
 
 }  // namespace lumetra::binding
