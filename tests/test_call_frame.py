@@ -359,6 +359,7 @@ def test_panic_exception_is_a_base_exception_named_as_documented(capfd):
 
 # --- kinds first used by the smoothing functions ------------------------------------
 
+
 def ets_args(**changes):
     """ets_filter's arguments for a series on which period and error_type both show."""
     args = dict(y=np.array([1.0, 2.0, 3.0]), level0=1.0, trend0=0.0, seasonal0=np.array([0.1, 0.2, 0.3]),
@@ -374,7 +375,8 @@ def test_missing_arguments_are_listed_with_a_serial_comma():
         "ets_filter() missing 12 required positional arguments: 'y', 'level0', 'trend0', 'seasonal0', "
         "'alpha', 'beta', 'gamma', 'phi', 'period', 'error_type', 'trend_type', and 'seasonal_type'"
     )
-    with pytest.raises(TypeError, match=r"missing 3 required positional arguments: 'y', 'alpha', and 'init_z'$"):
+    three = r"missing 3 required positional arguments: 'y', 'alpha', and 'init_z'$"
+    with pytest.raises(TypeError, match=three):
         core.croston_tsb_filter(beta=0.5, init_d=0.5)
 
 
@@ -434,8 +436,9 @@ def test_sequence_and_tuple_kinds_accept_their_whole_family():
     y = np.array([1.0, 2.0, 4.0])
     expected = core.batch_ets_filter([y], [PARAMS])
     for seasonal in ([0.5, -0.5], (0.5, -0.5), np.array([0.5, -0.5]), Seq(0.5, np.float32(-0.5))):
+        item = with_item(2, seasonal)
         for y_list in ([y], (y,), y[None, :], Seq(y)):
-            for params in ([with_item(2, seasonal)], (Params(*with_item(2, seasonal)),), Seq(with_item(2, seasonal))):
+            for params in ([item], (Params(*item),), Seq(item)):
                 assert same_bits(core.batch_ets_filter(y_list, params), expected)
 
 

@@ -24,7 +24,9 @@ EPS = np.float64(1e-10)
 f64 = np.float64
 
 
-def ets_reference(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season):
+def ets_reference(
+    y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season
+):
     """The recursion step by step, in float64 scalars (IEEE, no exceptions)."""
     level, slope, S = f64(level0), f64(trend0), [f64(v) for v in seasonal0]
     alpha, beta, gamma, phi = map(f64, (alpha, beta, gamma, phi))
@@ -63,11 +65,19 @@ def ets_reference(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period,
         if season == 1:
             S[j] = s + gamma * e
         elif season == 2:
-            S[j] = s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
+            S[j] = (
+                s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
+            )
             S[j] = f64(1e-6) if S[j] < 1e-6 else S[j]
         level = new
         j = 0 if j + 1 == period else j + 1
-    return np.array(fitted, dtype=float), np.array(errors, dtype=float), float(level), float(slope), np.array(S, dtype=float)
+    return (
+        np.array(fitted, dtype=float),
+        np.array(errors, dtype=float),
+        float(level),
+        float(slope),
+        np.array(S, dtype=float),
+    )
 
 
 def loglik_from_filter(fitted, errors, err):
@@ -102,8 +112,9 @@ LAYOUTS = st.sampled_from(["contiguous", "strided", "reversed"])
     seasonal0=st.lists(value, max_size=6), weights=st.tuples(weight, weight, weight, weight),
     period=st.integers(1, 8), y_layout=LAYOUTS, s_layout=LAYOUTS,
 )  # fmt: skip
-def test_matches_the_transcription_and_each_other(err, trend, season, y, level0, trend0, seasonal0,
-                                                  weights, period, y_layout, s_layout):
+def test_matches_the_transcription_and_each_other(
+    err, trend, season, y, level0, trend0, seasonal0, weights, period, y_layout, s_layout
+):
     args = (level0, trend0, seasonal0, *weights, period, err, trend, season)
     y_view = layouts(y)[y_layout]
     s_view = layouts(seasonal0)[s_layout]
@@ -121,7 +132,10 @@ def test_matches_the_transcription_and_each_other(err, trend, season, y, level0,
     result = core.ets_filter(*call)
     assert same_bits(result, expected)
     assert same_bits(core.ets_loglik(*call), loglik_from_filter(result[0], result[1], err))
-    assert same_bits(core.batch_ets_filter(*batch), [result, core.ets_filter(y_view[::-1], *args[:2], s_view, *args[3:])])
+    assert same_bits(
+        core.batch_ets_filter(*batch),
+        [result, core.ets_filter(y_view[::-1], *args[:2], s_view, *args[3:])],
+    )
     assert np.array_equal(s_view, seasonal0, equal_nan=True)  # the argument is never written
 
 
@@ -133,23 +147,39 @@ def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, beta=0.0, gamma=0.
 
 def test_worked_cases():
     fitted, errors, level, slope, seasonal = core.ets_filter(*plain([1.0, 2.0, 3.0]))
-    assert (fitted.tolist(), errors.tolist(), level, slope, seasonal.size) == ([1, 1, 1.5], [0, 1, 1.5], 2.25, 0, 0)
+    assert (fitted.tolist(), errors.tolist(), level, slope, seasonal.size) == (
+        [1, 1, 1.5],
+        [0, 1, 1.5],
+        2.25,
+        0,
+        0,
+    )
     assert core.ets_loglik(*plain([1.0, 2.0, 3.0])) == 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)
     # trend code 0 forecasts without the trend, but every level update adds phi * trend0
-    fitted, _, level, slope, _ = core.ets_filter(*plain([5.0, 5.0, 5.0], level0=5.0, trend0=1.0, alpha=0.0))
+    fitted, _, level, slope, _ = core.ets_filter(
+        *plain([5.0, 5.0, 5.0], level0=5.0, trend0=1.0, alpha=0.0)
+    )
     assert (fitted.tolist(), level, slope) == ([5, 6, 7], 8.0, 1.0)
     # period 2 with three coefficients: index 2 is never used
-    *_, seasonal = core.ets_filter(*plain([1.0, 2.0, 3.0], seasonal0=[1, 2, 9], gamma=0.5, period=2, season=1))
+    *_, seasonal = core.ets_filter(
+        *plain([1.0, 2.0, 3.0], seasonal0=[1, 2, 9], gamma=0.5, period=2, season=1)
+    )
     assert seasonal[2] == 9.0
     # a zero or negative multiplicative coefficient is raised to the floor when read
-    fitted, *_, seasonal = core.ets_filter(*plain([1.0], seasonal0=[0.0, -3.0], alpha=0.0, period=2, season=2))
+    fitted, *_, seasonal = core.ets_filter(
+        *plain([1.0], seasonal0=[0.0, -3.0], alpha=0.0, period=2, season=2)
+    )
     assert fitted.tolist() == [1e-6] and seasonal.tolist() == [1e-6 + 0.0, -3.0]
     # with error code 1 and every forecast 1, the likelihood holds no log term
     q = sum((e / (1 + 1e-10)) ** 2 for e in (1.0, -1.0))
-    assert core.ets_loglik(*plain([2.0, 0.0], alpha=0.0, err=1)) == 2 * (math.log(q * 2 * math.pi / 2) + 1)
+    assert core.ets_loglik(*plain([2.0, 0.0], alpha=0.0, err=1)) == 2 * (
+        math.log(q * 2 * math.pi / 2) + 1
+    )
 
 
-@pytest.mark.parametrize("y, bound", [([1e17], 1e15), ([-1e17], -1e15), ([math.inf], 1e15), ([-math.inf], -1e15)])
+@pytest.mark.parametrize(
+    "y, bound", [([1e17], 1e15), ([-1e17], -1e15), ([math.inf], 1e15), ([-math.inf], -1e15)]
+)
 def test_level_is_clamped_but_nan_passes(y, bound):
     assert core.ets_filter(*plain(y, alpha=1.0))[2] == bound
     assert math.isnan(core.ets_filter(*plain([math.nan], alpha=1.0))[2])
@@ -174,8 +204,16 @@ def test_codes_of_one_class_behave_identically(position, codes):
 @pytest.mark.parametrize("period", [0, 3])
 def test_empty_series_keeps_the_initial_states(period):
     seasonal0 = np.array([1.0, 2.0])
-    fitted, errors, level, slope, seasonal = core.ets_filter(*plain([], 4.0, 2.0, seasonal0, period=period, season=1))
-    assert (fitted.size, errors.size, level, slope, seasonal.tolist()) == (0, 0, 4.0, 2.0, [1.0, 2.0])
+    fitted, errors, level, slope, seasonal = core.ets_filter(
+        *plain([], 4.0, 2.0, seasonal0, period=period, season=1)
+    )
+    assert (fitted.size, errors.size, level, slope, seasonal.tolist()) == (
+        0,
+        0,
+        4.0,
+        2.0,
+        [1.0, 2.0],
+    )
     assert not np.shares_memory(seasonal, seasonal0)
     assert math.isnan(core.ets_loglik(*plain([], period=period)))
 
@@ -220,7 +258,9 @@ def test_batch_equals_a_loop_of_single_calls():
 def test_batch_accepts_a_zero_period_only_for_an_empty_series():
     zero = PARAMS[2][:7] + (0,) + PARAMS[2][8:]
     assert core.batch_ets_filter([np.empty(0)], [zero])[0][2:4] == (5.0, 1.01)
-    with pytest.raises(PanicException(), match="^attempt to calculate the remainder with a divisor of zero$"):
+    with pytest.raises(
+        PanicException(), match="^attempt to calculate the remainder with a divisor of zero$"
+    ):
         core.batch_ets_filter([np.ones(3), np.ones(3)], [PARAMS[2], zero])
 
 

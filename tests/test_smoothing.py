@@ -76,7 +76,9 @@ def ces_reference(y, a_r, a_i, gamma, seasonal, m):
     return float(sse)
 
 
-series = st.lists(st.floats(-1e3, 1e3) | st.sampled_from([0.0, -1.0, math.nan, math.inf]), max_size=30)
+series = st.lists(
+    st.floats(-1e3, 1e3) | st.sampled_from([0.0, -1.0, math.nan, math.inf]), max_size=30
+)
 weight = st.floats(-0.5, 1.5)
 layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
 
@@ -89,10 +91,14 @@ layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
 def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequencies, seasonal, m):
     y_view, y64 = layouts(y)[name], [f64(v) for v in y]
     f_view, s_view = layouts(frequencies)[name], layouts(seasonal)[name]
-    assert same_bits(core.croston_tsb_filter(y_view, a, b, c, d), croston_reference(y64, a, b, c, d))
+    assert same_bits(
+        core.croston_tsb_filter(y_view, a, b, c, d), croston_reference(y64, a, b, c, d)
+    )
     assert same_bits(core.ces_nonseasonal_sse(y_view, a, b), ces_nonseasonal_reference(y64, a, b))
     m = min(m, len(seasonal))  # a longer season is a failure, tested below
-    assert same_bits(core.ces_seasonal_sse(y_view, a, b, c, s_view, m), ces_reference(y64, a, b, c, seasonal, m))
+    assert same_bits(
+        core.ces_seasonal_sse(y_view, a, b, c, s_view, m), ces_reference(y64, a, b, c, seasonal, m)
+    )
     if y:
         h = len(frequencies)
         expected = tbats_reference(y64, a, b, c, *flags, frequencies, h)
@@ -131,7 +137,10 @@ def test_tbats_harmonics_rotate_and_extra_frequencies_are_ignored():
     y = np.array([0.0, 1.0, 0.0, -1.0])
     quarter = core.tbats_filter(y, 0.5, 0.0, 0.0, False, False, np.array([math.pi / 2]), 1)
     assert quarter == pytest.approx(2 + 113 / 256, rel=1e-15)
-    assert core.tbats_filter(y, 0.5, 0.0, 0.0, False, False, np.array([math.pi / 2, 1.0]), 1) == quarter
+    assert (
+        core.tbats_filter(y, 0.5, 0.0, 0.0, False, False, np.array([math.pi / 2, 1.0]), 1)
+        == quarter
+    )
 
 
 @pytest.mark.parametrize(

@@ -65,9 +65,8 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
         // A failure in series k ends the call; the fits made so far are freed
         // with the vector.
         fits.push_back(ets_filter(y_list[k], level0, trend0,
-                                  View<double>(seasonal0.data(), seasonal0.size(), 1), alpha,
-                                  beta, gamma, phi, period, error_type, trend_type,
-                                  seasonal_type));
+                                  View<double>(seasonal0.data(), seasonal0.size(), 1), alpha, beta,
+                                  gamma, phi, period, error_type, trend_type, seasonal_type));
     }
     return fits;
 }
