@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <limits>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -117,27 +118,44 @@ struct Arg<bool> {
     bool get() const noexcept { return value; }
 };
 
+// Whether Arg<T> keeps pointers into the object it loaded, so that the object
+// must stay alive until get(). Scalars are read by value, and a sequence holds
+// its own items.
+template <class T>
+inline constexpr bool keeps_object = !std::is_arithmetic_v<T>;
+template <class T>
+inline constexpr bool keeps_object<std::vector<T>> = false;
+template <class... T>
+inline constexpr bool keeps_object<std::tuple<T...>> = (keeps_object<T> || ...);
+
 // sequence of K: any object that passes the sequence test and is not a str.
 // Returns an iterator over it, or raises and returns a null Ref.
 Ref iterate_sequence(PyObject* object);
 
+// The item count of an exact list or tuple (read without running Python
+// code), or 0 when it is not known beforehand.
+std::size_t known_length(PyObject* object) noexcept;
+
 template <class T>
 struct Arg<std::vector<T>> {
-    // Strong references to the items iterated, which the item Args borrow
-    // from: an item may be a temporary (a row of a 2-d array), and Python code
-    // run by a later conversion may drop the container's own references.
+    // Strong references to the items iterated, where the item Args borrow
+    // from them: an item may be a temporary (a row of a 2-d array), and Python
+    // code run by a later conversion may drop the container's own references.
     std::vector<Ref> held;
     std::vector<Arg<T>> items;
 
     bool load(PyObject* object) {
         Ref iterator = iterate_sequence(object);
         if (!iterator) return false;
+        const std::size_t expected = known_length(object);
+        items.reserve(expected);
+        if constexpr (keeps_object<T>) held.reserve(expected);
         for (;;) {
             Ref item(PyIter_Next(iterator.get()));
             if (!item) return !PyErr_Occurred();
-            held.push_back(std::move(item));
             // The item's own exception, unchanged, is the sequence's.
-            if (!items.emplace_back().load(held.back().get())) return false;
+            if (!items.emplace_back().load(item.get())) return false;
+            if constexpr (keeps_object<T>) held.push_back(std::move(item));
         }
     }
 
