@@ -65,6 +65,126 @@ inline Season season_kind(std::int32_t code) noexcept {
     return Season::none;
 }
 
+// The steps of one model. The kinds are template arguments, so that each of
+// the 24 models runs a loop holding only its own arithmetic; the operations,
+// and their order, are those of the one body below for every model.
+template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class OnStep>
+void run_steps(View<double> y, const EtsModel& model, EtsState& state, OnStep& on_step) {
+    const std::size_t n = y.size();
+    const double alpha = model.alpha;
+    const double beta = model.beta;
+    const double gamma = model.gamma;
+    const double phi = model.phi;
+    double* seasonal = state.seasonal.data();
+    double level = state.level;
+    double slope = state.trend;
+    std::size_t j = 0;  // t mod period
+    for (std::size_t t = 0; t < n; ++t) {
+        // Seasonal read. A multiplicative coefficient below the floor is
+        // raised to it, and S keeps the raised value unless the update below
+        // replaces it.
+        double s = 0.0;
+        if constexpr (SeasonKind != Season::none) {
+            s = seasonal[j];
+            if constexpr (SeasonKind == Season::multiplicative) {
+                if (s < seasonal_floor) {
+                    s = seasonal_floor;
+                    seasonal[j] = s;
+                }
+            }
+        }
+
+        // One-step-ahead forecast from the previous level and trend.
+        double trended;
+        if constexpr (TrendKind == Trend::none) {
+            trended = level;
+        } else if constexpr (TrendKind == Trend::damped) {
+            trended = level + phi * slope;
+        } else {
+            trended = level * slope;
+        }
+        double forecast = trended;
+        if constexpr (SeasonKind == Season::additive) {
+            forecast = trended + s;
+        } else if constexpr (SeasonKind == Season::multiplicative) {
+            forecast = trended * s;
+        }
+
+        const double e = y[t] - forecast;
+        on_step(t, forecast, e);
+
+        // The level update starts from l + phi * b for every trend kind, also
+        // where the forecast used l or l * b.
+        const double base = level + phi * slope;
+        double updated;
+        if constexpr (!AdditiveError) {
+            updated = base * (alpha * (e / (forecast + epsilon)) + 1.0);
+        } else if constexpr (SeasonKind == Season::multiplicative) {
+            updated = base + (alpha * e) / (s + epsilon);
+        } else {
+            updated = base + alpha * e;
+        }
+        // Plain comparisons: a NaN level passes through the bound unchanged.
+        if (updated < -level_bound) updated = -level_bound;
+        if (updated > level_bound) updated = level_bound;
+
+        if constexpr (TrendKind == Trend::damped) {
+            slope = phi * slope + beta * (updated - level);
+        } else if constexpr (TrendKind == Trend::multiplicative) {
+            slope = slope * std::pow(updated / (level + epsilon), beta);
+        }
+
+        if constexpr (SeasonKind == Season::additive) {
+            seasonal[j] = s + gamma * e;
+        } else if constexpr (SeasonKind == Season::multiplicative) {
+            double coefficient;
+            if constexpr (AdditiveError) {
+                coefficient = s + (gamma * e) / (base + epsilon);
+            } else {
+                coefficient = s * ((gamma * e) / (forecast + epsilon) + 1.0);
+            }
+            if (coefficient < seasonal_floor) coefficient = seasonal_floor;  // a NaN stays
+            seasonal[j] = coefficient;
+        }
+
+        level = updated;
+        if (++j == model.period) j = 0;
+    }
+    state.level = level;
+    state.trend = slope;
+}
+
+template <bool AdditiveError, Trend TrendKind, class OnStep>
+void run_season(Season season, View<double> y, const EtsModel& model, EtsState& state,
+                OnStep& on_step) {
+    switch (season) {
+        case Season::none:
+            return run_steps<AdditiveError, TrendKind, Season::none>(y, model, state, on_step);
+        case Season::additive:
+            return run_steps<AdditiveError, TrendKind, Season::additive>(y, model, state, on_step);
+        case Season::multiplicative:
+            return run_steps<AdditiveError, TrendKind, Season::multiplicative>(y, model, state,
+                                                                               on_step);
+    }
+}
+
+template <bool AdditiveError, class OnStep>
+void run_trend(Trend trend, Season season, View<double> y, const EtsModel& model, EtsState& state,
+               OnStep& on_step) {
+    switch (trend) {
+        case Trend::none:
+            return run_season<AdditiveError, Trend::none>(season, y, model, state, on_step);
+        case Trend::damped:
+            return run_season<AdditiveError, Trend::damped>(season, y, model, state, on_step);
+        case Trend::multiplicative:
+            return run_season<AdditiveError, Trend::multiplicative>(season, y, model, state,
+                                                                    on_step);
+        case Trend::frozen_multiplicative:
+            return run_season<AdditiveError, Trend::frozen_multiplicative>(season, y, model, state,
+                                                                           on_step);
+    }
+}
+
 }  // namespace ets
 
 // Runs the recursion over y from `state`, calling on_step(t, forecast, error)
@@ -75,98 +195,24 @@ inline Season season_kind(std::int32_t code) noexcept {
 // multiply-add), so that all three callers produce the same bits.
 template <class OnStep>
 void ets_recursion(View<double> y, const EtsModel& model, EtsState& state, OnStep&& on_step) {
-    using ets::Season;
-    using ets::Trend;
     const std::size_t n = y.size();
     if (n == 0) return;  // the states stay as given, whatever the period
     // The season index is t mod period.
     if (model.period == 0) fail_remainder_by_zero();
 
-    const Trend trend = ets::trend_kind(model.trend_type);
-    const Season season = ets::season_kind(model.seasonal_type);
-    const bool additive_error = model.error_type == 0;
+    const ets::Trend trend = ets::trend_kind(model.trend_type);
+    const ets::Season season = ets::season_kind(model.seasonal_type);
     const std::size_t m0 = state.seasonal.size();
     // A seasonal model reads S[t mod period] at step t. That index passes the
     // end of S only when the period is longer than S, and first at step
     // t = m0; no result survives a failure, so it is reported before the run.
-    if (season != Season::none && model.period > m0 && n > m0) fail_index(m0, m0);
+    if (season != ets::Season::none && model.period > m0 && n > m0) fail_index(m0, m0);
 
-    const double alpha = model.alpha;
-    const double beta = model.beta;
-    const double gamma = model.gamma;
-    const double phi = model.phi;
-    double* seasonal = state.seasonal.data();
-    double level = state.level;
-    double slope = state.trend;
-    std::size_t j = 0;
-    for (std::size_t t = 0; t < n; ++t) {
-        // Seasonal read. A multiplicative coefficient below the floor is
-        // raised to it; the update below always rewrites S[j], so the raised
-        // value is what S keeps unless the update replaces it.
-        double s = 0.0;
-        if (season != Season::none) {
-            s = seasonal[j];
-            if (season == Season::multiplicative && s < ets::seasonal_floor) {
-                s = ets::seasonal_floor;
-                seasonal[j] = s;
-            }
-        }
-
-        // One-step-ahead forecast from the previous level and trend.
-        double trended;
-        if (trend == Trend::none) {
-            trended = level;
-        } else if (trend == Trend::damped) {
-            trended = level + phi * slope;
-        } else {
-            trended = level * slope;
-        }
-        double forecast = trended;
-        if (season == Season::additive) {
-            forecast = trended + s;
-        } else if (season == Season::multiplicative) {
-            forecast = trended * s;
-        }
-
-        const double e = y[t] - forecast;
-        on_step(t, forecast, e);
-
-        // The level update starts from l + phi * b for every trend code, also
-        // where the forecast used l or l * b.
-        const double base = level + phi * slope;
-        double updated;
-        if (!additive_error) {
-            updated = base * (alpha * (e / (forecast + ets::epsilon)) + 1.0);
-        } else if (season == Season::multiplicative) {
-            updated = base + (alpha * e) / (s + ets::epsilon);
-        } else {
-            updated = base + alpha * e;
-        }
-        // Plain comparisons: a NaN level passes through the bound unchanged.
-        if (updated < -ets::level_bound) updated = -ets::level_bound;
-        if (updated > ets::level_bound) updated = ets::level_bound;
-
-        if (trend == Trend::damped) {
-            slope = phi * slope + beta * (updated - level);
-        } else if (trend == Trend::multiplicative) {
-            slope = slope * std::pow(updated / (level + ets::epsilon), beta);
-        }
-
-        if (season == Season::additive) {
-            seasonal[j] = s + gamma * e;
-        } else if (season == Season::multiplicative) {
-            double coefficient = additive_error
-                                     ? s + (gamma * e) / (base + ets::epsilon)
-                                     : s * ((gamma * e) / (forecast + ets::epsilon) + 1.0);
-            if (coefficient < ets::seasonal_floor) coefficient = ets::seasonal_floor;  // NaN stays
-            seasonal[j] = coefficient;
-        }
-
-        level = updated;
-        if (++j == model.period) j = 0;
+    if (model.error_type == 0) {
+        ets::run_trend<true>(trend, season, y, model, state, on_step);
+    } else {
+        ets::run_trend<false>(trend, season, y, model, state, on_step);
     }
-    state.level = level;
-    state.trend = slope;
 }
 
 }  // namespace lumetra::smoothing
