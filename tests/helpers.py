@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import ctypes
+import ctypes.util
 import math
 import sys
 
@@ -67,3 +69,11 @@ def same_bits(a, b) -> bool:
 
 def refcounts(*objects) -> list[int]:
     return [sys.getrefcount(o) for o in objects]
+
+
+def c_math(name: str, arity: int = 1):
+    """The platform's own double function `name` (IEEE results, no Python exceptions)."""
+    function = getattr(ctypes.CDLL(ctypes.util.find_library("m")), name)
+    function.restype = ctypes.c_double
+    function.argtypes = [ctypes.c_double] * arity
+    return function

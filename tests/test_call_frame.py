@@ -6,6 +6,7 @@ not use are tested with the first function that does.
 
 from __future__ import annotations
 
+import collections
 import gc
 import inspect
 import subprocess
@@ -16,7 +17,7 @@ import numpy as np
 import pytest
 
 import lumetra._core as core
-from helpers import PanicException, layouts, refcounts
+from helpers import PanicException, layouts, refcounts, same_bits
 
 Y = np.array([1.0, 2.0, 3.0])
 
@@ -44,8 +45,7 @@ def run_python(code: str) -> subprocess.CompletedProcess:
 
 def test_all_lists_the_functions_in_registration_order():
     assert isinstance(core.__all__, list)
-    assert core.__all__ == [name for name in ORDER if hasattr(core, name)]
-    assert set(core.__all__) <= set(ORDER)
+    assert core.__all__ == ORDER
 
 
 def test_module_holds_nothing_but_its_functions():
@@ -431,3 +431,118 @@ def test_int_array_refusals(value, type_name):
     assert str(info.value) == (
         f"argument 'filtered_lengths': '{type_name}' object cannot be converted to 'PyArray<T, D>'"
     )
+
+
+# --- kinds first used by the smoothing functions ------------------------------------
+
+
+def ets_args(**changes):
+    """ets_filter's arguments for a series on which period and error_type both show."""
+    args = dict(y=np.array([1.0, 2.0, 3.0]), level0=1.0, trend0=0.0, seasonal0=np.array([0.1, 0.2, 0.3]),
+                alpha=0.5, beta=0.0, gamma=0.5, phi=1.0, period=3, error_type=0, trend_type=0,
+                seasonal_type=1)  # fmt: skip
+    return {**args, **changes}
+
+
+def test_missing_arguments_are_listed_with_a_serial_comma():
+    with pytest.raises(TypeError) as info:
+        core.ets_filter()
+    assert str(info.value) == (
+        "ets_filter() missing 12 required positional arguments: 'y', 'level0', 'trend0', 'seasonal0', "
+        "'alpha', 'beta', 'gamma', 'phi', 'period', 'error_type', 'trend_type', and 'seasonal_type'"
+    )
+    three = r"missing 3 required positional arguments: 'y', 'alpha', and 'init_z'$"
+    with pytest.raises(TypeError, match=three):
+        core.croston_tsb_filter(beta=0.5, init_d=0.5)
+
+
+@pytest.mark.parametrize(
+    "name, value, same_as",
+    [("period", True, 1), ("period", np.int64(3), 3), ("period", Indexy(), 2), ("period", 2**64 - 1, 2**64 - 1),
+     ("error_type", True, 1), ("error_type", np.int32(-7), -7), ("error_type", Indexy(), 2),
+     ("error_type", -(2**31), -(2**31)), ("error_type", 2**31 - 1, 2**31 - 1)],
+)  # fmt: skip
+def test_integer_kinds_accept_index_objects(name, value, same_as):
+    expected = core.ets_filter(**ets_args(**{name: same_as}))
+    assert same_bits(core.ets_filter(**ets_args(**{name: value})), expected)
+
+
+@pytest.mark.parametrize(
+    "name, value, kind, message",
+    [
+        ("period", -1, OverflowError, "can't convert negative int to unsigned"),
+        ("period", 2**64, OverflowError, "int too big to convert"),
+        ("period", 3.0, TypeError, "argument 'period': 'float' object cannot be interpreted as an integer"),
+        ("period", "3", TypeError, "argument 'period': 'str' object cannot be interpreted as an integer"),
+        ("error_type", 2**31, OverflowError, "out of range integral type conversion attempted"),
+        ("error_type", -(2**31) - 1, OverflowError, "out of range integral type conversion attempted"),
+        ("error_type", 2**63, OverflowError, "Python int too large to convert to C long"),
+        ("error_type", 1.0, TypeError, "argument 'error_type': 'float' object cannot be interpreted as an integer"),
+        ("trend_type", None, TypeError, "argument 'trend_type': 'NoneType' object cannot be interpreted as an integer"),
+    ],
+)  # fmt: skip
+def test_integer_kind_refusals(name, value, kind, message):
+    with pytest.raises(kind) as info:
+        core.ets_loglik(**ets_args(**{name: value}))
+    assert type(info.value) is kind and str(info.value) == message
+
+
+PARAMS = (1.0, 0.0, [0.5, -0.5], 0.3, 0.0, 0.1, 1.0, 2, 0, 0, 1)
+
+
+def with_item(index, value):
+    return PARAMS[:index] + (value,) + PARAMS[index + 1 :]
+
+
+class Seq:
+    """A sequence known only by __len__ and __getitem__."""
+
+    def __init__(self, *items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+def test_sequence_and_tuple_kinds_accept_their_whole_family():
+    Params = collections.namedtuple("Params", "l b s alpha beta gamma phi period e t season")
+    y = np.array([1.0, 2.0, 4.0])
+    expected = core.batch_ets_filter([y], [PARAMS])
+    for seasonal in ([0.5, -0.5], (0.5, -0.5), np.array([0.5, -0.5]), Seq(0.5, np.float32(-0.5))):
+        item = with_item(2, seasonal)
+        for y_list in ([y], (y,), y[None, :], Seq(y)):
+            for params in ([item], (Params(*item),), Seq(item)):
+                assert same_bits(core.batch_ets_filter(y_list, params), expected)
+
+
+@pytest.mark.parametrize(
+    "y_list, params_list, kind, message",
+    [
+        ({"a": Y}, [], TypeError, "argument 'y_list': 'dict' object cannot be converted to 'Sequence'"),
+        ({Y.tobytes()}, [], TypeError, "argument 'y_list': 'set' object cannot be converted to 'Sequence'"),
+        ((y for y in [Y]), [], TypeError, "argument 'y_list': 'generator' object cannot be converted to 'Sequence'"),
+        (3, [], TypeError, "argument 'y_list': 'int' object cannot be converted to 'Sequence'"),
+        ("abc", [], TypeError, "argument 'y_list': a str cannot be taken as a sequence; pass a list, a tuple or an array"),
+        ([Y, [1.0]], [], TypeError, "argument 'y_list': 'list' object cannot be converted to 'PyArray<T, D>'"),
+        ([], [PARAMS, PARAMS[:10]], TypeError, "argument 'params_list': expected tuple of length 11, but got tuple of length 10"),
+        ([], [PARAMS + (1,)], TypeError, "argument 'params_list': expected tuple of length 11, but got tuple of length 12"),
+        ([], [list(PARAMS)], TypeError, "argument 'params_list': 'list' object cannot be converted to 'PyTuple'"),
+        ([], [with_item(2, "ab")], TypeError, "argument 'params_list': a str cannot be taken as a sequence; pass a list, a tuple or an array"),
+        ([], [with_item(2, {0.5})], TypeError, "argument 'params_list': 'set' object cannot be converted to 'Sequence'"),
+        ([], [with_item(2, [0.5, "x"])], TypeError, "argument 'params_list': must be real number, not str"),
+        ([], [with_item(3, Raises(ValueError("bad alpha")))], ValueError, "bad alpha"),
+        ([], [with_item(7, -1)], OverflowError, "can't convert negative int to unsigned"),
+        ([], [with_item(8, 2**31)], OverflowError, "out of range integral type conversion attempted"),
+        # every item is converted, also those past the shorter list
+        ([Y], [PARAMS, PARAMS, with_item(9, 1.5)], TypeError, "argument 'params_list': 'float' object cannot be interpreted as an integer"),
+        # y_list is converted before params_list
+        ([None], [None], TypeError, "argument 'y_list': 'NoneType' object cannot be converted to 'PyArray<T, D>'"),
+    ],
+)  # fmt: skip
+def test_compound_kind_refusals_name_the_argument(y_list, params_list, kind, message):
+    with pytest.raises(kind) as info:
+        core.batch_ets_filter(y_list, params_list)
+    assert type(info.value) is kind and str(info.value) == message

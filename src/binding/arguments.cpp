@@ -84,4 +84,36 @@ bool load_bool(PyObject* object, bool& out) {
     return true;
 }
 
+Ref iterate_sequence(PyObject* object) {
+    // A str passes the sequence test, but its characters are never the
+    // items meant.
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError,
+                        "a str cannot be taken as a sequence; pass a list, a tuple or an array");
+        return Ref();
+    }
+    if (!PySequence_Check(object)) {
+        refuse(object, "Sequence");
+        return Ref();
+    }
+    return Ref(PyObject_GetIter(object));
+}
+
+std::size_t known_length(PyObject* object) noexcept {
+    if (PyList_CheckExact(object) || PyTuple_CheckExact(object))
+        return static_cast<std::size_t>(Py_SIZE(object));
+    return 0;
+}
+
+bool check_tuple(PyObject* object, std::size_t length) {
+    if (!PyTuple_Check(object)) return refuse(object, "PyTuple");
+    const Py_ssize_t given = PyTuple_GET_SIZE(object);
+    if (static_cast<std::size_t>(given) != length) {
+        PyErr_Format(PyExc_TypeError, "expected tuple of length %zu, but got tuple of length %zd",
+                     length, given);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace lumetra::binding

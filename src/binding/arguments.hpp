@@ -11,6 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "binding/errors.hpp"
 #include "binding/numpy_api.hpp"
@@ -112,6 +116,79 @@ struct Arg<bool> {
         return load_bool(object, value);
     }
     bool get() const noexcept { return value; }
+};
+
+// Whether Arg<T> keeps pointers into the object it loaded, so that the object
+// must stay alive until get(). Scalars are read by value, and a sequence holds
+// its own items.
+template <class T>
+inline constexpr bool keeps_object = !std::is_arithmetic_v<T>;
+template <class T>
+inline constexpr bool keeps_object<std::vector<T>> = false;
+template <class... T>
+inline constexpr bool keeps_object<std::tuple<T...>> = (keeps_object<T> || ...);
+
+// sequence of K: any object that passes the sequence test and is not a str.
+// Returns an iterator over it, or raises and returns a null Ref.
+Ref iterate_sequence(PyObject* object);
+
+// The item count of an exact list or tuple (read without running Python
+// code), or 0 when it is not known beforehand.
+std::size_t known_length(PyObject* object) noexcept;
+
+template <class T>
+struct Arg<std::vector<T>> {
+    // Strong references to the items iterated, where the item Args borrow
+    // from them: an item may be a temporary (a row of a 2-d array), and Python
+    // code run by a later conversion may drop the container's own references.
+    std::vector<Ref> held;
+    std::vector<Arg<T>> items;
+
+    bool load(PyObject* object) {
+        Ref iterator = iterate_sequence(object);
+        if (!iterator) return false;
+        const std::size_t expected = known_length(object);
+        items.reserve(expected);
+        if constexpr (keeps_object<T>) held.reserve(expected);
+        for (;;) {
+            Ref item(PyIter_Next(iterator.get()));
+            if (!item) return !PyErr_Occurred();
+            // The item's own exception, unchanged, is the sequence's.
+            if (!items.emplace_back().load(item.get())) return false;
+            if constexpr (keeps_object<T>) held.push_back(std::move(item));
+        }
+    }
+
+    std::vector<T> get() const {
+        std::vector<T> values;
+        values.reserve(items.size());
+        for (const Arg<T>& item : items) values.push_back(item.get());
+        return values;
+    }
+};
+
+// tuple of (K1, ..., KN): a tuple (or subclass) of exactly N items. Raises and
+// returns false for anything else.
+bool check_tuple(PyObject* object, std::size_t length);
+
+template <class... T>
+struct Arg<std::tuple<T...>> {
+    std::tuple<Arg<T>...> items;
+
+    // The items are borrowed from the tuple, which cannot change them.
+    bool load(PyObject* object) {
+        if (!check_tuple(object, sizeof...(T))) return false;
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (std::get<I>(items).load(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(I))) &&
+                    ...);
+        }(std::index_sequence_for<T...>{});
+    }
+
+    std::tuple<T...> get() const {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return std::tuple<T...>(std::get<I>(items).get()...);
+        }(std::index_sequence_for<T...>{});
+    }
 };
 
 }  // namespace lumetra::binding

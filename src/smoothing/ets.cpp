@@ -1,0 +1,74 @@
+#include "smoothing/ets.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "smoothing/ets_recursion.hpp"
+
+namespace lumetra::smoothing {
+
+EtsFit ets_filter(View<double> y, double level0, double trend0, View<double> seasonal0,
+                  double alpha, double beta, double gamma, double phi, std::uint64_t period,
+                  std::int32_t error_type, std::int32_t trend_type, std::int32_t seasonal_type) {
+    const std::size_t n = y.size();
+    Series fitted = Series::zeros(n);
+    Series errors = Series::zeros(n);
+    EtsState state{level0, trend0, Series::copy_of(seasonal0)};
+    const EtsModel model{alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
+    ets_recursion(y, model, state, [&](std::size_t t, double forecast, double e) {
+        fitted[t] = forecast;
+        errors[t] = e;
+    });
+    return {std::move(fitted), std::move(errors), state.level, state.trend,
+            std::move(state.seasonal)};
+}
+
+double ets_loglik(View<double> y, double level0, double trend0, View<double> seasonal0,
+                  double alpha, double beta, double gamma, double phi, std::uint64_t period,
+                  std::int32_t error_type, std::int32_t trend_type, std::int32_t seasonal_type) {
+    EtsState state{level0, trend0, Series::copy_of(seasonal0)};
+    const EtsModel model{alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
+    // Both sums run in step order from zero.
+    double squares = 0.0;
+    double logs = 0.0;
+    const bool additive_error = error_type == 0;
+    if (additive_error) {
+        ets_recursion(y, model, state,
+                      [&](std::size_t, double, double e) { squares = squares + e * e; });
+    } else {
+        // Relative errors divide by |f| + eps, while the recursion's own
+        // multiplicative updates divide by f + eps with f's sign. The log term
+        // uses fmax, so a NaN forecast contributes ln(eps).
+        ets_recursion(y, model, state, [&](std::size_t, double forecast, double e) {
+            const double magnitude = std::fabs(forecast);
+            const double relative = e / (magnitude + ets::epsilon);
+            squares = squares + relative * relative;
+            logs = logs + std::log(std::fmax(magnitude, ets::epsilon));
+        });
+    }
+    // With n = 0 this is 0 * ln(0 / 0), NaN.
+    const double count = static_cast<double>(y.size());
+    const double two_pi = 6.283185307179586;
+    const double deviance = count * (std::log((squares * two_pi) / count) + 1.0);
+    return additive_error ? deviance : (logs + logs) + deviance;
+}
+
+std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
+                                     const std::vector<EtsParameters>& params_list) {
+    const std::size_t count = std::min(y_list.size(), params_list.size());
+    std::vector<EtsFit> fits;
+    fits.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
+                     trend_type, seasonal_type] = params_list[k];
+        // A failure in series k ends the call; the fits made so far are freed
+        // with the vector.
+        fits.push_back(ets_filter(y_list[k], level0, trend0,
+                                  View<double>(seasonal0.data(), seasonal0.size(), 1), alpha, beta,
+                                  gamma, phi, period, error_type, trend_type, seasonal_type));
+    }
+    return fits;
+}
+
+}  // namespace lumetra::smoothing

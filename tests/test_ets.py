@@ -1,0 +1,280 @@
+"""ETS models: ets_filter, ets_loglik and batch_ets_filter.
+
+All three run one recursion; they are checked against a plain transcription of
+it here, and against each other (loglik from the filter's errors, batch against
+a loop of single calls), bit for bit.
+"""
+
+from __future__ import annotations
+
+import gc
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import lumetra._core as core
+from helpers import PanicException, c_math, layouts, refcounts, same_bits
+
+c_pow, c_log = c_math("pow", 2), c_math("log")
+
+EPS = np.float64(1e-10)
+f64 = np.float64
+
+
+def ets_reference(
+    y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season
+):
+    """The recursion step by step, in float64 scalars (IEEE, no exceptions)."""
+    level, slope, S = f64(level0), f64(trend0), [f64(v) for v in seasonal0]
+    alpha, beta, gamma, phi = map(f64, (alpha, beta, gamma, phi))
+    fitted, errors, j = [], [], 0
+    if len(y) and period == 0:
+        raise ZeroDivisionError
+    for value in y:
+        s = f64(0.0)
+        if season in (1, 2):
+            if j >= len(S):
+                raise IndexError(f"index out of bounds: the len is {len(S)} but the index is {j}")
+            s = S[j]
+            if season == 2 and s < 1e-6:
+                s = S[j] = f64(1e-6)
+        f = level if trend == 0 else level + phi * slope if trend in (1, 2) else level * slope
+        if season == 1:
+            f = f + s
+        elif season == 2:
+            f = f * s
+        e = f64(value) - f
+        fitted.append(f)
+        errors.append(e)
+        base = level + phi * slope
+        if err != 0:
+            new = base * (alpha * (e / (f + EPS)) + 1.0)
+        elif season == 2:
+            new = base + (alpha * e) / (s + EPS)
+        else:
+            new = base + alpha * e
+        new = f64(-1e15) if new < -1e15 else new
+        new = f64(1e15) if new > 1e15 else new
+        if trend in (1, 2):
+            slope = phi * slope + beta * (new - level)
+        elif trend == 3:
+            slope = slope * c_pow(new / (level + EPS), beta)
+        if season == 1:
+            S[j] = s + gamma * e
+        elif season == 2:
+            S[j] = (
+                s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
+            )
+            S[j] = f64(1e-6) if S[j] < 1e-6 else S[j]
+        level = new
+        j = 0 if j + 1 == period else j + 1
+    return (
+        np.array(fitted, dtype=float),
+        np.array(errors, dtype=float),
+        float(level),
+        float(slope),
+        np.array(S, dtype=float),
+    )
+
+
+def loglik_from_filter(fitted, errors, err):
+    """ets_loglik recomputed from ets_filter's forecasts and errors."""
+    q, logs = f64(0.0), f64(0.0)
+    for f, e in zip(fitted, errors):
+        if err == 0:
+            q = q + e * e
+        else:
+            a = abs(f)
+            r = e / (a + EPS)
+            q = q + r * r
+            logs = logs + c_log(np.fmax(a, EPS))
+    n = f64(len(errors))
+    v = n * (c_log((q * f64(6.283185307179586)) / n) + 1.0)
+    return float(v if err == 0 else (logs + logs) + v)
+
+
+special = st.sampled_from([0.0, -0.0, 1e-6, -2.0, 1e300, -1e300, math.inf, math.nan])
+value = st.floats(-50, 50) | special
+weight = st.floats(-0.5, 1.5) | special
+LAYOUTS = st.sampled_from(["contiguous", "strided", "reversed"])
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")  # the transcription's IEEE specials
+@pytest.mark.parametrize("season", [0, 1, 2])
+@pytest.mark.parametrize("trend", [0, 1, 3, 7])
+@pytest.mark.parametrize("err", [0, 1])
+@settings(max_examples=40, deadline=None)
+@given(
+    y=st.lists(st.floats(-100, 100) | special, max_size=25), level0=value, trend0=value,
+    seasonal0=st.lists(value, max_size=6), weights=st.tuples(weight, weight, weight, weight),
+    period=st.integers(1, 8), y_layout=LAYOUTS, s_layout=LAYOUTS,
+)  # fmt: skip
+def test_matches_the_transcription_and_each_other(
+    err, trend, season, y, level0, trend0, seasonal0, weights, period, y_layout, s_layout
+):
+    args = (level0, trend0, seasonal0, *weights, period, err, trend, season)
+    y_view = layouts(y)[y_layout]
+    s_view = layouts(seasonal0)[s_layout]
+    call = (y_view, level0, trend0, s_view, *weights, period, err, trend, season)
+    batch = ([y_view, y_view[::-1]], [args, args])
+    try:
+        expected = ets_reference(y, *args)
+    except IndexError as exc:
+        for function, arguments in ((core.ets_filter, call), (core.ets_loglik, call),
+                                    (core.batch_ets_filter, batch)):  # fmt: skip
+            with pytest.raises(PanicException()) as info:
+                function(*arguments)
+            assert str(info.value) == str(exc)
+        return
+    result = core.ets_filter(*call)
+    assert same_bits(result, expected)
+    assert same_bits(core.ets_loglik(*call), loglik_from_filter(result[0], result[1], err))
+    assert same_bits(
+        core.batch_ets_filter(*batch),
+        [result, core.ets_filter(y_view[::-1], *args[:2], s_view, *args[3:])],
+    )
+    assert np.array_equal(s_view, seasonal0, equal_nan=True)  # the argument is never written
+
+
+def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, beta=0.0, gamma=0.0, phi=1.0,
+          period=1, err=0, trend=0, season=0):  # fmt: skip
+    return (np.asarray(y, dtype=float), level0, trend0, np.asarray(seasonal0, dtype=float), alpha,
+            beta, gamma, phi, period, err, trend, season)  # fmt: skip
+
+
+def test_worked_cases():
+    fitted, errors, level, slope, seasonal = core.ets_filter(*plain([1.0, 2.0, 3.0]))
+    expected = ([1, 1, 1.5], [0, 1, 1.5], 2.25, 0, 0)
+    assert (fitted.tolist(), errors.tolist(), level, slope, seasonal.size) == expected
+    assert core.ets_loglik(*plain([1.0, 2.0, 3.0])) == 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)
+    # trend code 0 forecasts without the trend, but every level update adds phi * trend0
+    fitted, _, level, slope, _ = core.ets_filter(
+        *plain([5.0, 5.0, 5.0], level0=5.0, trend0=1.0, alpha=0.0)
+    )
+    assert (fitted.tolist(), level, slope) == ([5, 6, 7], 8.0, 1.0)
+    # a zero or negative multiplicative coefficient is raised to the floor when read
+    fitted, *_, seasonal = core.ets_filter(
+        *plain([1.0], seasonal0=[0.0, -3.0], alpha=0.0, period=2, season=2)
+    )
+    assert fitted.tolist() == [1e-6] and seasonal.tolist() == [1e-6 + 0.0, -3.0]
+    # with error code 1 and every forecast 1, the likelihood holds no log term
+    q = sum((e / (1 + 1e-10)) ** 2 for e in (1.0, -1.0))
+    assert core.ets_loglik(*plain([2.0, 0.0], alpha=0.0, err=1)) == 2 * (
+        math.log(q * 2 * math.pi / 2) + 1
+    )
+
+
+@pytest.mark.parametrize(
+    "y, bound", [([1e17], 1e15), ([-1e17], -1e15), ([math.inf], 1e15), ([-math.inf], -1e15)]
+)
+def test_level_is_clamped_but_nan_passes(y, bound):
+    assert core.ets_filter(*plain(y, alpha=1.0))[2] == bound
+    assert math.isnan(core.ets_filter(*plain([math.nan], alpha=1.0))[2])
+
+
+@pytest.mark.parametrize(
+    "position, codes",
+    [(9, [1, 5, -3, 2**31 - 1]), (10, [1, 2]), (10, [7, -1, 4]), (11, [0, 3, -2, 99])],
+)  # fmt: skip
+def test_codes_of_one_class_behave_identically(position, codes):
+    y = [3.0, 1.0, 4.0, 1.0, 5.0, 9.0, 2.0]
+    base = list(plain(y, 2.0, 1.1, [0.9, 1.2, 1.0], 0.3, 0.2, 0.1, 0.9, 3, 1, 1, 1))
+    results = []
+    for code in codes:
+        base[position] = code
+        results.append((core.ets_filter(*base), core.ets_loglik(*base)))
+    assert all(same_bits(r, results[0]) for r in results)
+    if position == 10 and codes[0] == 7:
+        assert results[0][0][3] == 1.1  # the trend is never updated
+
+
+@pytest.mark.parametrize("period", [0, 3])
+def test_empty_series_keeps_the_initial_states(period):
+    seasonal0 = np.array([1.0, 2.0])
+    fitted, errors, level, slope, seasonal = core.ets_filter(
+        *plain([], 4.0, 2.0, seasonal0, period=period, season=1)
+    )
+    expected = (0, 0, 4.0, 2.0, [1.0, 2.0])
+    assert (fitted.size, errors.size, level, slope, seasonal.tolist()) == expected
+    assert not np.shares_memory(seasonal, seasonal0)
+    assert math.isnan(core.ets_loglik(*plain([], period=period)))
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (plain([1.0], period=0), "attempt to calculate the remainder with a divisor of zero"),
+        (plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1), "index out of bounds: the len is 1 but the index is 1"),
+        (plain([1.0], period=2, season=2), "index out of bounds: the len is 0 but the index is 0"),
+    ],
+)  # fmt: skip
+def test_documented_failures(args, message):
+    for function in (core.ets_filter, core.ets_loglik):
+        with pytest.raises(PanicException()) as info:
+            function(*args)
+        assert str(info.value) == message
+    # the whole batch fails; a zero period is accepted for an empty series
+    with pytest.raises(PanicException()) as info:
+        core.batch_ets_filter([np.empty(0), args[0]], [plain([], period=0)[1:], args[1:]])
+    assert str(info.value) == message
+
+
+# --- batch -----------------------------------------------------------------------
+
+PARAMS = [
+    (2.0, 0.5, [1.0, 0.8, 1.2], 0.3, 0.1, 0.2, 0.95, 3, 1, 1, 2),
+    (0.0, 0.0, (0.5, -0.5), 0.7, 0.0, 0.1, 1.0, np.uint8(2), 0, 0, 1),
+    (5.0, 1.01, np.array([]), 0.2, 0.3, 0.0, 1.0, 1, 0, True, 0),
+]
+
+
+def test_batch_equals_a_loop_of_single_calls():
+    rows = np.random.default_rng(7).uniform(1, 10, (4, 9))
+    result = core.batch_ets_filter(rows, PARAMS)  # a 2-d array gives its rows, 3 of 4 used
+    assert isinstance(result, list) and len(result) == 3
+    for row, params, fit in zip(rows, PARAMS, result):
+        single = core.ets_filter(row, *params[:2], np.asarray(params[2], dtype=float), *params[3:])
+        assert same_bits(fit, single)
+    assert core.batch_ets_filter([], []) == [] and core.batch_ets_filter(rows, []) == []
+
+
+class Dropper:
+    """A float whose conversion drops the only other references to the series."""
+
+    def __init__(self, victims):
+        self.victims = victims
+
+    def __float__(self):
+        self.victims.clear()
+        gc.collect()
+        return 0.5
+
+
+def test_batch_holds_the_series_it_iterated():
+    y_list = [np.arange(1.0, 6.0) * k for k in range(1, 4)]
+    expected = [core.ets_filter(y, *PARAMS[2][:2], np.empty(0), *PARAMS[2][3:]) for y in y_list]
+    params = [PARAMS[2]] * 2 + [PARAMS[2][:3] + (Dropper(y_list),) + PARAMS[2][4:]]
+    expected[2] = core.ets_filter(y_list[2], *PARAMS[2][:2], np.empty(0), 0.5, *PARAMS[2][4:])
+    assert same_bits(core.batch_ets_filter(y_list, params), expected)
+    assert y_list == []
+    # rows of a 2-d array are temporaries that only the call holds
+    rows = np.arange(12.0).reshape(3, 4)
+    assert same_bits(core.batch_ets_filter(rows, [PARAMS[2]] * 3),
+                     [core.ets_filter(r, *PARAMS[2][:2], np.empty(0), *PARAMS[2][3:]) for r in rows.copy()])  # fmt: skip
+
+
+def test_batch_leaks_nothing_on_success_or_failure():
+    y_list = [np.ones(5), np.ones(5)]
+    failing = [PARAMS[2], PARAMS[2][:7] + (0,) + PARAMS[2][8:]]
+    watched = (*y_list, PARAMS[0][2], failing[1])
+    before = refcounts(*watched)
+    for _ in range(500):
+        core.batch_ets_filter(y_list, PARAMS)
+        with pytest.raises(PanicException()):
+            core.batch_ets_filter(y_list, failing)
+        with pytest.raises(TypeError):
+            core.batch_ets_filter(y_list, [PARAMS[0], "no tuple"])
+    assert refcounts(*watched) == before
