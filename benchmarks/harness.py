@@ -109,23 +109,41 @@ def machine() -> str:
     return f"{cpu}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, Python {platform.python_version()}"
 
 
+def column(peer: str) -> str:
+    """The table column a peer belongs to, by the naming convention of the cases:
+    "numba" (a numba transcription), a name containing "floor" (the no-op call
+    floor for short inputs, the plain contiguous loop for long ones), and any
+    other name an established package or implementation."""
+    if peer == "numba":
+        return "numba"
+    if "floor" in peer:
+        return "floor"
+    return "package"
+
+
+COLUMNS = {
+    "numba": "numba / ours",
+    "package": "package / ours",
+    "floor": "ours / floor",
+}
+
+
 def table(results: list[Result]) -> str:
-    """A Markdown table: one row per case, peers as ratios to ours."""
-    peer_names: list[str] = []
-    for result in results:
-        for name in result.peers:
-            if name not in peer_names:
-                peer_names.append(name)
-    header = ["function", "inputs", "ours / call", *[f"{name} ratio" for name in peer_names], "note"]
+    """A Markdown table, one row per case. Peers appear as ratios: for numba and
+    packages, their time over ours (above 1: we are faster); for the floor, our
+    time over the floor's (1.00 would be no cost above the floor)."""
+    header = ["function", "inputs", "ours / call", *COLUMNS.values(), "note"]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     for result in results:
-        cells = [f"`{result.case.function}`", result.case.size, format_time(result.ours)]
-        for name in peer_names:
-            if name in result.peers:
-                mark = " (differs!)" if name in result.mismatched else ""
-                cells.append(f"{result.peers[name] / result.ours:.2f}{mark}")
-            else:
-                cells.append("")
-        cells.append(result.case.note)
-        lines.append("| " + " | ".join(cells) + " |")
+        cells = {key: [] for key in COLUMNS}
+        for name, seconds in result.peers.items():
+            key = column(name)
+            ratio = result.ours / seconds if key == "floor" else seconds / result.ours
+            mark = " (differs!)" if name in result.mismatched else ""
+            label = "" if key == "numba" else f"{name}: "
+            cells[key].append(f"{label}{ratio:.2f}{mark}")
+        row = [f"`{result.case.function}`", result.case.size, format_time(result.ours)]
+        row += ["<br>".join(cells[key]) for key in COLUMNS]
+        row.append(result.case.note)
+        lines.append("| " + " | ".join(row) + " |")
     return "\n".join(lines)

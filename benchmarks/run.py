@@ -2,8 +2,8 @@
 
     python benchmarks/run.py [--only NAME ...] [--write RESULTS.md]
 
-Ratios are peer time / our time, measured in the same process with the
-measurements interleaved; above 1 means the peer is slower.
+Each row times one function on one input size against its peers, measured in the
+same process with interleaved rounds; see harness.table for the columns.
 """
 
 from __future__ import annotations
@@ -42,8 +42,11 @@ def main() -> None:
         pathlib.Path(args.write).write_text(
             "# Benchmark results\n\n"
             f"Machine: {harness.machine()}\n\n"
-            "Ratios are the peer's time per call divided by ours, measured in the same process "
-            "with interleaved rounds (median of 7); above 1 means the peer is slower.\n\n"
+            "All times are medians of 7 interleaved rounds measured in the same process. "
+            "numba / ours and package / ours: the peer's time divided by ours (above 1: we are "
+            "faster). ours / floor: our time divided by the floor's, the floor being a no-op "
+            "function with the same arguments for short inputs and a plain contiguous C++ loop "
+            "of the same arithmetic for long inputs (1.00: no cost above the floor).\n\n"
             + text
             + "\n"
         )

@@ -8,7 +8,8 @@ namespace {
 PyObject* ses_sse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Doubles y;
     double alpha;
-    if (nargs != 2 || !doubles(args[0], y) || !number(args[1], alpha) || y.size == 0) return nullptr;
+    if (nargs != 2 || !doubles(args[0], y) || !number(args[1], alpha) || y.size == 0)
+        return nullptr;
     const double keep = 1.0 - alpha;
     double level = y.data[0], sse = 0.0;
     for (std::size_t t = 1; t < y.size; ++t) {
@@ -22,7 +23,8 @@ PyObject* ses_sse(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 PyObject* ses_filter(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Doubles y;
     double alpha;
-    if (nargs != 2 || !doubles(args[0], y) || !number(args[1], alpha) || y.size == 0) return nullptr;
+    if (nargs != 2 || !doubles(args[0], y) || !number(args[1], alpha) || y.size == 0)
+        return nullptr;
     double* out;
     PyObject* result = new_array(y.size, out);
     if (result == nullptr) return nullptr;
