@@ -75,9 +75,8 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
                 i = find_parameter(signature, key);
                 if (i < 0) {
                     if (PyErr_Occurred()) return false;
-                    PyErr_Format(PyExc_TypeError,
-                                 "%s() got an unexpected keyword argument '%U'", signature.name,
-                                 key);
+                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                                 signature.name, key);
                     return false;
                 }
             }
