@@ -305,17 +305,52 @@ def test_every_layout_reads_like_a_contiguous_copy(alpha):
     assert np.array_equal(core.ses_filter(broadcast, alpha), core.ses_filter(np.full(6, 2.5), alpha))
 
 
-def test_byte_reinterpreted_views_are_refused_not_misread():
-    # a float64 field of a packed record: a byte stride of 9
-    records = np.zeros(4, dtype=[("x", "<f8"), ("flag", "i1")])
-    records["x"] = [1.0, 2.0, 3.0, 4.0]
-    with pytest.raises(TypeError, match="^argument 'y': array elements are not aligned"):
-        core.ses_sse(records["x"], 0.5)
-    # a misaligned start
-    raw = np.zeros(8 * 4 + 1, dtype=np.uint8)
-    shifted = raw[1:].view(np.float64)
-    with pytest.raises(TypeError, match="^argument 'y': array elements are not aligned"):
-        core.ses_sse(shifted, 0.5)
+def unaligned(values, dtype="<f8"):
+    """The values in arrays whose elements are not 8-byte aligned: a contiguous
+    array starting one byte into a buffer (as message transports rebuild
+    arrays), its reversed view, and a field of a packed record (a byte stride
+    of 9)."""
+    base = np.asarray(values, dtype=dtype)
+    raw = np.zeros(base.nbytes + 1, dtype=np.uint8)
+    shifted = raw[1:].view(dtype)
+    shifted[:] = base
+    records = np.zeros(base.size, dtype=[("x", dtype), ("flag", "i1")])
+    records["x"] = base
+    reversed_ = np.zeros(base.nbytes + 1, dtype=np.uint8)[1:].view(dtype)
+    reversed_[:] = base[::-1]
+    return {"shifted": shifted, "reversed": reversed_[::-1], "record field": records["x"]}
+
+
+SERIES = np.sin(np.arange(64.0) * 0.7) + np.arange(64.0) * 0.05
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda y: core.ses_filter(y, 0.3),
+        lambda y: core.dtsf_fit_residuals(y, 4, 3, True),
+        lambda y: core.hurst_exponent(y, 8),
+        lambda y: core.sample_entropy(y, 2, 0.2),
+        lambda y: core.batch_ets_filter([y, y[:10]], [(1.0, 0.0, [0.0], 0.3, 0.0, 0.0, 1.0, 1, 0, 0, 0)] * 2),
+    ],
+    ids=["ses_filter", "dtsf_fit_residuals", "hurst_exponent", "sample_entropy", "batch_ets_filter"],
+)  # fmt: skip
+def test_unaligned_arrays_read_like_an_aligned_copy(call):
+    expected = call(SERIES.copy())
+    for name, array in unaligned(SERIES).items():
+        before = array.copy()
+        assert same_bits(call(array), expected), name
+        assert np.array_equal(array, before), name
+
+
+def test_unaligned_int_arrays_read_like_an_aligned_copy():
+    f = np.array
+    def fitted(lengths):
+        return core.four_theta_fitted(4, f([2.0, 3.0]), f([0.0, 1.0]), f([1.0, 0.5]), f([1.0, 0.5]),
+                                      f([1.0, 2.0, 3.0, 4.0, 5.0]), lengths, f([7.0, 9.0]))  # fmt: skip
+    expected = fitted(np.array([2, 3], dtype=np.int64))
+    for name, lengths in unaligned([2, 3], dtype="<i8").items():
+        assert same_bits(fitted(lengths), expected), name
 
 
 # --- results ---------------------------------------------------------------------

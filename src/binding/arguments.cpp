@@ -24,20 +24,6 @@ bool load_array(PyObject* object, PyArray_Descr* dtype, PyArrayObject*& out) {
     // byte-swapped, aliased or user dtype) goes through NumPy's own test.
     PyArray_Descr* descr = PyArray_DESCR(array);
     if (descr != dtype && !PyArray_EquivTypes(descr, dtype)) return refuse(object, "PyArray<T, D>");
-    // Kernels read element i at data + i * step with a step in whole
-    // elements. Views made by reinterpreting bytes can break that (an odd
-    // byte stride or a misaligned start); they are refused rather than read
-    // wrongly.
-    const npy_intp size = PyArray_DIM(array, 0);
-    const npy_intp itemsize = static_cast<npy_intp>(sizeof(double));
-    const bool misaligned =
-        size > 0 && reinterpret_cast<std::uintptr_t>(PyArray_DATA(array)) % alignof(double) != 0;
-    if (misaligned || (size > 1 && PyArray_STRIDE(array, 0) % itemsize != 0)) {
-        PyErr_SetString(PyExc_TypeError,
-                        "array elements are not aligned to their 8-byte size; pass a copy "
-                        "made with numpy.ascontiguousarray");
-        return false;
-    }
     out = array;
     return true;
 }

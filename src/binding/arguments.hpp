@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -26,37 +28,53 @@ namespace lumetra::binding {
 template <class T>
 struct Arg;  // one specialisation per argument kind
 
-// One-dimensional arrays read in place: FloatArray1 (View<double>) and
-// IntArray1 (View<std::int64_t>).
+// One-dimensional arrays: FloatArray1 (View<double>) and IntArray1
+// (View<std::int64_t>).
 bool load_array(PyObject* object, PyArray_Descr* dtype, PyArrayObject*& out);
 
+// The kernel's view of an accepted array. Arrays are read in place, through
+// their strides, whenever every element lies at an address aligned for its
+// 8-byte type. Arrays whose elements do not (data rebuilt inside a byte
+// buffer, as message transports do; a field of a packed record) cannot be
+// read through a typed pointer, so their elements are copied, in index
+// order, into an aligned private buffer that lives as long as the argument.
 template <class T>
-View<T> array_view(PyArrayObject* array) noexcept {
-    const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array, 0));
-    // load_array has established that the byte stride is a whole number of
-    // elements whenever more than one element is read through it.
-    const std::ptrdiff_t step =
-        size > 1 ? PyArray_STRIDE(array, 0) / static_cast<std::ptrdiff_t>(sizeof(T)) : 1;
-    return View<T>(static_cast<const T*>(PyArray_DATA(array)), size, step);
-}
-
-template <>
-struct Arg<View<double>> {
-    PyArrayObject* array = nullptr;  // borrowed: the caller's argument keeps it alive
+class ArrayArg {
+public:
     bool load(PyObject* object) {
-        return numpy_api::ready() && load_array(object, numpy_api::float64, array);
+        // The dtype objects exist once the NumPy table is loaded.
+        if (!numpy_api::ready()) return false;
+        PyArray_Descr* dtype = std::is_same_v<T, double> ? numpy_api::float64 : numpy_api::int64;
+        return load_array(object, dtype, array_);
     }
-    View<double> get() const noexcept { return array_view<double>(array); }
+
+    View<T> get() const {
+        const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array_, 0));
+        const char* data = PyArray_BYTES(array_);
+        const npy_intp stride = PyArray_STRIDE(array_, 0);
+        constexpr npy_intp width = static_cast<npy_intp>(sizeof(T));
+        const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(T) == 0 &&
+                             (size < 2 || stride % width == 0);
+        if (aligned || size == 0) {
+            const std::ptrdiff_t step = size > 1 ? stride / width : 1;
+            return View<T>(reinterpret_cast<const T*>(data), size, step);
+        }
+        copy_.reset(new T[size]);
+        for (std::size_t i = 0; i < size; ++i)
+            std::memcpy(&copy_[i], data + static_cast<npy_intp>(i) * stride, sizeof(T));
+        return View<T>(copy_.get(), size, 1);
+    }
+
+private:
+    PyArrayObject* array_ = nullptr;  // borrowed: the caller's argument keeps it alive
+    mutable std::unique_ptr<T[]> copy_;
 };
 
 template <>
-struct Arg<View<std::int64_t>> {
-    PyArrayObject* array = nullptr;
-    bool load(PyObject* object) {
-        return numpy_api::ready() && load_array(object, numpy_api::int64, array);
-    }
-    View<std::int64_t> get() const noexcept { return array_view<std::int64_t>(array); }
-};
+struct Arg<View<double>> : ArrayArg<double> {};
+
+template <>
+struct Arg<View<std::int64_t>> : ArrayArg<std::int64_t> {};
 
 // float: an exact float is read directly, anything else through the
 // interpreter's float conversion.

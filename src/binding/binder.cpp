@@ -4,7 +4,10 @@ namespace lumetra::binding {
 
 namespace {
 
+// The parameter names are interned together on the first call that passes a
+// keyword; the last one being set means all are.
 bool intern_names(const Signature& signature) {
+    if (signature.interned[signature.count - 1] != nullptr) return true;
     for (Py_ssize_t i = 0; i < signature.count; ++i) {
         if (signature.interned[i] != nullptr) continue;
         signature.interned[i] = PyUnicode_InternFromString(signature.params[i]);
@@ -15,6 +18,8 @@ bool intern_names(const Signature& signature) {
 
 // Keyword names from a call site are interned constants, so identity finds
 // them; a name built at run time (a **kwargs dict) falls back to equality.
+// (The caller has already tried the parameter at the keyword's own position:
+// keywords usually come in parameter order.)
 Py_ssize_t find_parameter(const Signature& signature, PyObject* key) {
     for (Py_ssize_t i = 0; i < signature.count; ++i)
         if (signature.interned[i] == key) return i;
@@ -48,41 +53,47 @@ void raise_missing(const Signature& signature, PyObject** slots) {
 
 bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** slots) {
-    if (nargs > signature.count) {
+    const Py_ssize_t count = signature.count;
+    if (nargs > count) {
         PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
-                     signature.name, signature.count, nargs);
+                     signature.name, count, nargs);
         return false;
     }
-    for (Py_ssize_t i = 0; i < signature.count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+    for (Py_ssize_t i = nargs; i < count; ++i) slots[i] = nullptr;
 
+    Py_ssize_t nkw = 0;
     if (kwnames != nullptr) {
         if (!intern_names(signature)) return false;
-        const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        nkw = PyTuple_GET_SIZE(kwnames);
+        PyObject* const* keys = &PyTuple_GET_ITEM(kwnames, 0);
+        PyObject* const* values = args + nargs;
         for (Py_ssize_t k = 0; k < nkw; ++k) {
-            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-            const Py_ssize_t i = find_parameter(signature, key);
-            if (i < 0) {
-                if (PyErr_Occurred()) return false;
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                             signature.name, key);
-                return false;
+            PyObject* key = keys[k];
+            Py_ssize_t i = nargs + k;
+            if (i >= count || signature.interned[i] != key) {
+                i = find_parameter(signature, key);
+                if (i < 0) {
+                    if (PyErr_Occurred()) return false;
+                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                                 signature.name, key);
+                    return false;
+                }
             }
             if (slots[i] != nullptr) {
                 PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
                              signature.name, signature.params[i]);
                 return false;
             }
-            slots[i] = args[nargs + k];
+            slots[i] = values[k];
         }
     }
 
-    for (Py_ssize_t i = 0; i < signature.count; ++i) {
-        if (slots[i] == nullptr) {
-            raise_missing(signature, slots);
-            return false;
-        }
-    }
-    return true;
+    // Every keyword filled a distinct empty slot, so with as many arguments as
+    // parameters none is missing.
+    if (nargs + nkw == count) return true;
+    raise_missing(signature, slots);
+    return false;
 }
 
 }  // namespace lumetra::binding
