@@ -2,7 +2,7 @@
 
     python examples/dask_batch.py                         # a local cluster, 2 worker processes
     python examples/dask_batch.py --workers 8 --series 1000000 --chunk 10000
-    python examples/dask_batch.py --scheduler tcp://10.0.0.5:8786   # an existing cluster
+    python examples/dask_batch.py --scheduler tcp://scheduler-host:8786  # a running cluster
     python examples/dask_batch.py --series 3000 --verify  # compare with one process
 
 The series are cut into chunks; each chunk (a 2-D array with one series per row, and the
