@@ -7,9 +7,9 @@
 
 The series are cut into chunks; each chunk (a 2-D array with one series per row, and the
 rows of the parameter table that go with it) is scattered to the workers and filtered
-there by one batch_ets_filter call. The functions of lumetra._core are module-level builtins: they
-pickle by reference, so every worker calls its own installed copy of the module (lumetra
-must be installed wherever a worker runs; this script itself need not be).
+there by one batch_ets_filter call. The functions of lumetra._core are module-level
+builtins: they pickle by reference, so every worker calls its own installed copy of the
+module (lumetra must be installed wherever a worker runs; this script itself need not be).
 
 Needs Dask's distributed scheduler: pip install 'lumetra[dask]'.
 """

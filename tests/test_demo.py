@@ -109,7 +109,7 @@ def test_theta_forecast_holds_the_last_smoothed_level():
     forecast is the mean of the extended straight line and the last smoothed level."""
     _, y = airline_passengers()
     seasonal = models.seasonal_structure(y)
-    theta = models.theta(y, seasonal)
+    theta = models.theta(seasonal)
     last = core.ses_filter(core.theta_decompose(seasonal.adjusted, 2.0), theta.alpha)[-1]
     t = np.arange(y.size, y.size + models.HORIZON, dtype=np.float64)
     adjusted = ((theta.intercept + theta.slope * t) + last) * 0.5

@@ -281,7 +281,7 @@ class Theta:
     hybrid: list[tuple[float, float]]  # theta and mean absolute error of the hybrid model
 
 
-def theta(y: Array, seasonal: Seasonal) -> Theta:
+def theta(seasonal: Seasonal) -> Theta:
     adjusted = seasonal.adjusted
     n = adjusted.size
     line0 = core.theta_decompose(adjusted, 0.0)
@@ -399,9 +399,8 @@ def other_smoothing(y: Array, seasonal: Seasonal) -> OtherSmoothing:
 class Arima:
     airline: tuple[float, float]  # MA(1) and seasonal MA(1) of the twice differenced logs
     airline_sigma: float
-    orders: list[
-        tuple[tuple[int, int, int], tuple[float, ...], float, float]
-    ]  # order, coefs, AIC, sigma
+    # (p, d, q), coefficients, AIC and residual sd of each non-seasonal order
+    orders: list[tuple[tuple[int, int, int], tuple[float, ...], float, float]]
     growth_arma: tuple[float, float]  # ARMA(1,1) of the annual log growth
     growth_sigma: float
 
@@ -573,7 +572,12 @@ class Reservoir:
 
 
 def reservoir(
-    y: Array, size: int = 50, leak: float = 1.0, washout: int = PERIOD, ridge: float = 0.1
+    y: Array,
+    size: int = 50,
+    leak: float = 1.0,
+    washout: int = PERIOD,
+    ridge: float = 0.1,
+    radius: float = 0.9,
 ) -> Reservoir:
     """An echo-state network on the standardised monthly log growth, with a ridge readout."""
     r = np.diff(np.log(y))
@@ -582,7 +586,7 @@ def reservoir(
     rng = np.random.default_rng(1949)
     w_in = rng.uniform(-0.5, 0.5, size)
     w = rng.uniform(-0.5, 0.5, (size, size))
-    w *= 0.9 / float(np.max(np.abs(np.linalg.eigvals(w))))
+    w *= radius / float(np.max(np.abs(np.linalg.eigvals(w))))  # the spectral radius
     w_flat = w.ravel()
 
     states, _ = core.esn_reservoir_update(u, w_in, w_flat, size, leak, washout)
@@ -601,7 +605,7 @@ def reservoir(
         _, state = core.esn_reservoir_update(np.array(path), w_in, w_flat, size, leak, washout)
         path.append(float(readout[0] + state @ readout[1:]))
     forecast = y[-1] * np.exp(np.cumsum(mean + sd * np.array(path[u.size :])))
-    return Reservoir(size, leak, washout, fitted, forecast, 0.9)
+    return Reservoir(size, leak, washout, fitted, forecast, radius)
 
 
 # --- diagnostics --------------------------------------------------------------------------

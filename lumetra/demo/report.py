@@ -115,7 +115,7 @@ def run(months: list[str], y: Array, out: TextIO) -> Results:
         f"  {chosen.spec.name} ends at level {chosen.level:.1f}, trend {chosen.trend:+.2f}",
     )
 
-    theta = progress.step("theta lines, DOT and hybrid theta", lambda: models.theta(y, seasonal))
+    theta = progress.step("theta lines, DOT and hybrid theta", lambda: models.theta(seasonal))
     say(
         f"theta_decompose of the adjusted series: line {theta.intercept:.1f} {theta.slope:+.3f} t,",
         f"  theta-2 line smoothed with alpha = {theta.alpha:.3f}; combined by "
@@ -182,9 +182,10 @@ def run(months: list[str], y: Array, out: TextIO) -> Results:
 
     reservoir = progress.step("echo-state network", lambda: models.reservoir(y))
     say(
-        f"esn_reservoir_update on the monthly log growth: {reservoir.size} units, leak "
-        f"{reservoir.leak:g}, washout {reservoir.washout},",
-        f"  ridge readout: one-step MAPE {mape(y, reservoir.fitted):.2f}%",
+        f"esn_reservoir_update on the monthly log growth: {reservoir.size} units, spectral "
+        f"radius {reservoir.spectral_radius:g},",
+        f"  leak {reservoir.leak:g}, washout {reservoir.washout}, ridge readout: one-step "
+        f"MAPE {mape(y, reservoir.fitted):.2f}%",
     )
 
     diagnostics = progress.step("diagnostics", lambda: models.diagnostics(y, seasonal))
