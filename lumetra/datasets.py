@@ -5,9 +5,10 @@ from __future__ import annotations
 from importlib import resources
 
 import numpy as np
+from numpy.typing import NDArray
 
 
-def airline_passengers() -> tuple[list[str], np.ndarray]:
+def airline_passengers() -> tuple[list[str], NDArray[np.float64]]:
     """Monthly international airline passengers (thousands), 1949-01 to 1960-12.
 
     Returns the month labels ("1949-01", ...) and the 144 values as float64.
