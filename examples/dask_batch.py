@@ -81,16 +81,15 @@ def filter_chunk(ys: Array, params: Array, seasonal0: Array) -> Stacked:
     """The task each worker runs: one batch_ets_filter call over a chunk of series.
 
     Dask rebuilds the arrays it receives inside its message buffers, where their data need
-    not start on an 8-byte boundary, and lumetra._core refuses arrays that do not: the
-    series get aligned storage first (a copy only when they lack it). The results come back
-    stacked into a few arrays, which travel far faster than many small ones.
+    not start on an 8-byte boundary; lumetra._core reads such arrays from an aligned copy.
+    The results come back stacked into a few arrays, which travel far faster than many small
+    ones.
     """
-    aligned = np.require(ys, np.float64, ["C", "A"])
     tuples = [
         (p[0], p[1], s, p[2], p[3], p[4], p[5], int(p[6]), int(p[7]), int(p[8]), int(p[9]))
         for p, s in zip(params.tolist(), seasonal0.tolist(), strict=True)
     ]
-    return stack(core.batch_ets_filter(aligned, tuples))
+    return stack(core.batch_ets_filter(ys, tuples))
 
 
 def stack(
