@@ -7,7 +7,7 @@ namespace lumetra::volatility {
 
 namespace {
 
-// The variance floor of the likelihood term. It is applied with fmax, so a
+// The variance floor of the likelihood term. It is applied as fmax does, so a
 // NaN or negative variance is scored as this floor; the recursion itself
 // carries the unfloored value.
 constexpr double variance_floor = 1e-20;
@@ -17,10 +17,20 @@ constexpr double sd_floor = 1e-10;
 constexpr double mean_abs_normal = 0.7978845608028654;
 constexpr double log_variance_bound = 20.0;
 
+// max(value, floor) with the semantics of fmax for a floor that is a positive
+// number: a NaN value gives the floor (the comparison is false), a value
+// above the floor is returned as it is, and anything below it, -0.0, +0.0 and
+// -inf included, gives the floor. When value == floor the two are the same
+// nonzero double, bit for bit, so which of them is returned does not matter.
+// Written as a comparison because the compiler turns it into one maximum
+// instruction, while std::fmax becomes a call into the math library on every
+// step of the recursion.
+inline double floored(double value, double floor) noexcept { return value > floor ? value : floor; }
+
 // One likelihood term of a GARCH-type filter for the residual e and the
 // variance state s2.
 inline double garch_term(double e, double s2) noexcept {
-    const double h = std::fmax(s2, variance_floor);
+    const double h = floored(s2, variance_floor);
     return (std::log(h) + (e * e) / h) * 0.5;
 }
 
@@ -59,9 +69,9 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
     // recursion are clamped.
     double x = init_log_sigma2;
     for (std::size_t t = 0; t < n; ++t) {
-        const double s2 = std::fmax(std::exp(x), variance_floor);
+        const double s2 = floored(std::exp(x), variance_floor);
         const double e = y[t] - mu;
-        const double z = e / std::fmax(std::sqrt(s2), sd_floor);
+        const double z = e / floored(std::sqrt(s2), sd_floor);
         // The log term is the state x itself, not ln(s2).
         ll = ll + (x + (e * e) / s2) * 0.5;
         double v = beta_e * x + (omega + (alpha_e * z + gamma * (std::fabs(z) - mean_abs_normal)));
@@ -76,16 +86,20 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
 double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr, double beta_gjr,
                         double gamma_gjr, double init_sigma2) {
     const std::size_t n = y.size();
+    // The shock weight alpha_gjr + gamma_gjr * I, with the leverage indicator
+    // I = 1 only for a strictly negative residual (not for -0.0 or NaN), takes
+    // one of two values, each formed once with the same operations. I
+    // multiplies gamma_gjr even when 0, so an infinite gamma_gjr reaches the
+    // state as NaN. The weight is looked up by the sign test rather than
+    // chosen by a branch: the sign of a residual is as good as random, and a
+    // mispredicted branch would cost more than the rest of the step.
+    const double weight[2] = {alpha_gjr + gamma_gjr * 0.0, alpha_gjr + gamma_gjr * 1.0};
     double ll = 0.0;
     double s2 = init_sigma2;
     for (std::size_t t = 0; t < n; ++t) {
         const double e = y[t] - mu;
         ll = ll + garch_term(e, s2);
-        // The leverage indicator is 1 only for a strictly negative residual
-        // (not for -0.0 or NaN). It multiplies gamma_gjr even when 0, so an
-        // infinite gamma_gjr reaches the state as NaN.
-        const double negative = e < 0.0 ? 1.0 : 0.0;
-        s2 = beta_gjr * s2 + (omega + e * (e * (alpha_gjr + gamma_gjr * negative)));
+        s2 = beta_gjr * s2 + (omega + e * (e * weight[e < 0.0]));
     }
     return ll;
 }
