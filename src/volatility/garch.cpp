@@ -27,18 +27,21 @@ constexpr double log_variance_bound = 20.0;
 // step of the recursion.
 inline double floored(double value, double floor) noexcept { return value > floor ? value : floor; }
 
-// One likelihood term of a GARCH-type filter for the residual e and the
-// variance state s2.
-inline double garch_term(double e, double s2) noexcept {
-    const double h = floored(s2, variance_floor);
-    return (std::log(h) + (e * e) / h) * 0.5;
-}
-
-// The GARCH pass, compiled once with and once without the AR(1) mean so that
-// the common case carries no test for it.
+// The pass shared by GARCH and GJR-GARCH:
+//
+//   e = y[t] - mean(t),  ll = ll + (ln(h) + (e * e) / h) * 0.5,  h = max(s2, 1e-20),
+//   s2' = beta * s2 + (omega + e * (e * weight[e < 0]))
+//
+// weight[0] applies to a residual that is not strictly negative (zero of
+// either sign and NaN included), weight[1] to a negative one. GARCH passes
+// alpha_g twice: its shock e * (alpha_g * e) is the same product as
+// e * (e * alpha_g). GJR-GARCH passes alpha_gjr + gamma_gjr * I for I = 0
+// and 1; the sign of a residual is as good as random, so the weight is looked
+// up by the sign test rather than chosen by a branch that would often be
+// mispredicted. The AR(1) mean is compiled in only where it is used.
 template <bool UseAr1>
-double garch_pass(View<double> y, double mu, double omega, double alpha_g, double beta_g,
-                  double init_sigma2, double ar1) {
+double variance_pass(View<double> y, double mu, double ar1, double omega, const double (&weight)[2],
+                     double beta, double init_sigma2) {
     const std::size_t n = y.size();
     double ll = 0.0;
     double s2 = init_sigma2;
@@ -47,8 +50,11 @@ double garch_pass(View<double> y, double mu, double omega, double alpha_g, doubl
         // the first observation has none.
         const double mean = UseAr1 && t > 0 ? mu + ar1 * (y[t - 1] - mu) : mu;
         const double e = y[t] - mean;
-        ll = ll + garch_term(e, s2);
-        s2 = beta_g * s2 + (omega + e * (alpha_g * e));
+        // The floor acts only inside the likelihood term: the recursion
+        // carries the unfloored variance.
+        const double h = floored(s2, variance_floor);
+        ll = ll + (std::log(h) + (e * e) / h) * 0.5;
+        s2 = beta * s2 + (omega + e * (e * weight[e < 0.0]));
     }
     return ll;
 }
@@ -57,8 +63,9 @@ double garch_pass(View<double> y, double mu, double omega, double alpha_g, doubl
 
 double garch_filter(View<double> y, double mu, double omega, double alpha_g, double beta_g,
                     double init_sigma2, bool use_ar1, double ar1) {
-    if (use_ar1) return garch_pass<true>(y, mu, omega, alpha_g, beta_g, init_sigma2, ar1);
-    return garch_pass<false>(y, mu, omega, alpha_g, beta_g, init_sigma2, ar1);
+    const double weight[2] = {alpha_g, alpha_g};
+    if (use_ar1) return variance_pass<true>(y, mu, ar1, omega, weight, beta_g, init_sigma2);
+    return variance_pass<false>(y, mu, ar1, omega, weight, beta_g, init_sigma2);
 }
 
 double egarch_filter(View<double> y, double mu, double omega, double alpha_e, double beta_e,
@@ -85,23 +92,11 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
 
 double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gjr, double beta_gjr,
                         double gamma_gjr, double init_sigma2) {
-    const std::size_t n = y.size();
-    // The shock weight alpha_gjr + gamma_gjr * I, with the leverage indicator
-    // I = 1 only for a strictly negative residual (not for -0.0 or NaN), takes
-    // one of two values, each formed once with the same operations. I
+    // The leverage indicator I is 1 only for a strictly negative residual. It
     // multiplies gamma_gjr even when 0, so an infinite gamma_gjr reaches the
-    // state as NaN. The weight is looked up by the sign test rather than
-    // chosen by a branch: the sign of a residual is as good as random, and a
-    // mispredicted branch would cost more than the rest of the step.
+    // state as NaN.
     const double weight[2] = {alpha_gjr + gamma_gjr * 0.0, alpha_gjr + gamma_gjr * 1.0};
-    double ll = 0.0;
-    double s2 = init_sigma2;
-    for (std::size_t t = 0; t < n; ++t) {
-        const double e = y[t] - mu;
-        ll = ll + garch_term(e, s2);
-        s2 = beta_gjr * s2 + (omega + e * (e * weight[e < 0.0]));
-    }
-    return ll;
+    return variance_pass<false>(y, mu, 0.0, omega, weight, beta_gjr, init_sigma2);
 }
 
 }  // namespace lumetra::volatility
