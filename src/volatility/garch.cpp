@@ -32,14 +32,15 @@ inline double floored(double value, double floor) noexcept { return value > floo
 //   e = y[t] - mean(t),  ll = ll + (ln(h) + (e * e) / h) * 0.5,  h = max(s2, 1e-20),
 //   s2' = beta * s2 + (omega + e * (e * weight[e < 0]))
 //
-// weight[0] applies to a residual that is not strictly negative (zero of
-// either sign and NaN included), weight[1] to a negative one. GARCH passes
-// alpha_g twice: its shock e * (alpha_g * e) is the same product as
-// e * (e * alpha_g). GJR-GARCH passes alpha_gjr + gamma_gjr * I for I = 0
-// and 1; the sign of a residual is as good as random, so the weight is looked
-// up by the sign test rather than chosen by a branch that would often be
-// mispredicted. The AR(1) mean is compiled in only where it is used.
-template <bool UseAr1>
+// With Leverage (GJR-GARCH), weight[0] = alpha_gjr + gamma_gjr * 0 applies
+// to a residual that is not strictly negative (zero of either sign and NaN
+// included) and weight[1] = alpha_gjr + gamma_gjr * 1 to a negative one. The
+// sign of a residual is as good as random, so the weight is looked up by the
+// sign test rather than chosen by a branch that would often be mispredicted.
+// Without it (GARCH) the weight is always weight[0] = alpha_g: the shock
+// e * (alpha_g * e) is the same product as e * (e * alpha_g). The AR(1) mean
+// and the leverage lookup are compiled in only where they are used.
+template <bool UseAr1, bool Leverage>
 double variance_pass(View<double> y, double mu, double ar1, double omega, const double (&weight)[2],
                      double beta, double init_sigma2) {
     const std::size_t n = y.size();
@@ -54,7 +55,7 @@ double variance_pass(View<double> y, double mu, double ar1, double omega, const 
         // carries the unfloored variance.
         const double h = floored(s2, variance_floor);
         ll = ll + (std::log(h) + (e * e) / h) * 0.5;
-        s2 = beta * s2 + (omega + e * (e * weight[e < 0.0]));
+        s2 = beta * s2 + (omega + e * (e * weight[Leverage && e < 0.0]));
     }
     return ll;
 }
@@ -63,9 +64,9 @@ double variance_pass(View<double> y, double mu, double ar1, double omega, const 
 
 double garch_filter(View<double> y, double mu, double omega, double alpha_g, double beta_g,
                     double init_sigma2, bool use_ar1, double ar1) {
-    const double weight[2] = {alpha_g, alpha_g};
-    if (use_ar1) return variance_pass<true>(y, mu, ar1, omega, weight, beta_g, init_sigma2);
-    return variance_pass<false>(y, mu, ar1, omega, weight, beta_g, init_sigma2);
+    const double weight[2] = {alpha_g, alpha_g};  // the second is never used
+    if (use_ar1) return variance_pass<true, false>(y, mu, ar1, omega, weight, beta_g, init_sigma2);
+    return variance_pass<false, false>(y, mu, ar1, omega, weight, beta_g, init_sigma2);
 }
 
 double egarch_filter(View<double> y, double mu, double omega, double alpha_e, double beta_e,
@@ -96,7 +97,7 @@ double gjr_garch_filter(View<double> y, double mu, double omega, double alpha_gj
     // multiplies gamma_gjr even when 0, so an infinite gamma_gjr reaches the
     // state as NaN.
     const double weight[2] = {alpha_gjr + gamma_gjr * 0.0, alpha_gjr + gamma_gjr * 1.0};
-    return variance_pass<false>(y, mu, 0.0, omega, weight, beta_gjr, init_sigma2);
+    return variance_pass<false, true>(y, mu, 0.0, omega, weight, beta_gjr, init_sigma2);
 }
 
 }  // namespace lumetra::volatility
