@@ -37,7 +37,8 @@ def _dot_pass(y, intercept, slope, theta, alpha, drift, errors):
     for i in range(1, n):
         at = float(i)
         e = y[i] + (-0.5) * (drift * at + (level + (intercept + slope * at)))
-        errors[i - 1] = e
+        if errors.shape[0] > 0:  # the objective keeps no errors
+            errors[i - 1] = e
         sse = sse + e * e
         level = keep * level + alpha * z[i]
     return sse, level
@@ -47,8 +48,7 @@ def _dot_pass(y, intercept, slope, theta, alpha, drift, errors):
 def dot_objective_numba(y, intercept, slope, theta, alpha, drift):
     if y.shape[0] < 2:
         return 0.0
-    sink = np.zeros(y.shape[0] - 1)
-    return _dot_pass(y, intercept, slope, theta, alpha, drift, sink)[0]
+    return _dot_pass(y, intercept, slope, theta, alpha, drift, np.zeros(0))[0]
 
 
 @njit(cache=False)
