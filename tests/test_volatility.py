@@ -151,3 +151,10 @@ def test_leverage_weight_for_every_kind_of_residual(alpha, gamma):
     for mu in (0.0, -0.0, 1.0):
         assert same_bits(core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0),
                          garch_reference(y, mu, 0.1, alpha, 0.5, 1.0, gamma=gamma))  # fmt: skip
+
+
+def test_egarch_standard_deviation_floor_never_acts():
+    # The variance is floored at 1e-20 first, and its square root is already the double 1e-10:
+    # the kernel relies on this to leave the second floor out.
+    assert math.sqrt(1e-20) == 1e-10
+    assert math.sqrt(math.nextafter(1e-20, 1.0)) >= 1e-10
