@@ -123,6 +123,11 @@ def test_every_order_class_matches_the_transcription(p, q, seasonal):
     assert same_bits(core.css_objective(y, ar, ma), seasonal_reference(*lists[:3], [], [], 0))
     for d in (0, 1, 2, 3):
         assert same_bits(core.arima_css(y, ar, ma, d), arima_reference(lists[0], *lists[1:3], d)), d
+    # the series read through its stride on either side of the boundary, forwards and backwards
+    for name in ("strided", "reversed"):
+        view = layouts(y)[name]
+        assert same_bits(S(view, ar, ma, sar, sma, 4), S(y, ar, ma, sar, sma, 4)), name
+        assert same_bits(core.arima_css(view, ar, ma, 1), core.arima_css(y, ar, ma, 1)), name
 
 
 @pytest.mark.parametrize("p, q", [(1, 1), (2, 5), (6, 6)])
