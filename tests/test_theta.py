@@ -306,3 +306,61 @@ def test_every_layout_reads_like_a_contiguous_copy(call, values):
         before = [a.copy() for a in arrays]
         assert same_bits(call(*arrays), expected), name
         assert all(np.array_equal(a, b) for a, b in zip(arrays, before)), name
+
+
+# --- vectorised paths: two elements, windows or candidates per step ---------------------------
+
+ODD_EVEN = [1, 2, 3, 4, 5, 100, 101]
+
+
+@pytest.mark.parametrize("n", ODD_EVEN)
+def test_pairs_and_their_remainder_match_the_transcriptions(n):
+    """Two elements per step with a last one alone: every length parity, strided too."""
+    rng = np.random.default_rng(n)
+    y = rng.standard_normal(n).cumsum()
+    y[n // 2] = NAN if n > 4 else y[n // 2]
+    for values in (y, y[::-1]):
+        v = values.tolist()
+        assert same_bits(core.theta_decompose(values, 0.7), arr(theta_ref(v, 0.7)))
+        errors, level = dot_ref(v, 0.3, 0.1, 1.5, 0.4, 0.01)
+        assert same_bits(core.dot_residuals(values, 0.3, 0.1, 1.5, 0.4, 0.01), (arr(errors), level))
+        for period in (1, 2, 3, 7, 12):
+            for shift in (0.0, 100.0):  # additive, then multiplicative
+                w = [x + shift if x == x else x for x in v]
+                expected = deseasonalize_ref(w, period)
+                got = core.four_theta_deseasonalize(arr(w), period)
+                assert same_bits(got, (arr(expected[0]), expected[1], arr(expected[2]))), (period, shift)
+
+
+@pytest.mark.parametrize("shape", ["noisy", "trend", "constant", "alternating"])
+@pytest.mark.parametrize("additive", [True, False])
+def test_hybrid_search_takes_both_branches_like_the_plain_search(shape, additive):
+    """The search evaluates the next iteration's points for both outcomes at once; series
+    whose optimum lies inside the interval, at either end, or on a tie follow the plain one."""
+    rng = np.random.default_rng(3)
+    n = 40
+    y = {"noisy": 50 + rng.standard_normal(n), "trend": np.linspace(1, 30, n) + 0.01 * rng.standard_normal(n),
+         "constant": np.full(n, 5.0), "alternating": np.tile([1.0, 9.0], n // 2)}[shape]  # fmt: skip
+    line = np.linspace(y[0], y[-1], n)
+    for theta in (0.5, 1.0, 2.0, 3.5):
+        expected = hybrid_ref(y.tolist(), line.tolist(), theta, additive)
+        assert same_bits(core.dot_hybrid_objective(y, line, theta, additive), expected), theta
+
+
+def test_fitted_lines_across_blocks_of_time_points():
+    """The time points are processed in blocks; levels run out inside, at and past block
+    edges, the first line's -0.0 terms become +0.0 as on a zeroed result."""
+    n = 2500
+    rng = np.random.default_rng(11)
+    thetas = [0.0, 2.0, 1.0, 0.0, 3.0]
+    lengths = [0, 1024, 1500, 2048, 4000]
+    flat = rng.standard_normal(sum(lengths)).tolist()
+    last = rng.standard_normal(5).tolist()
+    args = [thetas, [0.5, -1.0, 2.0, 0.25, 1.0], [0.01, 0.002, -0.003, 0.0, 0.001], [0.3, 0.2, 0.1, 0.4, 0.0], flat,
+            lengths, last]  # fmt: skip
+    arrays = [arr(a) for a in args[:5]] + [arr(lengths, np.int64), arr(last)]
+    for m in (0, 1, 1023, 1024, 1025, 2049, n):
+        assert same_bits(core.four_theta_fitted(m, *arrays), arr(fitted_ref(m, *args))), m
+    negative_zero = [[0.0], [1.0], [0.0], [-0.0], [], [0], [0.0]]  # w (a + b t) = -0.0 (1 + 0 t) = -0.0
+    got = core.four_theta_fitted(3, *[arr(a) for a in negative_zero[:5]], arr([0], np.int64), arr([0.0]))
+    assert same_bits(got, arr(fitted_ref(3, *negative_zero))) and same_bits(got, arr([0.0, 0.0, 0.0]))

@@ -111,3 +111,50 @@ def test_every_layout_reads_like_a_contiguous_copy():
     for name, y in [*layouts(values).items(), *layouts(np.full(9, 0.7)).items()]:
         assert same_bits(scores(y), scores(np.ascontiguousarray(y))), name
     assert np.array_equal(y, np.full(9, 0.7))
+
+
+# The floors are comparisons that must give exactly fmax's result: the floor for NaN, for
+# every value below it (-inf, -0.0, +0.0, the double just below), the value itself above.
+FLOOR = 1e-20
+EDGE_VARIANCES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1),
+                  5e-324, 1e-300, 1.0]  # fmt: skip
+
+
+@pytest.mark.parametrize("s2", EDGE_VARIANCES)
+@pytest.mark.parametrize("omega", [0.0, -0.0, 0.1, nan])
+def test_variance_floor_is_fmax_at_its_edges(s2, omega):
+    y = [0.5, -1.0, 0.0, -0.0, 2.0]
+    array = np.array(y)
+    for use_ar1 in (False, True):
+        assert same_bits(core.garch_filter(array, 0.0, omega, 0.0, 0.0, s2, use_ar1, 0.5),
+                         garch_reference(y, 0.0, omega, 0.0, 0.0, s2, use_ar1, 0.5))  # fmt: skip
+    # beta 1 keeps the edge value in the state for a second step as well
+    assert same_bits(core.gjr_garch_filter(array, 0.0, omega, 0.0, 1.0, 0.0, s2),
+                     garch_reference(y, 0.0, omega, 0.0, 1.0, s2, gamma=0.0))  # fmt: skip
+
+
+# EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf) and sqrt(s2) at
+# 1e-10; the first x is not clamped, so these edges arrive through init_log_sigma2.
+@pytest.mark.parametrize("x0", [nan, inf, -inf, -46.0, -46.0517, -46.06, -50.0, -745.2, -800.0, 0.0, -0.0, 20.0])
+def test_egarch_floors_are_fmax_at_their_edges(x0):
+    y = [0.5, -1.0, 0.0, 2.0]
+    for params in [(0.0, 0.1, 0.9, 0.2), (-1e3, 0.0, 1.0, 0.0), (nan, 0.1, 0.9, 0.2)]:
+        assert same_bits(core.egarch_filter(np.array(y), 0.1, *params, x0), egarch_reference(y, 0.1, *params, x0))
+
+
+# The GJR weight alpha + gamma * I is formed once for each value of I and looked up by the
+# sign of the residual: zero residuals of both signs, NaN residuals and non-finite weights.
+@pytest.mark.parametrize("gamma", [0.2, -0.0, inf, -inf, nan])
+@pytest.mark.parametrize("alpha", [0.1, -0.0, inf])
+def test_leverage_weight_for_every_kind_of_residual(alpha, gamma):
+    y = [1.0, -1.0, 0.0, -0.0, nan, -2.0, 3.0, -inf, 0.5]
+    for mu in (0.0, -0.0, 1.0):
+        assert same_bits(core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0),
+                         garch_reference(y, mu, 0.1, alpha, 0.5, 1.0, gamma=gamma))  # fmt: skip
+
+
+def test_egarch_standard_deviation_floor_never_acts():
+    # The variance is floored at 1e-20 first, and its square root is already the double 1e-10:
+    # the kernel relies on this to leave the second floor out.
+    assert math.sqrt(1e-20) == 1e-10
+    assert math.sqrt(math.nextafter(1e-20, 1.0)) >= 1e-10

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <vector>
+#include <memory>
 
 #include "arima/css_recursion.hpp"
 #include "common/series.hpp"
@@ -32,25 +32,28 @@ double arima_css(View<double> y, View<double> ar, View<double> ma, std::uint64_t
     const std::size_t m = std::max(ar.size(), ma.size());
     if (n <= m) return std::numeric_limits<double>::max();
 
-    // With d = 0 the series is scored in place; otherwise it is differenced
-    // in a private copy, w'[i] = w[i + 1] - w[i] overwriting w[i] in
-    // increasing i, which reads each w[i + 1] before it is replaced.
-    std::vector<double> copy;
+    // With d = 0 the series is scored in place. Otherwise the first pass
+    // reads y and writes its difference into a private array, and every
+    // further pass replaces it by its own difference, w'[i] = w[i + 1] - w[i]
+    // overwriting w[i] in increasing i, which reads each w[i + 1] before it
+    // is replaced.
+    std::unique_ptr<double[]> differenced;
     View<double> w = y;
     if (d != 0) {
-        copy = work_array<double>(length);
-        for (std::size_t i = 0; i < length; ++i) copy[i] = y[i];
-        for (std::size_t last = length - 1; last >= n; --last) {
-            for (std::size_t i = 0; i < last; ++i) copy[i] = copy[i + 1] - copy[i];
+        check_capacity<double>(length - 1);
+        differenced = std::make_unique_for_overwrite<double[]>(length - 1);
+        double* const diff = differenced.get();
+        for (std::size_t i = 0; i + 1 < length; ++i) diff[i] = y[i + 1] - y[i];
+        for (std::size_t last = length - 2; last >= n; --last) {
+            for (std::size_t i = 0; i < last; ++i) diff[i] = diff[i + 1] - diff[i];
         }
-        w = View<double>(copy.data(), n, 1);
+        w = View<double>(diff, n, 1);
     }
 
     // The sum of squares formally starts from -0.0; adding a square (never
     // -0.0) to either zero gives the same value, so the shared 0.0 start
     // serves.
-    std::vector<double> e = work_array<double>(n);
-    const double ss = residual_sum_of_squares(w, ArmaTerms{ar, ma, {}, {}, 0}, m, e.data());
+    const double ss = conditional_sum_of_squares(w, ArmaTerms{ar, ma, {}, {}, 0}, m);
     const double r = static_cast<double>(n - m);
     return r * std::log(ss / r);
 }
@@ -61,8 +64,7 @@ double css_objective(View<double> y, View<double> ar_coefs, View<double> ma_coef
     // coefficients.
     const std::size_t m = std::max({ar_coefs.size(), ma_coefs.size(), std::size_t{1}});
     if (n <= m) return 0.0;
-    std::vector<double> e = work_array<double>(n);
-    return residual_sum_of_squares(y, ArmaTerms{ar_coefs, ma_coefs, {}, {}, 0}, m, e.data());
+    return conditional_sum_of_squares(y, ArmaTerms{ar_coefs, ma_coefs, {}, {}, 0}, m);
 }
 
 double seasonal_css_objective(View<double> y, View<double> ar_coefs, View<double> ma_coefs,
@@ -77,9 +79,8 @@ double seasonal_css_objective(View<double> y, View<double> ar_coefs, View<double
                   saturating_product(sma_coefs.size(), lag)});
     if (start == 0) start = 1;
     if (start >= n) return 0.0;
-    std::vector<double> e = work_array<double>(n);
-    return residual_sum_of_squares(y, ArmaTerms{ar_coefs, ma_coefs, sar_coefs, sma_coefs, lag},
-                                   start, e.data());
+    return conditional_sum_of_squares(y, ArmaTerms{ar_coefs, ma_coefs, sar_coefs, sma_coefs, lag},
+                                      start);
 }
 
 }  // namespace lumetra::arima

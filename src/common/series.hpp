@@ -46,6 +46,15 @@ public:
         return Series(std::unique_ptr<double[]>(new double[n == 0 ? 1 : n]()), n);
     }
 
+    // n elements left uninitialised, for a kernel that writes every one of
+    // them before it returns the series; this saves the zeroing pass of
+    // zeros(n) over a long result.
+    static Series for_overwrite(std::size_t n,
+                                std::source_location where = std::source_location::current()) {
+        check_capacity<double>(n, where);
+        return Series(std::make_unique_for_overwrite<double[]>(n == 0 ? 1 : n), n);
+    }
+
     // A private contiguous copy of a view, in index order.
     static Series copy_of(View<double> v,
                           std::source_location where = std::source_location::current()) {

@@ -1,3 +1,4 @@
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -5,6 +6,7 @@
 #include <vector>
 
 #include "theta/dot_recursion.hpp"
+#include "theta/lanes.hpp"
 #include "theta/theta.hpp"
 
 namespace lumetra::theta {
@@ -22,7 +24,7 @@ std::tuple<Series, double> dot_residuals(View<double> y, double intercept, doubl
                                          double theta, double alpha, double drift) {
     const std::size_t n = y.size();
     if (n < 2) return {Series::zeros(0), 0.0};
-    Series errors = Series::zeros(n - 1);
+    Series errors = Series::for_overwrite(n - 1);  // every error is written
     const double level = dot_recursion(y, intercept, slope, theta, alpha, drift,
                                        [&errors](std::size_t i, double e) { errors[i - 1] = e; });
     return {std::move(errors), level};
@@ -31,32 +33,55 @@ std::tuple<Series, double> dot_residuals(View<double> y, double intercept, doubl
 namespace {
 
 // Values are floored here before every power of the multiplicative mode, so
-// that zero, negative and NaN values never reach pow (fmax turns NaN into the
-// floor).
+// that zero, negative and NaN values never reach pow (as with fmax, NaN
+// becomes the floor).
 constexpr double power_floor = 1e-10;
+
+// fmax(value, power_floor), exactly: the comparison is false for NaN, which
+// gives the floor, and for every value below the floor (-0.0 and +0.0
+// included, as the floor is a positive number); a value equal to the floor is
+// the same double. Written as a comparison because std::fmax is a call into
+// the math library.
+inline double floored(double value) noexcept { return value > power_floor ? value : power_floor; }
 constexpr double golden = 0.6180339887498949;
 constexpr int search_iterations = 50;
 
-// Sum of squared one-step errors of simple exponential smoothing of c with
-// weight a, for two weights at once. The two recursions are independent, so
-// running them side by side in one pass lets their dependency chains overlap;
-// each sum still sees exactly the operations of its own pass.
-std::pair<double, double> sse_pair(const std::vector<double>& c, double a1, double a2) {
-    const double keep1 = 1.0 - a1;
-    const double keep2 = 1.0 - a2;
-    double level1 = c[0];
-    double level2 = c[0];
-    double sum1 = 0.0;
-    double sum2 = 0.0;
-    for (std::size_t i = 1; i < c.size(); ++i) {
-        const double e1 = c[i] - level1;
-        const double e2 = c[i] - level2;
-        sum1 = sum1 + e1 * e1;
-        sum2 = sum2 + e2 * e2;
-        level1 = keep1 * level1 + a1 * c[i];
-        level2 = keep2 * level2 + a2 * c[i];
+// Sums of squared one-step errors of simple exponential smoothing of c, one
+// for each of six weights a, with start level c[0]:
+//   e = c[i] - level; sum = sum + e * e; level = (1 - a) * level + a * c[i]
+// for i = 1 .. n-1. The six recursions are independent, so they run side by
+// side in three two-lane vectors: their dependency chains overlap, and each
+// lane sees exactly the operations of its own scalar pass.
+constexpr std::size_t weight_count = 6;
+using Weights = std::array<double, weight_count>;
+
+Weights sse_six(const std::vector<double>& c, const Weights& a) {
+    constexpr std::size_t vectors = weight_count / lane_count;
+    Double2 weight[vectors], keep[vectors], level[vectors], sum[vectors];
+    for (std::size_t j = 0; j < vectors; ++j) {
+        weight[j] = Double2{a[lane_count * j], a[lane_count * j + 1]};
+        keep[j] = 1.0 - weight[j];
+        level[j] = both(c[0]);
+        sum[j] = both(0.0);
     }
-    return {sum1, sum2};
+    for (std::size_t i = 1; i < c.size(); ++i) {
+        const double x = c[i];
+        for (std::size_t j = 0; j < vectors; ++j) {
+            const Double2 e = x - level[j];
+            sum[j] = sum[j] + e * e;
+            level[j] = keep[j] * level[j] + weight[j] * x;
+        }
+    }
+    Weights sums;
+    for (std::size_t j = 0; j < vectors; ++j) store(&sums[lane_count * j], sum[j]);
+    return sums;
+}
+
+// The two points at which an iteration of the search evaluates the
+// interval [lo, hi].
+std::array<double, 2> search_points(double lo, double hi) {
+    const double d = (hi - lo) * golden;
+    return {hi - d, lo + d};
 }
 
 }  // namespace
@@ -77,25 +102,40 @@ double dot_hybrid_objective(View<double> y, View<double> theta_line0, double the
         for (std::size_t i = 0; i < n; ++i) c[i] = theta * y[i] + rest_theta * theta_line0[i];
     } else {
         for (std::size_t i = 0; i < n; ++i) {
-            c[i] = std::pow(std::fmax(y[i], power_floor), theta) *
-                   std::pow(std::fmax(theta_line0[i], power_floor), rest_theta);
+            c[i] = std::pow(floored(y[i]), theta) * std::pow(floored(theta_line0[i]), rest_theta);
         }
     }
 
     // Golden-section search for the smoothing weight of c over [0.001, 0.999]:
     // a fixed number of iterations and no tolerance test, both sums evaluated
     // anew in every iteration. A tie or a NaN moves the lower end up.
+    //
+    // Each iteration's interval depends on the comparison of the previous
+    // one, so the passes over c cannot overlap by themselves. Two iterations
+    // are therefore taken per pass: with this iteration's two points go the
+    // points of the next iteration for either outcome, and the two sums of
+    // the outcome that did happen are used. Every sum used is the one the
+    // plain search computes; the other two are discarded.
+    static_assert(search_iterations % 2 == 0);
     double lo = 0.001;
     double hi = 0.999;
-    for (int iteration = 0; iteration < search_iterations; ++iteration) {
-        const double d = (hi - lo) * golden;
-        const double x1 = hi - d;
-        const double x2 = lo + d;
-        const auto [s1, s2] = sse_pair(c, x1, x2);
+    const auto narrow = [&lo, &hi](double x1, double x2, double s1, double s2) {
         if (s1 < s2) {
             hi = x2;
         } else {
             lo = x1;
+        }
+    };
+    for (int iteration = 0; iteration < search_iterations; iteration += 2) {
+        const auto [x1, x2] = search_points(lo, hi);
+        const auto [low1, low2] = search_points(lo, x2);    // next, when s1 < s2
+        const auto [high1, high2] = search_points(x1, hi);  // next, otherwise
+        const Weights s = sse_six(c, {x1, x2, low1, low2, high1, high2});
+        narrow(x1, x2, s[0], s[1]);
+        if (s[0] < s[1]) {
+            narrow(low1, low2, s[2], s[3]);
+        } else {
+            narrow(high1, high2, s[4], s[5]);
         }
     }
     const double alpha = (hi + lo) * 0.5;
@@ -110,10 +150,9 @@ double dot_hybrid_objective(View<double> y, View<double> theta_line0, double the
     double total = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         if (i > 0) level = alpha * c[i] + keep * level;
-        const double fitted = is_additive
-                                  ? w * level + rest_w * theta_line0[i]
-                                  : std::pow(std::fmax(level, power_floor), w) *
-                                        std::pow(std::fmax(theta_line0[i], power_floor), rest_w);
+        const double fitted =
+            is_additive ? w * level + rest_w * theta_line0[i]
+                        : std::pow(floored(level), w) * std::pow(floored(theta_line0[i]), rest_w);
         total = total + std::fabs(y[i] - fitted);
     }
     return total / static_cast<double>(n);

@@ -1,22 +1,29 @@
 #include "theta/theta.hpp"
+#include "theta/lanes.hpp"
 
 namespace lumetra::theta {
 
 Series theta_decompose(View<double> y, double theta) {
     const std::size_t n = y.size();
-    Series r = Series::zeros(n);
+    Series r = Series::for_overwrite(n);
     if (n == 0) return r;
     const double first = y[0];
     const double span = y[n - 1] - y[0];
     const double keep = 1.0 - theta;
     const double length = static_cast<double>(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        // The line is anchored at the last observation: frac = (i + 1) / n,
-        // so it starts one step above y[0] rather than at it.
-        const double frac = (static_cast<double>(i) + 1.0) / length;
-        const double line = first + frac * span;
-        r[i] = theta * y[i] + keep * line;
-    }
+    // The line is anchored at the last observation: frac = (i + 1) / n, so it
+    // starts one step above y[0] rather than at it. The same formula serves
+    // one element (doubles) and two neighbouring elements (Double2).
+    const auto mix = [=](auto index_plus_one, auto value) {
+        const auto frac = index_plus_one / length;
+        const auto line = first + frac * span;
+        return theta * value + keep * line;
+    };
+    // Two elements per step, with the index counted as a double (exact, as
+    // for_each_pair says), so (index + 1.0) is the i + 1 of the formula.
+    for_each_pair(0, n, [&](std::size_t i, auto index) {
+        store(&r[i], mix(index + 1.0, load_as(index, y, i)));
+    });
     return r;
 }
 
