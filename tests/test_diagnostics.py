@@ -199,10 +199,16 @@ def test_hurst_equals_the_rescaled_range_fit(values, max_lag):
     assert same_bits(core.hurst_exponent(np.array(values), max_lag), hurst_reference(values, max_lag))
 
 
+# Values that stay normal (exactly scalable) under the scalings below, and
+# whose segments keep a spread far above Hurst's absolute 1e-10 threshold.
+scalable = st.floats(-1e3, 1e3).filter(lambda v: v == 0.0 or abs(v) >= 1e-3)
+
+
 @settings(max_examples=60, deadline=None)
-@given(st.lists(st.floats(-1e3, 1e3), min_size=20, max_size=80), st.integers(-8, 8))
+@given(st.lists(scalable, min_size=20, max_size=80), st.integers(-8, 8))
 def test_scaling_by_a_power_of_two_changes_nothing(values, e):
-    # the tolerance is absolute: scaling y and r together keeps every match
+    # the tolerance is absolute: scaling y and r together keeps every match,
+    # and the rescaled range does not depend on the scale
     y, scale = np.array(values), 2.0**e
     assert core.hurst_exponent(y * scale, 12) == core.hurst_exponent(y, 12)
     assert core.sample_entropy(y * scale, 2, 50.0 * scale) == core.sample_entropy(y, 2, 50.0)
