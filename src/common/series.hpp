@@ -46,6 +46,14 @@ public:
         return Series(std::unique_ptr<double[]>(new double[n == 0 ? 1 : n]()), n);
     }
 
+    // n elements left unset, for a result that the kernel fills completely
+    // before anything reads it: a large buffer then costs no zero-filling.
+    static Series uninitialised(std::size_t n,
+                                std::source_location where = std::source_location::current()) {
+        check_capacity<double>(n, where);
+        return Series(std::unique_ptr<double[]>(new double[n == 0 ? 1 : n]), n);
+    }
+
     // A private contiguous copy of a view, in index order.
     static Series copy_of(View<double> v,
                           std::source_location where = std::source_location::current()) {
