@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -59,6 +60,15 @@ struct VectorOf {
 template <std::size_t W>
 using Vector = typename VectorOf<W>::type;
 
+// The result of comparing two Vector<W>: per lane, all bits set (-1) where
+// the comparison holds, 0 where it does not.
+template <std::size_t W>
+struct MaskOf {
+    typedef std::int64_t type __attribute__((vector_size(W * sizeof(std::int64_t))));
+};
+template <std::size_t W>
+using Mask = typename MaskOf<W>::type;
+
 // Lanes in a value: a plain double is one lane.
 template <class V>
 inline constexpr std::size_t width = sizeof(V) / sizeof(double);
@@ -68,14 +78,14 @@ inline constexpr std::size_t width = sizeof(V) / sizeof(double);
 // between code compiled for different instruction sets.
 
 // v = p[0], ..., p[width - 1] (an unaligned load).
-template <class V>
-[[gnu::always_inline]] inline void load(V& v, const double* p) noexcept {
+template <class V, class T>
+[[gnu::always_inline]] inline void load(V& v, const T* p) noexcept {
     std::memcpy(&v, p, sizeof v);
 }
 
 // p[0], ..., p[width - 1] = v.
-template <class V>
-[[gnu::always_inline]] inline void store(double* p, const V& v) noexcept {
+template <class V, class T>
+[[gnu::always_inline]] inline void store(T* p, const V& v) noexcept {
     std::memcpy(p, &v, sizeof v);
 }
 
