@@ -107,6 +107,39 @@ template <class V>
     }
 }
 
+// Two adjacent values from each of width<V> rows that lie `stride` apart:
+// lane l of c0 is p[l * stride] and lane l of c1 is p[l * stride + 1]. Each
+// row's pair is loaded at once and the pairs are interleaved in registers (a
+// transposition), instead of gathering the lanes one value at a time.
+template <class V>
+[[gnu::always_inline]] inline void load_pairs_transposed(V& c0, V& c1, const double* p,
+                                                         std::size_t stride) noexcept {
+    if constexpr (std::is_same_v<V, double>) {
+        c0 = p[0];
+        c1 = p[1];
+    } else {
+        using Pair = Vector<2>;
+        Pair r0;
+        Pair r1;
+        load(r0, p);
+        load(r1, p + stride);
+        if constexpr (width<V> == 2) {
+            c0 = __builtin_shufflevector(r0, r1, 0, 2);
+            c1 = __builtin_shufflevector(r0, r1, 1, 3);
+        } else {
+            static_assert(width<V> == 4);
+            Pair r2;
+            Pair r3;
+            load(r2, p + 2 * stride);
+            load(r3, p + 3 * stride);
+            const V even = __builtin_shufflevector(r0, r2, 0, 1, 2, 3);
+            const V odd = __builtin_shufflevector(r1, r3, 0, 1, 2, 3);
+            c0 = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
+            c1 = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
+        }
+    }
+}
+
 // v = sqrt(v) in every lane (IEEE square roots, the same in any register).
 template <class V>
 [[gnu::always_inline]] inline void sqrt(V& v) noexcept {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "common/lanes.hpp"
@@ -19,38 +20,19 @@ using lanes::set_lane;
 // holding unit first + g * L + l, and every unit's sum
 // u * w_in[i] + W[i][0] x[0] + ... + W[i][N-1] x[N-1] is still formed term by
 // term in that order. A vector of units needs one column of W at a time,
-// whose entries lie a row apart in memory; the columns are read in pairs and
-// transposed in registers (two adjacent entries of each row, then interleaved).
+// whose entries lie a row apart in memory; the columns are read in pairs
+// (two adjacent entries of each row) and transposed in registers.
 
 // Entries j and j + 1 of rows row..row+L-1 of the reservoir matrix (n
 // columns): c0 = column j, c1 = column j + 1.
 template <class V, class Matrix>
 [[gnu::always_inline]] inline void column_pair(V& c0, V& c1, Matrix w, std::size_t n,
                                                std::size_t row, std::size_t j) noexcept {
-    constexpr std::size_t L = lanes::width<V>;
-    if constexpr (L == 1) {
+    if constexpr (std::is_same_v<V, double>) {
         c0 = w[row * n + j];
         c1 = w[row * n + j + 1];
     } else {
-        using Pair = lanes::Vector<2>;
-        Pair r0;
-        Pair r1;
-        lanes::load(r0, w + row * n + j);
-        lanes::load(r1, w + (row + 1) * n + j);
-        if constexpr (L == 2) {
-            c0 = __builtin_shufflevector(r0, r1, 0, 2);
-            c1 = __builtin_shufflevector(r0, r1, 1, 3);
-        } else {
-            static_assert(L == 4);
-            Pair r2;
-            Pair r3;
-            lanes::load(r2, w + (row + 2) * n + j);
-            lanes::load(r3, w + (row + 3) * n + j);
-            const V even = __builtin_shufflevector(r0, r2, 0, 1, 2, 3);
-            const V odd = __builtin_shufflevector(r1, r3, 0, 1, 2, 3);
-            c0 = __builtin_shufflevector(even, odd, 0, 4, 2, 6);
-            c1 = __builtin_shufflevector(even, odd, 1, 5, 3, 7);
-        }
+        lanes::load_pairs_transposed(c0, c1, w + row * n + j, n);
     }
 }
 
