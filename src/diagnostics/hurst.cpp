@@ -118,13 +118,15 @@ template <class V>
 [[gnu::always_inline]] inline FitSums fit_sums(const double* x, std::size_t n,
                                                std::size_t max_k) noexcept {
     constexpr std::size_t G = 2;
-    constexpr std::size_t group = G * lanes::width<V>;
+    constexpr std::size_t L = lanes::width<V>;
+    constexpr std::size_t group = G * L;
     FitSums f;
     for (std::size_t lag = 2; lag <= max_k; ++lag) {
         const std::size_t segments = n / lag;
         LagSum s;
         std::size_t k = 0;
         for (; k + group <= segments; k += group) add_segments<V, G>(x + k * lag, lag, s);
+        for (; k + L <= segments; k += L) add_segments<V, 1>(x + k * lag, lag, s);
         for (; k < segments; ++k) add_segments<double, 1>(x + k * lag, lag, s);
         if (s.used == 0) continue;
         const double px = std::log(static_cast<double>(lag));

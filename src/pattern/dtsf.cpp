@@ -199,9 +199,15 @@ struct Candidate {
 // the k least of all candidates, since (distance, start) orders them strictly.
 class Nearest {
 public:
-    // buffer holds at least count entries; 1 <= k <= count.
+    // The buffer a position with count candidates and 1 <= k <= count needs:
+    // room for 2k candidates, or 32 for a small k, or all of them.
+    static std::size_t capacity(std::size_t count, std::size_t k) noexcept {
+        return std::min(count, std::max<std::size_t>(2 * k, 32));
+    }
+
+    // buffer holds at least capacity(count, k) entries.
     Nearest(Candidate* buffer, std::size_t count, std::size_t k) noexcept
-        : buffer_(buffer), capacity_(std::min(count, std::max<std::size_t>(2 * k, 32))), k_(k) {}
+        : buffer_(buffer), capacity_(capacity(count, k)), k_(k) {}
 
     bool may_enter(double d) const noexcept { return !(d > bound_); }
 
@@ -416,9 +422,10 @@ Series dtsf_fit_residuals(View<double> y, std::uint64_t w, std::uint64_t n_neigh
     // Position t has the t - w candidate windows starting at 0..t-w-1, the
     // last position the most. Work storage is sized once for all positions.
     const std::size_t most = n - 1 - w;
+    const std::size_t most_k = std::min<std::uint64_t>(n_neighbors, most);
     ResidualWork work;
-    work.candidates = work_array<Candidate>(most);
-    work.next = work_array<double>(std::min<std::uint64_t>(n_neighbors, most));
+    work.candidates = work_array<Candidate>(Nearest::capacity(most, most_k));
+    work.next = work_array<double>(most_k);
 
     // With normalize, every window (candidate or query) is scaled by its own
     // mean and sd. They depend on the window alone, so each window's scale is

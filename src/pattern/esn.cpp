@@ -37,11 +37,12 @@ template <class V, class Matrix>
 }
 
 // h[i] = tanh(u * w_in[i] + W[i][0] x[0] + ... + W[i][n-1] x[n-1]) for the
-// G * L units i starting at first.
+// G * L units i starting at first; units below `from` are already done and
+// are not stored again.
 template <class V, std::size_t G, class Matrix>
 [[gnu::always_inline]] inline void activate(View<double> w_in, Matrix w, std::size_t n,
-                                            std::size_t first, double u, const double* x,
-                                            double* h) noexcept {
+                                            std::size_t first, std::size_t from, double u,
+                                            const double* x, double* h) noexcept {
     constexpr std::size_t L = lanes::width<V>;
     V p[G];
     for (std::size_t g = 0; g < G; ++g) {
@@ -67,26 +68,29 @@ template <class V, std::size_t G, class Matrix>
         }
     }
     for (std::size_t g = 0; g < G; ++g) {
-        for (std::size_t l = 0; l < L; ++l) h[first + g * L + l] = std::tanh(lane(p[g], l));
+        for (std::size_t l = 0; l < L; ++l) {
+            const std::size_t i = first + g * L + l;
+            if (i >= from) h[i] = std::tanh(lane(p[g], l));
+        }
     }
 }
 
 // All n units of one step: blocks of G vectors of V, then single vectors, the
-// last of which ends at unit n - 1 and may repeat units already done (it
-// computes the same values again); fewer than L units one at a time.
+// last of which ends at unit n - 1 and may overlap units already done (their
+// sums are formed again, but not stored); fewer than L units one at a time.
 template <class V, std::size_t G, class Matrix>
 [[gnu::always_inline]] inline void activate_all(View<double> w_in, Matrix w, std::size_t n,
                                                 double u, const double* x, double* h) noexcept {
     constexpr std::size_t L = lanes::width<V>;
     std::size_t i = 0;
-    for (; i + G * L <= n; i += G * L) activate<V, G>(w_in, w, n, i, u, x, h);
+    for (; i + G * L <= n; i += G * L) activate<V, G>(w_in, w, n, i, i, u, x, h);
     if (i == n) return;
     if (n < L) {
-        for (; i < n; ++i) activate<double, 1>(w_in, w, n, i, u, x, h);
+        for (; i < n; ++i) activate<double, 1>(w_in, w, n, i, i, u, x, h);
         return;
     }
-    for (; i + L < n; i += L) activate<V, 1>(w_in, w, n, i, u, x, h);
-    activate<V, 1>(w_in, w, n, n - L, u, x, h);
+    for (; i + L < n; i += L) activate<V, 1>(w_in, w, n, i, i, u, x, h);
+    activate<V, 1>(w_in, w, n, n - L, i, u, x, h);
 }
 
 // The recursion over all steps, from the zero state in x.
