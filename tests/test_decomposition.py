@@ -108,6 +108,16 @@ def test_extract_seasonal_matches_the_reference(values, period):
     assert same_bits(core.mstl_extract_seasonal(np.array(values), period), seasonal_reference(values, period))
 
 
+def test_extract_seasonal_for_every_period_up_to_past_the_length():
+    # the phases are summed one whole period at a time and the counts follow
+    # from n and the period; every split of 23 values into periods and a rest
+    values = list(np.random.default_rng(2).standard_normal(23) * 5)
+    for period in range(1, 27):
+        expected = seasonal_reference(values, period)
+        for name, y in layouts(values).items():
+            assert same_bits(core.mstl_extract_seasonal(y, period), expected), (period, name)
+
+
 def test_a_period_longer_than_the_series_needs_no_storage_for_empty_phases():
     # phase means are the observations themselves, centred by their sum over the period
     y = np.array([1.0, 2.0, 4.5])

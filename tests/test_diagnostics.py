@@ -199,6 +199,18 @@ def test_hurst_equals_the_rescaled_range_fit(values, max_lag):
     assert same_bits(core.hurst_exponent(np.array(values), max_lag), hurst_reference(values, max_lag))
 
 
+@pytest.mark.parametrize("n, max_lag", [(150, 7), (301, 60), (64, 16)])
+@pytest.mark.parametrize("special", [False, True])
+def test_hurst_of_longer_series_equals_the_rescaled_range_fit(n, max_lag, special):
+    # segments run in blocks of 2 or 4 vectors, then single vectors, then one
+    # at a time; a segment holding NaN or an infinity is left out in any lane
+    rng = np.random.default_rng(n)
+    y = rng.standard_normal(n).cumsum()
+    if special:
+        y[rng.choice(n, 4, replace=False)] = [NAN, INF, -INF, NAN]
+    assert same_bits(core.hurst_exponent(y, max_lag), hurst_reference(y.tolist(), max_lag))
+
+
 @settings(max_examples=60, deadline=None)
 @given(st.lists(st.floats(-1e3, 1e3), min_size=20, max_size=80), st.integers(-8, 8))
 def test_scaling_by_a_power_of_two_changes_nothing(values, e):

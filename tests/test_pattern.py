@@ -214,6 +214,21 @@ def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
             assert same_bits(core.dtsf_fit_residuals(view, 4, k, normalize), expected), (name, normalize)
 
 
+@pytest.mark.parametrize("normalize", [False, True])
+def test_residuals_with_every_candidate_chosen_are_those_of_the_running_median(normalize):
+    # with k at least the number of candidates nothing is selected away: the
+    # forecast of y[t] is the median of y[w..t-1], whatever the distances
+    y = np.random.default_rng(9).standard_normal(60).cumsum()
+    w = 5
+    expected = np.zeros(60)
+    for t in range(w + 1, 60):
+        nxt = sorted(y[w:t])
+        m = len(nxt) // 2
+        expected[t] = y[t] - (nxt[m] if len(nxt) % 2 else (nxt[m - 1] + nxt[m]) * 0.5)
+    for k in (60, 2**64 - 1):
+        assert same_bits(core.dtsf_fit_residuals(y, w, k, normalize), expected)
+
+
 def test_distances_for_every_count_of_starts():
     # blocks of 4 or 8 windows side by side, then the rest one by one
     rng = np.random.default_rng(4)
