@@ -161,14 +161,14 @@ template <class V>
     }
 }
 
-// v = max(v, floor) in every lane, a NaN lane becoming floor: what
-// std::fmax(v, floor) gives for a floor that is not NaN, down to the sign of
-// a zero (a lane equal to the floor is kept, as fmax keeps its first operand
-// then).
+// v = std::fmax(v, floor) in every lane, for a floor that is not NaN: a NaN
+// lane becomes the floor. A vector lane takes v >= floor ? v : floor, which is
+// what fmax gives in that case, down to the sign of a zero (a lane equal to
+// the floor is kept, as fmax keeps its first operand then).
 template <class V>
 [[gnu::always_inline]] inline void at_least(V& v, double floor) noexcept {
     if constexpr (std::is_same_v<V, double>) {
-        v = v >= floor ? v : floor;
+        v = std::fmax(v, floor);
     } else {
         V f;
         for (std::size_t l = 0; l < width<V>; ++l) f[l] = floor;

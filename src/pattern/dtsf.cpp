@@ -121,9 +121,7 @@ template <class V, std::size_t G, class Y>
         for (std::size_t l = 0; l < L; ++l) {
             // The age wraps modulo 2^64 when a start lies after n_total.
             const double age = static_cast<double>(n_total - (s + g * L + l));
-            double decay = std::exp((-time_decay) * age);
-            lanes::at_least(decay, 1e-10);
-            set_lane(weight, l, decay);
+            set_lane(weight, l, std::fmax(std::exp((-time_decay) * age), 1e-10));
         }
         lanes::store(out + s + g * L, dist / weight);
     }
