@@ -118,20 +118,16 @@ template <class V, class M>
 // The candidates at sorted positions q.. below end compared with the template
 // at sorted position p, whose values at positions 1 and m are sp and lp, a
 // vector of candidates per step. Each lane computes exactly the scalar test
-// of the loop in count_sorted_pairs; a true comparison is a lane of all ones
-// (-1 as an integer), so subtracting the masks counts the matches. Returns the
-// first position not counted.
-template <class V, int Depth, bool PerTemplate>
+// of the loop in scan_sorted; a true comparison is a lane of all ones (-1 as
+// an integer), so subtracting the masks from the lanes of shorts and longs
+// counts the matches. Returns the first position not counted.
+template <class V, int Depth, bool PerTemplate, class M>
 [[gnu::always_inline]] inline std::size_t count_in_lanes(const SortedTemplates& t,
                                                          std::uint64_t* short_at,
                                                          std::uint64_t* long_at, std::size_t q,
                                                          std::size_t end, double sp, double lp,
-                                                         double r, std::uint64_t& own_short,
-                                                         std::uint64_t& own_long) noexcept {
+                                                         double r, M& shorts, M& longs) noexcept {
     constexpr std::size_t L = lanes::width<V>;
-    using M = lanes::Mask<L>;
-    M shorts = {};
-    M longs = {};
     for (; q + L <= end; q += L) {
         M is_short = ~M{};
         if constexpr (Depth == 2) {
@@ -155,11 +151,17 @@ template <class V, int Depth, bool PerTemplate>
         shorts -= is_short;
         longs -= is_long;
     }
-    for (std::size_t l = 0; l < L; ++l) {
-        own_short += static_cast<std::uint64_t>(shorts[l]);
-        own_long += static_cast<std::uint64_t>(longs[l]);
-    }
     return q;
+}
+
+// The sum of the lanes of a vector of counts.
+template <class M>
+[[gnu::always_inline]] inline std::uint64_t lane_sum(const M& counts) noexcept {
+    std::uint64_t sum = 0;
+    for (std::size_t l = 0; l < sizeof(M) / sizeof(std::int64_t); ++l) {
+        sum += static_cast<std::uint64_t>(counts[l]);
+    }
+    return sum;
 }
 
 // The counts for finite values and a tolerance that is not NaN, without
@@ -177,7 +179,12 @@ template <class V, int Depth, bool PerTemplate>
 [[gnu::always_inline]] inline void scan_sorted(const SortedTemplates& t, const double* x,
                                                std::size_t m, double r, std::uint64_t* short_at,
                                                std::uint64_t* long_at, Matches& out) noexcept {
+    using M = lanes::Mask<lanes::width<V>>;
     const std::size_t scanned = t.first.size();
+    // Without per-template counts, the lanes count all pairs and are summed
+    // once at the end.
+    M all_shorts = {};
+    M all_longs = {};
     std::size_t end = 0;
     for (std::size_t p = 0; p < scanned; ++p) {
         const double fp = t.first[p].value;
@@ -189,9 +196,16 @@ template <class V, int Depth, bool PerTemplate>
         std::uint64_t own_short = 0;
         std::uint64_t own_long = 0;
         std::size_t q = p + 1;
-        if constexpr (Depth <= 2) {
-            q = count_in_lanes<V, Depth, PerTemplate>(t, short_at, long_at, q, end, sp, lp, r,
-                                                      own_short, own_long);
+        if constexpr (Depth <= 2 && PerTemplate) {
+            M shorts = {};
+            M longs = {};
+            q = count_in_lanes<V, Depth, true>(t, short_at, long_at, q, end, sp, lp, r, shorts,
+                                               longs);
+            own_short = lane_sum(shorts);
+            own_long = lane_sum(longs);
+        } else if constexpr (Depth <= 2) {
+            q = count_in_lanes<V, Depth, false>(t, short_at, long_at, q, end, sp, lp, r, all_shorts,
+                                                all_longs);
         }
         for (; q < end; ++q) {
             std::uint64_t is_short = 1;
@@ -215,6 +229,8 @@ template <class V, int Depth, bool PerTemplate>
             out.long_pairs += own_long;
         }
     }
+    out.short_pairs += lane_sum(all_shorts);
+    out.long_pairs += lane_sum(all_longs);
 }
 
 template <int Depth, bool PerTemplate>

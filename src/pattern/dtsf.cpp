@@ -127,38 +127,36 @@ template <class V, std::size_t G, class Y>
     }
 }
 
-// Whole blocks of two vectors of windows, then the remaining windows one by
-// one, over a contiguous series.
+// Whole blocks of two vectors of windows, then a single vector, then the
+// remaining windows one by one, over a contiguous series.
 template <class V>
 [[gnu::always_inline]] inline void decayed_distances_contiguous(
     const double* y, View<double> q, std::size_t max_start, std::size_t w, bool normalize,
     double time_decay, std::uint64_t n_total, double* out) noexcept {
-    constexpr std::size_t G = 2;
-    constexpr std::size_t block = G * lanes::width<V>;
+    constexpr std::size_t L = lanes::width<V>;
     std::size_t s = 0;
-    for (; s + block <= max_start; s += block) {
-        decayed_distances<V, G>(y, q, s, w, normalize, time_decay, n_total, out);
+    for (; s + 2 * L <= max_start; s += 2 * L) {
+        decayed_distances<V, 2>(y, q, s, w, normalize, time_decay, n_total, out);
+    }
+    if (s + L <= max_start) {
+        decayed_distances<V, 1>(y, q, s, w, normalize, time_decay, n_total, out);
+        s += L;
     }
     for (; s < max_start; ++s) {
         decayed_distances<double, 1>(y, q, s, w, normalize, time_decay, n_total, out);
     }
 }
 
+// The distances wait on the divider (the normalised ones) or on exp (the
+// plain ones) rather than on the number of instructions, so they have no
+// AVX2 build: measured, four lanes were no faster than two on long series and
+// slower on short ones.
 void decayed_distances_baseline(const double* y, View<double> q, std::size_t max_start,
                                 std::size_t w, bool normalize, double time_decay,
                                 std::uint64_t n_total, double* out) noexcept {
     decayed_distances_contiguous<lanes::Vector<2>>(y, q, max_start, w, normalize, time_decay,
                                                    n_total, out);
 }
-
-#if LUMETRA_AVX2_PATHS
-LUMETRA_AVX2 void decayed_distances_avx2(const double* y, View<double> q, std::size_t max_start,
-                                         std::size_t w, bool normalize, double time_decay,
-                                         std::uint64_t n_total, double* out) noexcept {
-    decayed_distances_contiguous<lanes::Vector<4>>(y, q, max_start, w, normalize, time_decay,
-                                                   n_total, out);
-}
-#endif
 
 // An unsigned key whose order is the numeric order of doubles (-0.0 just
 // before +0.0), with every NaN after +inf. Selection and sorting compare keys,
@@ -271,16 +269,19 @@ template <bool Normalize, class V, std::size_t G, class Y, class Q>
 }
 
 // All count candidates of one position: blocks of two vectors of windows,
-// then one at a time.
+// then a single vector, then one at a time.
 template <bool Normalize, class V, class Y, class Q>
 [[gnu::always_inline]] inline void offer_all(Y y, Q q, std::size_t count, std::size_t w,
                                              const double* means, const double* sds,
                                              Nearest& nearest) noexcept {
-    constexpr std::size_t G = 2;
-    constexpr std::size_t block = G * lanes::width<V>;
+    constexpr std::size_t L = lanes::width<V>;
     std::size_t s = 0;
-    for (; s + block <= count; s += block) {
-        offer_candidates<Normalize, V, G>(y, q, s, w, means, sds, nearest);
+    for (; s + 2 * L <= count; s += 2 * L) {
+        offer_candidates<Normalize, V, 2>(y, q, s, w, means, sds, nearest);
+    }
+    if (s + L <= count) {
+        offer_candidates<Normalize, V, 1>(y, q, s, w, means, sds, nearest);
+        s += L;
     }
     for (; s < count; ++s) offer_candidates<Normalize, double, 1>(y, q, s, w, means, sds, nearest);
 }
@@ -341,11 +342,16 @@ void fit_residuals_baseline(const double* y, std::size_t n, std::size_t w,
     fit_residuals<Normalize, lanes::Vector<2>>(y, n, w, n_neighbors, work, out);
 }
 
+// The plain distances are sums of squared differences, where four lanes
+// halve the instructions per candidate. The normalised ones divide every value
+// and wait on the divider, which divides as many lanes per cycle either way:
+// they have no AVX2 build (measured: four lanes were no faster on long series
+// and slower on short ones).
 #if LUMETRA_AVX2_PATHS
-template <bool Normalize>
-LUMETRA_AVX2 void fit_residuals_avx2(const double* y, std::size_t n, std::size_t w,
-                                     std::uint64_t n_neighbors, ResidualWork& work, double* out) {
-    fit_residuals<Normalize, lanes::Vector<4>>(y, n, w, n_neighbors, work, out);
+LUMETRA_AVX2 void fit_residuals_plain_avx2(const double* y, std::size_t n, std::size_t w,
+                                           std::uint64_t n_neighbors, ResidualWork& work,
+                                           double* out) {
+    fit_residuals<false, lanes::Vector<4>>(y, n, w, n_neighbors, work, out);
 }
 #endif
 
@@ -361,8 +367,11 @@ void fit_residuals_any(View<double> y, std::size_t w, std::uint64_t n_neighbors,
                        double* out) {
     if (!y.contiguous()) return fit_residuals_strided<Normalize>(y, w, n_neighbors, work, out);
 #if LUMETRA_AVX2_PATHS
-    if (lanes::avx2())
-        return fit_residuals_avx2<Normalize>(y.data(), y.size(), w, n_neighbors, work, out);
+    if constexpr (!Normalize) {
+        if (lanes::avx2()) {
+            return fit_residuals_plain_avx2(y.data(), y.size(), w, n_neighbors, work, out);
+        }
+    }
 #endif
     fit_residuals_baseline<Normalize>(y.data(), y.size(), w, n_neighbors, work, out);
 }
@@ -399,13 +408,6 @@ Series dtsf_distances(View<double> y, View<double> query_norm, std::uint64_t w,
         }
         return out;
     }
-#if LUMETRA_AVX2_PATHS
-    if (lanes::avx2()) {
-        decayed_distances_avx2(y.data(), query_norm, max_start, w, normalize, time_decay, n_total,
-                               out.data());
-        return out;
-    }
-#endif
     decayed_distances_baseline(y.data(), query_norm, max_start, w, normalize, time_decay, n_total,
                                out.data());
     return out;
