@@ -99,7 +99,9 @@ void window_means(View<double> y, std::uint64_t h, double* out) noexcept {
             difference[k] = upper.sum - lower.sum;
             count[k] = static_cast<double>(upper.end - lower.end);
             if constexpr (Track) {
-                // A window holding a non-finite value takes its mean from them.
+                // A window holding a non-finite value takes its mean from
+                // them: NaN or an infinity, which the division by the
+                // (positive) count below leaves as it is.
                 if (inside.any()) difference[k] = inside.mean();
             }
         }

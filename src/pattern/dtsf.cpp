@@ -183,7 +183,7 @@ struct Candidate {
 };
 
 // The k least candidates of one position, chosen as the candidates arrive in
-// increasing start order, in expected (and worst-case) linear time.
+// increasing start order, in expected linear time.
 //
 // Candidates are gathered in a buffer; when it is full, a partial selection
 // keeps its k least, and from then on a candidate whose D exceeds every D kept
@@ -191,7 +191,7 @@ struct Candidate {
 // never decreases as D grows and the candidate starts later, so each of the k
 // kept windows precedes it. A NaN D, or a NaN among those kept, turns nothing
 // away. Each partial selection discards at least half the buffer, so the
-// selections cost at most a constant per candidate. The set chosen is exactly
+// selections cost a constant per candidate on average. The set chosen is exactly
 // the k least of all candidates, since (distance, start) orders them strictly.
 class Nearest {
 public:
