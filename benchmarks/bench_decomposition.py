@@ -1,14 +1,15 @@
-"""Seasonal decomposition helpers against numba transcriptions."""
+"""Seasonal decomposition helpers against numba transcriptions and the plain loops."""
 
 from __future__ import annotations
 
 import math
 
 import numpy as np
+from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case
+from harness import Case, exact
 
 
 @njit(cache=False)
@@ -71,22 +72,29 @@ def extract_seasonal_numba(y, period):
     return out
 
 
-def exact(a, b):
-    return np.array_equal(np.asarray(a), np.asarray(b), equal_nan=True)
-
-
 def cases():
     rng = np.random.default_rng(5)
+    short = rng.standard_normal(48).cumsum()
     y = rng.standard_normal(10**6).cumsum()
     gappy = y.copy()
     gappy[rng.choice(y.size, 100, replace=False)] = np.nan
-    for window in (25, 8761):
-        yield Case("mstl_moving_average", f"n=10^6, window={window}",
-                   lambda: core.mstl_moving_average(y, window),
-                   {"numba": lambda: moving_average_numba(y, window)}, check=exact)  # fmt: skip
-    yield Case("mstl_moving_average", "n=10^6, window=25, 100 NaN",
-               lambda: core.mstl_moving_average(gappy, 25),
-               {"numba": lambda: moving_average_numba(gappy, 25)}, check=exact)  # fmt: skip
+
+    yield Case("mstl_moving_average", "n=48, window=7",
+               lambda: core.mstl_moving_average(short, 7),
+               {"no-op floor": lambda: noop.mstl_moving_average(short, 7),
+                "numba": lambda: moving_average_numba(short, 7)}, check=exact)  # fmt: skip
+    for label, series, window in (("", y, 25), ("", y, 8761), (", 100 NaN", gappy, 25)):
+        yield Case("mstl_moving_average", f"n=10^6, window={window}{label}",
+                   lambda series=series, window=window: core.mstl_moving_average(series, window),
+                   {"loop floor": lambda series=series, window=window: loop.mstl_moving_average(series, window),
+                    "numba": lambda series=series, window=window: moving_average_numba(series, window)},
+                   check=exact)  # fmt: skip
+
+    yield Case("mstl_extract_seasonal", "n=48, period=12",
+               lambda: core.mstl_extract_seasonal(short, 12),
+               {"no-op floor": lambda: noop.mstl_extract_seasonal(short, 12),
+                "numba": lambda: extract_seasonal_numba(short, 12)}, check=exact)  # fmt: skip
     yield Case("mstl_extract_seasonal", "n=10^6, period=24",
                lambda: core.mstl_extract_seasonal(y, 24),
-               {"numba": lambda: extract_seasonal_numba(y, 24)}, check=exact)  # fmt: skip
+               {"loop floor": lambda: loop.mstl_extract_seasonal(y, 24),
+                "numba": lambda: extract_seasonal_numba(y, 24)}, check=exact)  # fmt: skip

@@ -89,9 +89,33 @@ def test_a_non_finite_value_spoils_only_the_windows_that_hold_it(position, bad):
     assert same_bits(out[held], np.full(held.sum(), bad))
 
 
+@pytest.mark.parametrize("window", [0, 1, 2, 7, 34, 2**64 - 1])
+@pytest.mark.parametrize("odd", ["none", "scattered", "last"])
+def test_moving_average_of_series_longer_than_a_block(window, odd):
+    # positions are taken in blocks of 16; a non-finite value anywhere, the
+    # last one included, switches to following the windows' non-finite values
+    rng = np.random.default_rng(window % 101)
+    y = rng.standard_normal(151) * 10
+    if odd == "scattered":
+        y[rng.choice(y.size, 5, replace=False)] = [math.nan, INF, -INF, INF, -INF]
+    if odd == "last":
+        y[-1] = INF
+    assert same_bits(core.mstl_moving_average(y, window), moving_average_reference(list(y), window))
+
+
 @given(st.lists(st.one_of(finite, finite, finite, finite, special), max_size=40), st.integers(1, 12))
 def test_extract_seasonal_matches_the_reference(values, period):
     assert same_bits(core.mstl_extract_seasonal(np.array(values), period), seasonal_reference(values, period))
+
+
+def test_extract_seasonal_for_every_period_up_to_past_the_length():
+    # the phases are summed one whole period at a time and the counts follow
+    # from n and the period; every split of 23 values into periods and a rest
+    values = list(np.random.default_rng(2).standard_normal(23) * 5)
+    for period in range(1, 27):
+        expected = seasonal_reference(values, period)
+        for name, y in layouts(values).items():
+            assert same_bits(core.mstl_extract_seasonal(y, period), expected), (period, name)
 
 
 def test_a_period_longer_than_the_series_needs_no_storage_for_empty_phases():

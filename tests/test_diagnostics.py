@@ -199,6 +199,18 @@ def test_hurst_equals_the_rescaled_range_fit(values, max_lag):
     assert same_bits(core.hurst_exponent(np.array(values), max_lag), hurst_reference(values, max_lag))
 
 
+@pytest.mark.parametrize("n, max_lag", [(150, 7), (301, 60), (64, 16)])
+@pytest.mark.parametrize("special", [False, True])
+def test_hurst_of_longer_series_equals_the_rescaled_range_fit(n, max_lag, special):
+    # segments run in blocks of 2 or 4 vectors, then single vectors, then one
+    # at a time; a segment holding NaN or an infinity is left out in any lane
+    rng = np.random.default_rng(n)
+    y = rng.standard_normal(n).cumsum()
+    if special:
+        y[rng.choice(n, 4, replace=False)] = [NAN, INF, -INF, NAN]
+    assert same_bits(core.hurst_exponent(y, max_lag), hurst_reference(y.tolist(), max_lag))
+
+
 # Values that stay normal (exactly scalable) under the scalings below, and
 # whose segments keep a spread far above Hurst's absolute 1e-10 threshold.
 scalable = st.floats(-1e3, 1e3).filter(lambda v: v == 0.0 or abs(v) >= 1e-3)

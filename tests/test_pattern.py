@@ -52,14 +52,19 @@ def distances_reference(y, q, w, max_start, normalize, decay, n_total):
     return np.array(out)
 
 
+def ascending(v):
+    """Sort key: numeric order, -0.0 before +0.0, NaN after everything."""
+    return (math.isnan(v), 0.0 if math.isnan(v) else v, math.copysign(1.0, v))
+
+
 def residuals_reference(y, w, k, normalize):
     """Candidates ranked by distance, equal distances by start (the earlier first)."""
     prepare = normalised if normalize else list
     out = [0.0] * len(y)
     for t in range(w + 1, len(y)):
         query = prepare(y[t - w : t])
-        ranked = sorted((rms(query, prepare(y[s : s + w])), s) for s in range(t - w))
-        nxt = sorted(y[s + w] for _, s in ranked[:k])
+        ranked = sorted((ascending(rms(query, prepare(y[s : s + w]))), s) for s in range(t - w))
+        nxt = sorted((y[s + w] for _, s in ranked[:k]), key=ascending)
         m = len(nxt) // 2
         out[t] = y[t] - (nxt[m] if len(nxt) % 2 else (nxt[m - 1] + nxt[m]) * 0.5)
     return np.array(out)
@@ -187,6 +192,54 @@ def test_no_neighbours_cannot_be_selected(w):
     assert str(info.value) == "partition_at_index index 18446744073709551615 greater than length of slice 1"
 
 
+# Positions with more candidates than the 32 that the selection gathers before
+# it first keeps only the k nearest; from then on farther candidates are turned
+# away by their squared distance. Ties (rounded values) and NaN distances (NaN
+# values, kept last) are where a wrong bound would turn away a candidate that
+# belongs to the k nearest.
+@pytest.mark.parametrize("kind", ["walk", "ties", "nan", "nan first"])
+@pytest.mark.parametrize("k", [1, 4, 19])
+def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
+    rng = np.random.default_rng(k)
+    y = rng.standard_normal(70).cumsum()
+    if kind == "ties":
+        y = np.round(y) + 0.0
+    if kind == "nan":
+        y[rng.choice(y.size, 3, replace=False)] = np.nan
+    if kind == "nan first":  # the nearest kept at first are all at NaN distance
+        y[:45:3] = np.nan
+    for normalize in (False, True):
+        expected = residuals_reference(list(y), 4, k, normalize)
+        for name, view in layouts(y).items():
+            assert same_bits(core.dtsf_fit_residuals(view, 4, k, normalize), expected), (name, normalize)
+
+
+@pytest.mark.parametrize("normalize", [False, True])
+def test_residuals_with_every_candidate_chosen_are_those_of_the_running_median(normalize):
+    # with k at least the number of candidates nothing is selected away: the
+    # forecast of y[t] is the median of y[w..t-1], whatever the distances
+    y = np.random.default_rng(9).standard_normal(60).cumsum()
+    w = 5
+    expected = np.zeros(60)
+    for t in range(w + 1, 60):
+        nxt = sorted(y[w:t])
+        m = len(nxt) // 2
+        expected[t] = y[t] - (nxt[m] if len(nxt) % 2 else (nxt[m - 1] + nxt[m]) * 0.5)
+    for k in (60, 2**64 - 1):
+        assert same_bits(core.dtsf_fit_residuals(y, w, k, normalize), expected)
+
+
+def test_distances_for_every_count_of_starts():
+    # blocks of 4 or 8 windows side by side, then the rest one by one
+    rng = np.random.default_rng(4)
+    y, q = list(rng.standard_normal(40).cumsum()), list(rng.standard_normal(6))
+    for max_start in range(1, 36):
+        for normalize in (False, True):
+            args = (6, max_start, normalize, 0.05, 40)
+            expected = distances_reference(y, q, *args)
+            assert same_bits(core.dtsf_distances(np.array(y), np.array(q), *args), expected), args
+
+
 # --- esn_reservoir_update ---------------------------------------------------------
 
 U2 = np.array([0.5, -0.5])
@@ -215,6 +268,17 @@ def test_reservoir_matches_the_reference(data):
     leak, washout = data.draw(st.floats(-0.5, 1.5)), data.draw(st.integers(0, 14))
     out = core.esn_reservoir_update(np.array(u), np.array(w_in), np.array(w), n, leak, washout)
     assert same_bits(out, reservoir_reference(u, w_in, w, n, leak, washout))
+
+
+@pytest.mark.parametrize("n", [15, 16, 17, 31, 33])
+def test_reservoirs_larger_than_a_block_of_units(n):
+    # units run in blocks of 8 or 16, the rest in single vectors whose last one
+    # ends at the last unit; an odd n leaves a last column on its own
+    rng = np.random.default_rng(n)
+    u, w_in, w = rng.standard_normal(4), rng.standard_normal(n), rng.standard_normal(n * n + 1) / n
+    expected = reservoir_reference(list(u), list(w_in), list(w), n, 0.6, 1)
+    for name, view in layouts(w).items():
+        assert same_bits(core.esn_reservoir_update(u, w_in, view, n, 0.6, 1), expected), name
 
 
 @pytest.mark.parametrize(

@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "common/lanes.hpp"
+
 namespace lumetra::decomposition {
 
 namespace {
@@ -42,56 +44,103 @@ struct NonFiniteCounts {
     }
 };
 
-// Fills out[i] with the mean of window [lo, hi) from the prefix sums c. With
-// Track, the non-finite values of y (which c counts as 0.0) are followed
-// through the window and decide the windows that hold any.
+// The prefix sum c[end] = y[0] + ... + y[end-1], formed in index order from
+// 0.0. With Track, a non-finite value enters as 0.0, so that it cannot spoil
+// the sums of windows that do not hold it (those windows are answered
+// separately), and is counted in the window's non-finite values.
 template <bool Track>
-void window_means(View<double> y, const std::vector<double>& c, std::uint64_t h, Series& out) {
-    const std::size_t n = out.size();
-    NonFiniteCounts inside;
-    std::size_t entered = 0;  // values y[0..entered) have entered the window
-    std::size_t left = 0;     // values y[0..left) have left it again
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t lo = i > h ? i - static_cast<std::size_t>(h) : 0;
-        // i + h + 1 <= n is tested as h < n - i, which cannot overflow.
-        const std::size_t hi = h < n - i ? i + static_cast<std::size_t>(h) + 1 : n;
+struct PrefixSum {
+    double sum = 0.0;
+    std::size_t end = 0;
+
+    template <bool Enter>
+    void add(View<double> y, NonFiniteCounts& inside) noexcept {
+        const double v = y[end++];
         if constexpr (Track) {
-            for (; entered < hi; ++entered) inside.update<true>(y[entered]);
-            for (; left < lo; ++left) inside.update<false>(y[left]);
-            if (inside.any()) {
-                out[i] = inside.mean();
-                continue;
+            sum = sum + (std::isfinite(v) ? v : 0.0);
+            inside.update<Enter>(v);
+        } else {
+            sum = sum + v;
+        }
+    }
+};
+
+// out[i] = (c[hi] - c[lo]) / (hi - lo) for the window [lo, hi) of position
+// i, lo = max(0, i - h) and hi = min(n, i + h + 1). From one position to the
+// next each end of the window moves forward by at most one, so the two prefix
+// sums are carried along as running sums, one per end: each adds the same
+// terms in the same order as a stored prefix sum would, and no array of
+// prefix sums is needed; the two chains of additions are independent.
+// Positions are taken in blocks, so that the divisions of a block, which are
+// independent, run side by side.
+template <bool Track>
+void window_means(View<double> y, std::uint64_t h, double* out) noexcept {
+    const std::size_t n = y.size();
+    PrefixSum<Track> upper;  // c[hi]
+    PrefixSum<Track> lower;  // c[lo]
+    NonFiniteCounts inside;
+    // The window of position 0 is [0, min(n, h + 1)); h < n - 0 is h + 1 <= n.
+    const std::size_t first_hi = h < n ? static_cast<std::size_t>(h) + 1 : n;
+    while (upper.end < first_hi) upper.template add<true>(y, inside);
+
+    constexpr std::size_t block = 16;
+    for (std::size_t first = 0; first < n; first += block) {
+        const std::size_t len = std::min(block, n - first);
+        double difference[block];
+        double count[block];
+        for (std::size_t k = 0; k < len; ++k) {
+            const std::size_t i = first + k;
+            if (i > 0) {
+                // hi moves on while i + h + 1 <= n (tested as h < n - i, which
+                // cannot overflow), lo once i > h.
+                if (h < n - i) upper.template add<true>(y, inside);
+                if (i > h) lower.template add<false>(y, inside);
+            }
+            difference[k] = upper.sum - lower.sum;
+            count[k] = static_cast<double>(upper.end - lower.end);
+            if constexpr (Track) {
+                // A window holding a non-finite value takes its mean from
+                // them: NaN or an infinity, which the division by the
+                // (positive) count below leaves as it is.
+                if (inside.any()) difference[k] = inside.mean();
             }
         }
-        out[i] = (c[hi] - c[lo]) / static_cast<double>(hi - lo);
+        for (std::size_t k = 0; k < len; ++k) out[first + k] = difference[k] / count[k];
     }
+}
+
+// Whether no value of y is NaN or infinite: v - v is 0 for a finite v and NaN
+// otherwise. Every value is tested (no early exit), two at a time over a
+// contiguous block.
+bool all_finite(View<double> y) noexcept {
+    const std::size_t n = y.size();
+    std::size_t i = 0;
+    bool finite = true;
+    if (y.contiguous()) {
+        using Pair = lanes::Vector<2>;
+        const double* p = y.data();
+        Pair bad = {};
+        for (; i + 2 <= n; i += 2) {
+            Pair v;
+            lanes::load(v, p + i);
+            const Pair z = v - v;
+            bad = z != z ? Pair{} + 1.0 : bad;
+        }
+        finite = bad[0] == 0.0 && bad[1] == 0.0;
+    }
+    for (; i < n; ++i) finite = finite && y[i] - y[i] == 0.0;
+    return finite;
 }
 
 }  // namespace
 
 Series mstl_moving_average(View<double> y, std::uint64_t window) {
     const std::size_t n = y.size();
-    const std::uint64_t h = window / 2;
-    std::vector<double> c = work_array<double>(n + 1);
-    Series out = Series::zeros(n);
-
-    // c[k] = y[0] + ... + y[k-1] in index order. A non-finite value enters as
-    // 0.0, so that it cannot spoil the sums of windows that do not hold it;
-    // those windows are answered separately.
-    bool finite = true;
-    double sum = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        const double v = y[k];
-        const bool v_finite = std::isfinite(v);
-        finite = finite && v_finite;
-        sum = sum + (v_finite ? v : 0.0);
-        c[k + 1] = sum;
-    }
-
-    if (finite) {
-        window_means<false>(y, c, h, out);
+    Series out = Series::for_overwrite(n);  // every position is written below
+    if (all_finite(y)) {
+        window_means<false>(y, window / 2, out.data());
     } else {
-        window_means<true>(y, c, h, out);
+        window_means<true>(y, window / 2, out.data());
     }
     return out;
 }
@@ -105,20 +154,30 @@ Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
     if (n > 0 && period == 0) fail_remainder_by_zero();
 
     // Only phases that hold an observation need storage: when period > n the
-    // phases n..period-1 are empty and their mean is exactly 0.
+    // phases n..period-1 are empty and their mean is exactly 0. Phase 0 is
+    // the phase of the first observation, and observation i belongs to phase
+    // i mod period.
     const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(n, period));
     std::vector<double> means = work_array<double>(used);  // phase sums, then phase means
-    std::vector<std::uint64_t> counts = work_array<std::uint64_t>(used);
-    Series out = Series::zeros(n);
+    Series out = Series::for_overwrite(n);                 // every position is written below
 
-    // Phase 0 is the phase of the first observation; j runs as i mod period.
-    for (std::size_t i = 0, j = 0; i < n; ++i) {
-        means[j] = means[j] + y[i];
-        counts[j] = counts[j] + 1;
-        if (++j == period) j = 0;
+    // The series is read one period at a time: within a period every
+    // observation belongs to its own phase, so the phase sums take one term
+    // each, side by side, and every phase sum still adds its observations in
+    // index order.
+    const std::size_t whole = used == 0 ? 0 : n / used * used;
+    for (std::size_t first = 0; first < whole; first += used) {
+        for (std::size_t j = 0; j < used; ++j) means[j] = means[j] + y[first + j];
     }
+    for (std::size_t j = 0; whole + j < n; ++j) means[j] = means[j] + y[whole + j];
+
+    // Phase j has one observation per whole period, and one more for the
+    // first n mod period phases.
+    const std::size_t periods = used == 0 ? 0 : n / used;
+    const std::size_t longer = n - whole;
     for (std::size_t j = 0; j < used; ++j) {
-        means[j] = means[j] / static_cast<double>(std::max<std::uint64_t>(counts[j], 1));
+        const std::size_t count = periods + (j < longer ? 1 : 0);
+        means[j] = means[j] / static_cast<double>(std::max<std::size_t>(count, 1));
     }
 
     if (period > 0) {
@@ -132,10 +191,11 @@ Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
         for (std::size_t j = 0; j < used; ++j) means[j] = means[j] - centre;
     }
 
-    for (std::size_t i = 0, j = 0; i < n; ++i) {
-        out[i] = means[j];
-        if (++j == period) j = 0;
+    double* o = out.data();
+    for (std::size_t first = 0; first < whole; first += used) {
+        std::copy(means.begin(), means.end(), o + first);
     }
+    std::copy(means.begin(), means.begin() + static_cast<std::ptrdiff_t>(n - whole), o + whole);
     return out;
 }
 

@@ -5,14 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 #include <vector>
 
+#include "common/lanes.hpp"
 #include "common/series.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace lumetra::diagnostics {
 
@@ -69,47 +65,6 @@ void count_all_pairs(View<double> y, std::size_t m, double r, Matches& out) {
     }
 }
 
-#if defined(__SSE2__)
-// Two candidates per step in SSE2 registers (the x86-64 baseline). Each lane
-// computes exactly the scalar test: the difference, its sign cleared, compared
-// with r; a true comparison is a lane of all ones (-1 as an integer), so
-// subtracting the masks counts the matches.
-template <int Depth, bool PerTemplate>
-std::size_t count_two_at_a_time(const double* second, const double* last, std::uint64_t* short_at,
-                                std::uint64_t* long_at, std::size_t q, std::size_t end, double sp,
-                                double lp, double r, std::uint64_t& own_short,
-                                std::uint64_t& own_long) {
-    const __m128d sign = _mm_set1_pd(-0.0);
-    const __m128d r2 = _mm_set1_pd(r), sp2 = _mm_set1_pd(sp), lp2 = _mm_set1_pd(lp);
-    __m128i short2 = _mm_setzero_si128(), long2 = _mm_setzero_si128();
-    for (; q + 2 <= end; q += 2) {
-        __m128d is_short = _mm_castsi128_pd(_mm_set1_epi64x(-1));
-        if constexpr (Depth == 2) {
-            const __m128d d = _mm_sub_pd(_mm_loadu_pd(second + q), sp2);
-            is_short = _mm_cmple_pd(_mm_andnot_pd(sign, d), r2);
-        }
-        const __m128d dl = _mm_sub_pd(_mm_loadu_pd(last + q), lp2);
-        const __m128d is_long = _mm_and_pd(is_short, _mm_cmple_pd(_mm_andnot_pd(sign, dl), r2));
-        const __m128i add_short = _mm_castpd_si128(is_short);
-        const __m128i add_long = _mm_castpd_si128(is_long);
-        if constexpr (PerTemplate) {
-            auto* s = reinterpret_cast<__m128i*>(short_at + q);
-            auto* l = reinterpret_cast<__m128i*>(long_at + q);
-            _mm_storeu_si128(s, _mm_sub_epi64(_mm_loadu_si128(s), add_short));
-            _mm_storeu_si128(l, _mm_sub_epi64(_mm_loadu_si128(l), add_long));
-        }
-        short2 = _mm_sub_epi64(short2, add_short);
-        long2 = _mm_sub_epi64(long2, add_long);
-    }
-    std::uint64_t lanes[4];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), short2);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 2), long2);
-    own_short += lanes[0] + lanes[1];
-    own_long += lanes[2] + lanes[3];
-    return q;
-}
-#endif
-
 // Whether positions [from, to) of the templates at starts i and j agree.
 inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t from, std::size_t to,
                   double r) {
@@ -119,7 +74,97 @@ inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t fro
     return true;
 }
 
-// The same counts for finite values and a tolerance that is not NaN, without
+// The templates of a finite series ordered by their first value (equal values
+// by start), with the values that the counting compares: position 1 (kept
+// for Depth >= 2) and position m (NaN for the one template that has no long
+// version, which fails every "<=" test and so takes part in no long match).
+struct SortedTemplates {
+    struct First {
+        double value;
+        std::size_t start;
+    };
+    std::vector<First> first;
+    std::vector<double> second;
+    std::vector<double> last;
+};
+
+template <int Depth>
+SortedTemplates sort_templates(const double* x, std::size_t scanned, std::size_t long_count,
+                               std::size_t m) {
+    SortedTemplates t;
+    t.first = work_array<SortedTemplates::First>(scanned);
+    for (std::size_t s = 0; s < scanned; ++s) t.first[s] = {x[s], s};
+    std::sort(t.first.begin(), t.first.end(), [](const auto& a, const auto& b) {
+        return a.value < b.value || (a.value == b.value && a.start < b.start);
+    });
+    t.second = work_array<double>(Depth >= 2 ? scanned : 0);
+    t.last = work_array<double>(scanned);
+    for (std::size_t q = 0; q < scanned; ++q) {
+        const std::size_t s = t.first[q].start;
+        if constexpr (Depth >= 2) t.second[q] = x[s + 1];
+        t.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
+    }
+    return t;
+}
+
+// In every lane, whether |d| <= r: the sign bit cleared, as fabs does, then
+// compared (false for a NaN lane).
+template <class V, class M>
+[[gnu::always_inline]] inline void within(M& out, const V& d, double r) noexcept {
+    const M magnitude = reinterpret_cast<M>(d) & std::numeric_limits<std::int64_t>::max();
+    out = reinterpret_cast<V>(magnitude) <= r;
+}
+
+// The candidates at sorted positions q.. below end compared with the template
+// at sorted position p, whose values at positions 1 and m are sp and lp, a
+// vector of candidates per step. Each lane computes exactly the scalar test
+// of the loop in scan_sorted; a true comparison is a lane of all ones (-1 as
+// an integer), so subtracting the masks from the lanes of shorts and longs
+// counts the matches. Returns the first position not counted.
+template <class V, int Depth, bool PerTemplate, class M>
+[[gnu::always_inline]] inline std::size_t count_in_lanes(const SortedTemplates& t,
+                                                         std::uint64_t* short_at,
+                                                         std::uint64_t* long_at, std::size_t q,
+                                                         std::size_t end, double sp, double lp,
+                                                         double r, M& shorts, M& longs) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    for (; q + L <= end; q += L) {
+        M is_short = ~M{};
+        if constexpr (Depth == 2) {
+            V d;
+            lanes::load(d, t.second.data() + q);
+            within(is_short, d - sp, r);
+        }
+        V dl;
+        lanes::load(dl, t.last.data() + q);
+        M is_long;
+        within(is_long, dl - lp, r);
+        is_long &= is_short;
+        if constexpr (PerTemplate) {
+            M s;
+            lanes::load(s, short_at + q);
+            lanes::store(short_at + q, s - is_short);
+            M l;
+            lanes::load(l, long_at + q);
+            lanes::store(long_at + q, l - is_long);
+        }
+        shorts -= is_short;
+        longs -= is_long;
+    }
+    return q;
+}
+
+// The sum of the lanes of a vector of counts.
+template <class M>
+[[gnu::always_inline]] inline std::uint64_t lane_sum(const M& counts) noexcept {
+    std::uint64_t sum = 0;
+    for (std::size_t l = 0; l < sizeof(M) / sizeof(std::int64_t); ++l) {
+        sum += static_cast<std::uint64_t>(counts[l]);
+    }
+    return sum;
+}
+
+// The counts for finite values and a tolerance that is not NaN, without
 // comparing every pair. The templates are ordered by their first value; a
 // template at sorted position p can then only match the positions after it
 // whose first value lies within r, and these form one run [p + 1, end):
@@ -128,58 +173,47 @@ inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t fro
 // difference the all-pairs test takes. It never grows as p grows either, so
 // end only moves forward. Within the run, the other positions are tested
 // without branches (Depth 1: none besides position m; Depth 2: position 1;
-// Depth 3: position 1, then the rest up to the first difference).
-template <int Depth, bool PerTemplate>
-void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) {
-    const std::size_t count = out.count;
-    const std::size_t long_count = count - 1;
-    // With m = 0 every short template is empty and all of them match; only the
-    // long ones have a first value to order by.
-    const std::size_t scanned = m == 0 ? long_count : count;
-
-    std::vector<std::size_t> start = work_array<std::size_t>(scanned);
-    std::iota(start.begin(), start.end(), std::size_t{0});
-    std::sort(start.begin(), start.end(),
-              [x](std::size_t a, std::size_t b) { return x[a] < x[b] || (x[a] == x[b] && a < b); });
-    std::vector<double> first = work_array<double>(scanned);
-    std::vector<double> second = work_array<double>(Depth >= 2 ? scanned : 0);
-    std::vector<double> last = work_array<double>(scanned);
-    for (std::size_t q = 0; q < scanned; ++q) {
-        const std::size_t s = start[q];
-        first[q] = x[s];
-        if constexpr (Depth >= 2) second[q] = x[s + 1];
-        // A template without a long version gets NaN at position m, which
-        // fails the "<=" test below, so it takes part in no long match.
-        last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
-    }
-
-    std::vector<std::uint64_t> short_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
-    std::vector<std::uint64_t> long_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
+// Depth 3: position 1, then the rest up to the first difference), for Depth
+// 1 and 2 a vector of V candidates per step.
+template <class V, int Depth, bool PerTemplate>
+[[gnu::always_inline]] inline void scan_sorted(const SortedTemplates& t, const double* x,
+                                               std::size_t m, double r, std::uint64_t* short_at,
+                                               std::uint64_t* long_at, Matches& out) noexcept {
+    using M = lanes::Mask<lanes::width<V>>;
+    const std::size_t scanned = t.first.size();
+    // Without per-template counts, the lanes count all pairs and are summed
+    // once at the end.
+    M all_shorts = {};
+    M all_longs = {};
     std::size_t end = 0;
     for (std::size_t p = 0; p < scanned; ++p) {
-        const double fp = first[p];
+        const double fp = t.first[p].value;
         if (end <= p) end = p + 1;
-        while (end < scanned && first[end] - fp <= r) ++end;
-        const double sp = Depth >= 2 ? second[p] : 0.0;
-        const double lp = last[p];
-        const std::size_t i = start[p];
+        while (end < scanned && t.first[end].value - fp <= r) ++end;
+        const double sp = Depth >= 2 ? t.second[p] : 0.0;
+        const double lp = t.last[p];
+        const std::size_t i = t.first[p].start;
         std::uint64_t own_short = 0;
         std::uint64_t own_long = 0;
         std::size_t q = p + 1;
-#if defined(__SSE2__)
-        if constexpr (Depth <= 2) {
-            q = count_two_at_a_time<Depth, PerTemplate>(second.data(), last.data(), short_at.data(),
-                                                        long_at.data(), q, end, sp, lp, r,
-                                                        own_short, own_long);
+        if constexpr (Depth <= 2 && PerTemplate) {
+            M shorts = {};
+            M longs = {};
+            q = count_in_lanes<V, Depth, true>(t, short_at, long_at, q, end, sp, lp, r, shorts,
+                                               longs);
+            own_short = lane_sum(shorts);
+            own_long = lane_sum(longs);
+        } else if constexpr (Depth <= 2) {
+            q = count_in_lanes<V, Depth, false>(t, short_at, long_at, q, end, sp, lp, r, all_shorts,
+                                                all_longs);
         }
-#endif
         for (; q < end; ++q) {
             std::uint64_t is_short = 1;
-            if constexpr (Depth >= 2) is_short = std::fabs(second[q] - sp) <= r;
+            if constexpr (Depth >= 2) is_short = std::fabs(t.second[q] - sp) <= r;
             if constexpr (Depth >= 3) {
-                if (is_short != 0) is_short = agree(x, i, start[q], 2, m, r);
+                if (is_short != 0) is_short = agree(x, i, t.first[q].start, 2, m, r);
             }
-            const std::uint64_t is_long = is_short & (std::fabs(last[q] - lp) <= r);
+            const std::uint64_t is_long = is_short & (std::fabs(t.last[q] - lp) <= r);
             if constexpr (PerTemplate) {
                 short_at[q] += is_short;
                 long_at[q] += is_long;
@@ -195,11 +229,50 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
             out.long_pairs += own_long;
         }
     }
+    out.short_pairs += lane_sum(all_shorts);
+    out.long_pairs += lane_sum(all_longs);
+}
+
+template <int Depth, bool PerTemplate>
+void scan_sorted_baseline(const SortedTemplates& t, const double* x, std::size_t m, double r,
+                          std::uint64_t* short_at, std::uint64_t* long_at, Matches& out) {
+    scan_sorted<lanes::Vector<2>, Depth, PerTemplate>(t, x, m, r, short_at, long_at, out);
+}
+
+#if LUMETRA_AVX2_PATHS
+template <int Depth, bool PerTemplate>
+LUMETRA_AVX2 void scan_sorted_avx2(const SortedTemplates& t, const double* x, std::size_t m,
+                                   double r, std::uint64_t* short_at, std::uint64_t* long_at,
+                                   Matches& out) {
+    scan_sorted<lanes::Vector<4>, Depth, PerTemplate>(t, x, m, r, short_at, long_at, out);
+}
+#endif
+
+template <int Depth, bool PerTemplate>
+void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) {
+    const std::size_t count = out.count;
+    const std::size_t long_count = count - 1;
+    // With m = 0 every short template is empty and all of them match; only the
+    // long ones have a first value to order by.
+    const std::size_t scanned = m == 0 ? long_count : count;
+    const SortedTemplates t = sort_templates<Depth>(x, scanned, long_count, m);
+
+    std::vector<std::uint64_t> short_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
+    std::vector<std::uint64_t> long_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
+#if LUMETRA_AVX2_PATHS
+    if (lanes::avx2()) {
+        scan_sorted_avx2<Depth, PerTemplate>(t, x, m, r, short_at.data(), long_at.data(), out);
+    } else {
+        scan_sorted_baseline<Depth, PerTemplate>(t, x, m, r, short_at.data(), long_at.data(), out);
+    }
+#else
+    scan_sorted_baseline<Depth, PerTemplate>(t, x, m, r, short_at.data(), long_at.data(), out);
+#endif
 
     if constexpr (PerTemplate) {
         for (std::size_t q = 0; q < scanned; ++q) {
-            out.short_of[start[q]] = short_at[q];
-            out.long_of[start[q]] = long_at[q];
+            out.short_of[t.first[q].start] = short_at[q];
+            out.long_of[t.first[q].start] = long_at[q];
         }
     }
     if (m == 0) {

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/lanes.hpp"
 #include "common/series.hpp"
 
 namespace lumetra::diagnostics {
@@ -23,86 +24,131 @@ struct LagSum {
     std::size_t used = 0;
 };
 
-// Two doubles side by side in one register (SSE2 on x86-64; the compiler
-// lowers it to scalar code where there is no vector unit). Each lane is IEEE
-// arithmetic on its own, so a lane computes exactly what a scalar would.
-using Pair = double __attribute__((vector_size(16)));
-
-// Lanes: one segment per double, two per Pair; segment g of a block lies at
-// x + g * lag.
-template <class T>
-struct Lanes;
-
-template <>
-struct Lanes<double> {
-    static constexpr std::size_t width = 1;
-    static double splat(double v) { return v; }
-    static double load(const double* x, std::size_t) { return x[0]; }
-    static double lane(double v, std::size_t) { return v; }
-};
-
-template <>
-struct Lanes<Pair> {
-    static constexpr std::size_t width = 2;
-    static Pair splat(double v) { return Pair{v, v}; }
-    static Pair load(const double* x, std::size_t lag) { return Pair{x[0], x[lag]}; }
-    static double lane(Pair v, std::size_t i) { return v[i]; }
-};
-
-// R/S statistics of V * width consecutive segments of length lag starting at
-// x, computed side by side: every segment keeps its own sums in its own index
+// The segments of a lag are independent, so G * L of them are computed side
+// by side: lane l of vector g holds segment g * L + l of a block, which lies
+// at x + (g * L + l) * lag. Every segment keeps its own sums in its own index
 // order, so each result is bit-identical to a segment computed alone, while
 // the independent dependency chains keep the processor busy. The segments'
 // contributions are added to the lag's sum in segment order.
-template <class T, std::size_t V>
-void add_segments(const double* x, std::size_t lag, LagSum& out) {
-    using L = Lanes<T>;
-    constexpr std::size_t block = L::width;  // segments per vector
-    const double length = static_cast<double>(lag);
-    T sum[V], mean[V], c[V], lo[V], hi[V], sq[V];
-    for (std::size_t v = 0; v < V; ++v) sum[v] = L::splat(0.0);
-    for (std::size_t t = 0; t < lag; ++t) {
-        for (std::size_t v = 0; v < V; ++v) sum[v] = sum[v] + L::load(x + v * block * lag + t, lag);
+
+// Value t of each segment of a vector: x[t], x[lag + t], x[2 lag + t], ...
+template <class V>
+[[gnu::always_inline]] inline void load_segments(V& v, const double* x, std::size_t lag) noexcept {
+    for (std::size_t l = 0; l < lanes::width<V>; ++l) lanes::set_lane(v, l, x[l * lag]);
+}
+
+// Calls step(g, v) for the values t = 0..lag-1 of the G vectors of segments
+// at x in index order, v holding value t of each segment of vector g; the
+// values are read two at a time from each segment and transposed.
+template <class V, std::size_t G, class Step>
+[[gnu::always_inline]] inline void for_each_value(const double* x, std::size_t lag,
+                                                  Step&& step) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    std::size_t t = 0;
+    for (; t + 2 <= lag; t += 2) {
+        V v0[G];
+        V v1[G];
+        for (std::size_t g = 0; g < G; ++g) {
+            lanes::load_pairs_transposed(v0[g], v1[g], x + g * L * lag + t, lag);
+        }
+        for (std::size_t g = 0; g < G; ++g) step(g, v0[g]);
+        for (std::size_t g = 0; g < G; ++g) step(g, v1[g]);
     }
-    for (std::size_t v = 0; v < V; ++v) {
-        mean[v] = sum[v] / L::splat(length);
-        c[v] = L::splat(0.0);
-        sq[v] = L::splat(0.0);
-        // The extremes of the cumulative deviation count only the partial sums
-        // after each value, not the starting 0.
-        lo[v] = L::splat(std::numeric_limits<double>::max());
-        hi[v] = L::splat(-std::numeric_limits<double>::max());
-    }
-    for (std::size_t t = 0; t < lag; ++t) {
-        for (std::size_t v = 0; v < V; ++v) {
-            const T d = L::load(x + v * block * lag + t, lag) - mean[v];
-            c[v] = c[v] + d;
-            lo[v] = c[v] < lo[v] ? c[v] : lo[v];
-            hi[v] = c[v] > hi[v] ? c[v] : hi[v];
-            sq[v] = sq[v] + d * d;
+    if (t < lag) {
+        for (std::size_t g = 0; g < G; ++g) {
+            V v;
+            load_segments(v, x + g * L * lag + t, lag);
+            step(g, v);
         }
     }
-    for (std::size_t v = 0; v < V; ++v) {
-        for (std::size_t i = 0; i < L::width; ++i) {
-            const double sd = std::sqrt(L::lane(sq[v], i) / static_cast<double>(lag - 1));
-            if (sd > min_spread) {
-                out.rs_sum = out.rs_sum + (L::lane(hi[v], i) - L::lane(lo[v], i)) / sd;
+}
+
+// R/S statistics of G * L consecutive segments of length lag starting at x.
+template <class V, std::size_t G>
+[[gnu::always_inline]] inline void add_segments(const double* x, std::size_t lag,
+                                                LagSum& out) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    const double length = static_cast<double>(lag);
+    V sum[G], mean[G], c[G], lo[G], hi[G], sq[G];
+    for (std::size_t g = 0; g < G; ++g) sum[g] = V{};
+    for_each_value<V, G>(x, lag, [&](std::size_t g, const V& v) { sum[g] = sum[g] + v; });
+    for (std::size_t g = 0; g < G; ++g) {
+        mean[g] = sum[g] / length;
+        c[g] = V{};
+        sq[g] = V{};
+        // The extremes of the cumulative deviation count only the partial sums
+        // after each value, not the starting 0.
+        lo[g] = V{} + std::numeric_limits<double>::max();
+        hi[g] = V{} - std::numeric_limits<double>::max();
+    }
+    for_each_value<V, G>(x, lag, [&](std::size_t g, const V& v) {
+        const V d = v - mean[g];
+        c[g] = c[g] + d;
+        lo[g] = c[g] < lo[g] ? c[g] : lo[g];
+        hi[g] = c[g] > hi[g] ? c[g] : hi[g];
+        sq[g] = sq[g] + d * d;
+    });
+    // sd = sqrt(sq / (L - 1)) and the segment's R/S = (hi - lo) / sd, in
+    // every lane; a segment without usable spread is then left out.
+    for (std::size_t g = 0; g < G; ++g) {
+        V sd = sq[g] / static_cast<double>(lag - 1);
+        lanes::sqrt(sd);
+        const V rs = (hi[g] - lo[g]) / sd;
+        for (std::size_t l = 0; l < L; ++l) {
+            if (lanes::lane(sd, l) > min_spread) {
+                out.rs_sum = out.rs_sum + lanes::lane(rs, l);
                 ++out.used;
             }
         }
     }
 }
 
-LagSum lag_sum(const double* x, std::size_t n, std::size_t lag) {
-    constexpr std::size_t vectors = 2;
-    constexpr std::size_t group = vectors * Lanes<Pair>::width;
-    const std::size_t segments = n / lag;
-    LagSum out;
-    std::size_t k = 0;
-    for (; k + group <= segments; k += group) add_segments<Pair, vectors>(x + k * lag, lag, out);
-    for (; k < segments; ++k) add_segments<double, 1>(x + k * lag, lag, out);
-    return out;
+// The least-squares sums over the points (log L, log mean R/S), accumulated
+// as the lags are visited, in increasing lag order: the same terms in the
+// same order as sums over stored point lists.
+struct FitSums {
+    double sx = 0.0;
+    double sy = 0.0;
+    double sxy = 0.0;
+    double sxx = 0.0;
+    std::size_t points = 0;
+};
+
+template <class V>
+[[gnu::always_inline]] inline FitSums fit_sums(const double* x, std::size_t n,
+                                               std::size_t max_k) noexcept {
+    constexpr std::size_t G = 2;
+    constexpr std::size_t L = lanes::width<V>;
+    constexpr std::size_t group = G * L;
+    FitSums f;
+    for (std::size_t lag = 2; lag <= max_k; ++lag) {
+        const std::size_t segments = n / lag;
+        LagSum s;
+        std::size_t k = 0;
+        for (; k + group <= segments; k += group) add_segments<V, G>(x + k * lag, lag, s);
+        for (; k + L <= segments; k += L) add_segments<V, 1>(x + k * lag, lag, s);
+        for (; k < segments; ++k) add_segments<double, 1>(x + k * lag, lag, s);
+        if (s.used == 0) continue;
+        const double px = std::log(static_cast<double>(lag));
+        const double py = std::log(s.rs_sum / static_cast<double>(s.used));
+        f.sx = f.sx + px;
+        f.sy = f.sy + py;
+        f.sxy = f.sxy + px * py;
+        f.sxx = f.sxx + px * px;
+        ++f.points;
+    }
+    return f;
 }
+
+FitSums fit_sums_baseline(const double* x, std::size_t n, std::size_t max_k) noexcept {
+    return fit_sums<lanes::Vector<2>>(x, n, max_k);
+}
+
+#if LUMETRA_AVX2_PATHS
+LUMETRA_AVX2 FitSums fit_sums_avx2(const double* x, std::size_t n, std::size_t max_k) noexcept {
+    return fit_sums<lanes::Vector<4>>(x, n, max_k);
+}
+#endif
 
 }  // namespace
 
@@ -122,28 +168,17 @@ double hurst_exponent(View<double> y, std::uint64_t max_lag) {
         x = copy.data();
     }
 
-    // The least-squares sums over the points (log L, log mean R/S) are
-    // accumulated as the lags are visited, in increasing lag order: the same
-    // terms in the same order as sums over stored point lists.
-    double sx = 0.0, sy = 0.0, sxy = 0.0, sxx = 0.0;
-    std::size_t points = 0;
-    for (std::size_t lag = 2; lag <= max_k; ++lag) {
-        const LagSum s = lag_sum(x, n, lag);
-        if (s.used == 0) continue;
-        const double px = std::log(static_cast<double>(lag));
-        const double py = std::log(s.rs_sum / static_cast<double>(s.used));
-        sx = sx + px;
-        sy = sy + py;
-        sxy = sxy + px * py;
-        sxx = sxx + px * px;
-        ++points;
-    }
-    if (points < 2) return 0.5;
+#if LUMETRA_AVX2_PATHS
+    const FitSums f = lanes::avx2() ? fit_sums_avx2(x, n, max_k) : fit_sums_baseline(x, n, max_k);
+#else
+    const FitSums f = fit_sums_baseline(x, n, max_k);
+#endif
+    if (f.points < 2) return 0.5;
 
-    const double m = static_cast<double>(points);
-    const double den = sxx * m - sx * sx;
+    const double m = static_cast<double>(f.points);
+    const double den = f.sxx * m - f.sx * f.sx;
     if (std::fabs(den) < 1e-15) return 0.5;
-    const double slope = (sxy * m - sx * sy) / den;
+    const double slope = (f.sxy * m - f.sx * f.sy) / den;
     // fmax/fmin ignore a NaN operand, so a NaN slope becomes 0.
     return std::fmin(std::fmax(slope, 0.0), 1.0);
 }

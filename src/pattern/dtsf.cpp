@@ -5,35 +5,157 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+#include "common/lanes.hpp"
 
 namespace lumetra::pattern {
 
 namespace {
 
-// Mean and floored population standard deviation of a window, as used to
-// z-normalise it: var = sumsq / w - mean^2, a negative var (from rounding)
-// raised to 0, and sd floored at 1e-8 so that a constant window normalises to
-// zeros. fmax also turns a NaN var or sd into the floor.
-struct WindowScale {
-    double mean;
-    double sd;
-};
+using lanes::lane;
+using lanes::set_lane;
 
-WindowScale window_scale(View<double> y, std::size_t start, std::size_t w) noexcept {
-    const double width = static_cast<double>(w);
-    double sum = 0.0;
-    double sumsq = 0.0;
+// Mean and floored population standard deviation of windows, as used to
+// z-normalise them, from each window's sum and sum of squares: var = sumsq /
+// w - mean^2, a negative var (from rounding) raised to 0, and sd floored at
+// 1e-8 so that a constant window normalises to zeros. The floors are fmax's:
+// a NaN var or sd becomes the floor.
+template <class V>
+[[gnu::always_inline]] inline void window_scale(const V& sum, const V& sumsq, double width, V& mean,
+                                                V& sd) noexcept {
+    mean = sum / width;
+    sd = sumsq / width - mean * mean;
+    lanes::at_least(sd, 0.0);
+    lanes::sqrt(sd);
+    lanes::at_least(sd, 1e-8);
+}
+
+// The series is read either as one contiguous block, where the lanes of a
+// vector are consecutive windows and load together, or through a strided view
+// one value at a time.
+template <class V>
+[[gnu::always_inline]] inline void load(V& v, const double* y, std::size_t i) noexcept {
+    lanes::load(v, y + i);
+}
+
+[[gnu::always_inline]] inline void load(double& v, View<double> y, std::size_t i) noexcept {
+    v = y[i];
+}
+
+// Candidate windows are independent, so G * L of them with consecutive starts
+// s, s + 1, ... are computed side by side: lane l of vector g holds the window
+// starting at s + g * L + l. Every window's sums still run over its own
+// values i = 0..w-1 in index order from 0.0, exactly as for a window computed
+// alone; side by side they share the loads and the query value, and their
+// independent dependency chains overlap in the processor.
+
+// Sum and sum of squares of each window.
+template <class V, std::size_t G, class Y>
+[[gnu::always_inline]] inline void window_sums(Y y, std::size_t s, std::size_t w, V (&sum)[G],
+                                               V (&sumsq)[G]) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    for (std::size_t g = 0; g < G; ++g) sum[g] = sumsq[g] = V{};
     for (std::size_t i = 0; i < w; ++i) {
-        const double v = y[start + i];
-        sum = sum + v;
-        sumsq = sumsq + v * v;
+        for (std::size_t g = 0; g < G; ++g) {
+            V v;
+            load(v, y, s + g * L + i);
+            sum[g] = sum[g] + v;
+            sumsq[g] = sumsq[g] + v * v;
+        }
     }
-    const double mean = sum / width;
-    const double var = sumsq / width - mean * mean;
-    const double sd = std::fmax(std::sqrt(std::fmax(var, 0.0)), 1e-8);
-    return {mean, sd};
+}
+
+// D = sum over i of (q[i] - c[i])^2 for each window, where c[i] is the
+// window's value, or with Normalize (value - mean) / sd with the window's own
+// mean and sd.
+template <bool Normalize, class V, std::size_t G, class Y, class Q>
+[[gnu::always_inline]] inline void squared_distances(Y y, std::size_t s, Q q, std::size_t w,
+                                                     const V (&mean)[G], const V (&sd)[G],
+                                                     V (&d)[G]) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    for (std::size_t g = 0; g < G; ++g) d[g] = V{};
+    for (std::size_t i = 0; i < w; ++i) {
+        const double qi = q[i];
+        for (std::size_t g = 0; g < G; ++g) {
+            V v;
+            load(v, y, s + g * L + i);
+            V e;
+            if constexpr (Normalize) {
+                e = qi - (v - mean[g]) / sd[g];
+            } else {
+                e = qi - v;
+            }
+            d[g] = d[g] + e * e;
+        }
+    }
+}
+
+// out[s] for the G * L windows starting at s of dtsf_distances.
+template <class V, std::size_t G, class Y>
+[[gnu::always_inline]] inline void decayed_distances(Y y, View<double> q, std::size_t s,
+                                                     std::size_t w, bool normalize,
+                                                     double time_decay, std::uint64_t n_total,
+                                                     double* out) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    const double width = static_cast<double>(w);
+    V d[G];
+    V mean[G] = {};
+    V sd[G] = {};
+    if (normalize) {
+        V sum[G];
+        V sumsq[G];
+        window_sums(y, s, w, sum, sumsq);
+        for (std::size_t g = 0; g < G; ++g) window_scale(sum[g], sumsq[g], width, mean[g], sd[g]);
+        squared_distances<true>(y, s, q, w, mean, sd, d);
+    } else {
+        squared_distances<false>(y, s, q, w, mean, sd, d);
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+        V dist = d[g] / width;
+        lanes::sqrt(dist);
+        V weight;
+        for (std::size_t l = 0; l < L; ++l) {
+            // The age wraps modulo 2^64 when a start lies after n_total.
+            const double age = static_cast<double>(n_total - (s + g * L + l));
+            set_lane(weight, l, std::fmax(std::exp((-time_decay) * age), 1e-10));
+        }
+        lanes::store(out + s + g * L, dist / weight);
+    }
+}
+
+// Whole blocks of two vectors of windows, then a single vector, then the
+// remaining windows one by one, over a contiguous series.
+template <class V>
+[[gnu::always_inline]] inline void decayed_distances_contiguous(
+    const double* y, View<double> q, std::size_t max_start, std::size_t w, bool normalize,
+    double time_decay, std::uint64_t n_total, double* out) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    std::size_t s = 0;
+    for (; s + 2 * L <= max_start; s += 2 * L) {
+        decayed_distances<V, 2>(y, q, s, w, normalize, time_decay, n_total, out);
+    }
+    if (s + L <= max_start) {
+        decayed_distances<V, 1>(y, q, s, w, normalize, time_decay, n_total, out);
+        s += L;
+    }
+    for (; s < max_start; ++s) {
+        decayed_distances<double, 1>(y, q, s, w, normalize, time_decay, n_total, out);
+    }
+}
+
+// The distances wait on the divider (the normalised ones) or on exp (the
+// plain ones) rather than on the number of instructions, so they have no
+// AVX2 build: measured, four lanes were no faster than two on long series and
+// slower on short ones.
+void decayed_distances_baseline(const double* y, View<double> q, std::size_t max_start,
+                                std::size_t w, bool normalize, double time_decay,
+                                std::uint64_t n_total, double* out) noexcept {
+    decayed_distances_contiguous<lanes::Vector<2>>(y, q, max_start, w, normalize, time_decay,
+                                                   n_total, out);
 }
 
 // An unsigned key whose order is the numeric order of doubles (-0.0 just
@@ -47,16 +169,212 @@ std::uint64_t ascending_key(double v) noexcept {
 }
 
 // A candidate window of dtsf_fit_residuals: its distance to the query (as an
-// ascending key) and its start. Equal distances are ordered by start, so that
-// the earlier window is preferred at the selection boundary.
+// ascending key), its start and its squared distance D. Candidates are ordered
+// by distance, equal distances by start, so that the earlier window is
+// preferred at the selection boundary.
 struct Candidate {
     std::uint64_t key;
     std::size_t start;
+    double d;
 
     friend bool operator<(const Candidate& a, const Candidate& b) noexcept {
         return a.key < b.key || (a.key == b.key && a.start < b.start);
     }
 };
+
+// The k least candidates of one position, chosen as the candidates arrive in
+// increasing start order, in expected linear time.
+//
+// Candidates are gathered in a buffer; when it is full, a partial selection
+// keeps its k least, and from then on a candidate whose D exceeds every D kept
+// is turned away without computing its distance: the distance sqrt(D / w)
+// never decreases as D grows and the candidate starts later, so each of the k
+// kept windows precedes it. A NaN D, or a NaN among those kept, turns nothing
+// away. Each partial selection discards at least half the buffer, so the
+// selections cost a constant per candidate on average. The set chosen is exactly
+// the k least of all candidates, since (distance, start) orders them strictly.
+class Nearest {
+public:
+    // The buffer a position with count candidates and 1 <= k <= count needs:
+    // room for 2k candidates, or 32 for a small k, or all of them.
+    static std::size_t capacity(std::size_t count, std::size_t k) noexcept {
+        return std::min(count, std::max<std::size_t>(2 * k, 32));
+    }
+
+    // buffer holds at least capacity(count, k) entries.
+    Nearest(Candidate* buffer, std::size_t count, std::size_t k) noexcept
+        : buffer_(buffer), capacity_(capacity(count, k)), k_(k) {}
+
+    bool may_enter(double d) const noexcept { return !(d > bound_); }
+
+    void enter(std::size_t start, double d, double width) noexcept {
+        if (size_ == capacity_) keep_least();
+        buffer_[size_++] = {ascending_key(std::sqrt(d / width)), start, d};
+    }
+
+    // The k least, in buffer[0..k) in no particular order.
+    const Candidate* least() noexcept {
+        if (size_ > k_) keep_least();
+        return buffer_;
+    }
+
+private:
+    void keep_least() noexcept {
+        std::nth_element(buffer_, buffer_ + k_, buffer_ + size_);
+        size_ = k_;
+        bound_ = 0.0;
+        for (std::size_t r = 0; r < k_; ++r) {
+            const double d = buffer_[r].d;
+            bound_ = std::isnan(d) ? std::numeric_limits<double>::infinity() : std::max(bound_, d);
+        }
+    }
+
+    Candidate* buffer_;
+    std::size_t capacity_;
+    std::size_t k_;
+    std::size_t size_ = 0;
+    double bound_ = std::numeric_limits<double>::infinity();
+};
+
+// The query window y[q..q+w) of dtsf_fit_residuals, read in place.
+const double* window_at(const double* y, std::size_t q) noexcept { return y + q; }
+View<double> window_at(View<double> y, std::size_t q) noexcept {
+    return View<double>(&y[q], y.size() - q, y.step());
+}
+
+// The candidates at starts s..s + G * L - 1 of one position, offered to the
+// selection with their squared distance D to the query q. With Normalize, q
+// holds the normalised query and each window is scaled by its own mean and sd.
+template <bool Normalize, class V, std::size_t G, class Y, class Q>
+[[gnu::always_inline]] inline void offer_candidates(Y y, Q q, std::size_t s, std::size_t w,
+                                                    const double* means, const double* sds,
+                                                    Nearest& nearest) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    V mean[G] = {};
+    V sd[G] = {};
+    if constexpr (Normalize) {
+        for (std::size_t g = 0; g < G; ++g) {
+            lanes::load(mean[g], means + s + g * L);
+            lanes::load(sd[g], sds + s + g * L);
+        }
+    }
+    V d[G];
+    squared_distances<Normalize>(y, s, q, w, mean, sd, d);
+    for (std::size_t g = 0; g < G; ++g) {
+        for (std::size_t l = 0; l < L; ++l) {
+            const double dl = lane(d[g], l);
+            if (nearest.may_enter(dl)) nearest.enter(s + g * L + l, dl, static_cast<double>(w));
+        }
+    }
+}
+
+// All count candidates of one position: blocks of two vectors of windows,
+// then a single vector, then one at a time.
+template <bool Normalize, class V, class Y, class Q>
+[[gnu::always_inline]] inline void offer_all(Y y, Q q, std::size_t count, std::size_t w,
+                                             const double* means, const double* sds,
+                                             Nearest& nearest) noexcept {
+    constexpr std::size_t L = lanes::width<V>;
+    std::size_t s = 0;
+    for (; s + 2 * L <= count; s += 2 * L) {
+        offer_candidates<Normalize, V, 2>(y, q, s, w, means, sds, nearest);
+    }
+    if (s + L <= count) {
+        offer_candidates<Normalize, V, 1>(y, q, s, w, means, sds, nearest);
+        s += L;
+    }
+    for (; s < count; ++s) offer_candidates<Normalize, double, 1>(y, q, s, w, means, sds, nearest);
+}
+
+// Work storage of dtsf_fit_residuals, sized once for all positions.
+struct ResidualWork {
+    std::vector<Candidate> candidates;
+    std::vector<double> next;
+    // With normalize: each window's mean and sd, and the normalised query.
+    std::vector<double> means;
+    std::vector<double> sds;
+    std::vector<double> query;
+};
+
+// The residuals of positions w + 1..n-1 (positions up to w have no
+// candidate and keep their 0), with candidates in vectors of V.
+template <bool Normalize, class V, class Y>
+[[gnu::always_inline]] inline void fit_residuals(Y y, std::size_t n, std::size_t w,
+                                                 std::uint64_t n_neighbors, ResidualWork& work,
+                                                 double* out) {
+    for (std::size_t t = w + 1; t < n; ++t) {
+        const std::size_t count = t - w;
+        const std::size_t k = std::min<std::uint64_t>(n_neighbors, count);
+        if (k == 0) {
+            // The k-th smallest of the candidates is asked for with k - 1
+            // taken modulo 2^64.
+            fail("partition_at_index index " + std::to_string(k - 1) +
+                 " greater than length of slice " + std::to_string(count));
+        }
+
+        const std::size_t q = t - w;  // the query window is y[q..t)
+        Nearest nearest(work.candidates.data(), count, k);
+        if constexpr (Normalize) {
+            const double* means = work.means.data();
+            const double* sds = work.sds.data();
+            double* query = work.query.data();
+            for (std::size_t i = 0; i < w; ++i) query[i] = (y[q + i] - means[q]) / sds[q];
+            offer_all<true, V>(y, query, count, w, means, sds, nearest);
+        } else {
+            offer_all<false, V>(y, window_at(y, q), count, w, nullptr, nullptr, nearest);
+        }
+
+        const Candidate* chosen = nearest.least();
+        double* next = work.next.data();
+        for (std::size_t r = 0; r < k; ++r) next[r] = y[chosen[r].start + w];
+        std::sort(next, next + k,
+                  [](double a, double b) { return ascending_key(a) < ascending_key(b); });
+
+        const std::size_t m = k / 2;
+        const double median = k % 2 == 1 ? next[m] : (next[m - 1] + next[m]) * 0.5;
+        out[t] = y[t] - median;
+    }
+}
+
+template <bool Normalize>
+void fit_residuals_baseline(const double* y, std::size_t n, std::size_t w,
+                            std::uint64_t n_neighbors, ResidualWork& work, double* out) {
+    fit_residuals<Normalize, lanes::Vector<2>>(y, n, w, n_neighbors, work, out);
+}
+
+// The plain distances are sums of squared differences, where four lanes
+// halve the instructions per candidate. The normalised ones divide every value
+// and wait on the divider, which divides as many lanes per cycle either way:
+// they have no AVX2 build (measured: four lanes were no faster on long series
+// and slower on short ones).
+#if LUMETRA_AVX2_PATHS
+LUMETRA_AVX2 void fit_residuals_plain_avx2(const double* y, std::size_t n, std::size_t w,
+                                           std::uint64_t n_neighbors, ResidualWork& work,
+                                           double* out) {
+    fit_residuals<false, lanes::Vector<4>>(y, n, w, n_neighbors, work, out);
+}
+#endif
+
+// A strided, reversed or broadcast series, read one value at a time.
+template <bool Normalize>
+void fit_residuals_strided(View<double> y, std::size_t w, std::uint64_t n_neighbors,
+                           ResidualWork& work, double* out) {
+    fit_residuals<Normalize, double>(y, y.size(), w, n_neighbors, work, out);
+}
+
+template <bool Normalize>
+void fit_residuals_any(View<double> y, std::size_t w, std::uint64_t n_neighbors, ResidualWork& work,
+                       double* out) {
+    if (!y.contiguous()) return fit_residuals_strided<Normalize>(y, w, n_neighbors, work, out);
+#if LUMETRA_AVX2_PATHS
+    if constexpr (!Normalize) {
+        if (lanes::avx2()) {
+            return fit_residuals_plain_avx2(y.data(), y.size(), w, n_neighbors, work, out);
+        }
+    }
+#endif
+    fit_residuals_baseline<Normalize>(y.data(), y.size(), w, n_neighbors, work, out);
+}
 
 }  // namespace
 
@@ -83,27 +401,15 @@ Series dtsf_distances(View<double> y, View<double> query_norm, std::uint64_t w,
     }
 
     Series out = Series::zeros(max_start);
-    const double width = static_cast<double>(w);
-    for (std::size_t s = 0; s < max_start; ++s) {
-        double d = 0.0;
-        if (normalize) {
-            const WindowScale scale = window_scale(y, s, w);
-            for (std::size_t i = 0; i < w; ++i) {
-                const double e = query_norm[i] - (y[s + i] - scale.mean) / scale.sd;
-                d = d + e * e;
-            }
-        } else {
-            for (std::size_t i = 0; i < w; ++i) {
-                const double e = query_norm[i] - y[s + i];
-                d = d + e * e;
-            }
+    if (!y.contiguous()) {
+        for (std::size_t s = 0; s < max_start; ++s) {
+            decayed_distances<double, 1>(y, query_norm, s, w, normalize, time_decay, n_total,
+                                         out.data());
         }
-        const double dist = std::sqrt(d / width);
-        // The age wraps modulo 2^64 when a start lies after n_total.
-        const double age = static_cast<double>(n_total - s);
-        const double weight = std::fmax(std::exp((-time_decay) * age), 1e-10);
-        out[s] = dist / weight;
+        return out;
     }
+    decayed_distances_baseline(y.data(), query_norm, max_start, w, normalize, time_decay, n_total,
+                               out.data());
     return out;
 }
 
@@ -116,63 +422,29 @@ Series dtsf_fit_residuals(View<double> y, std::uint64_t w, std::uint64_t n_neigh
     // Position t has the t - w candidate windows starting at 0..t-w-1, the
     // last position the most. Work storage is sized once for all positions.
     const std::size_t most = n - 1 - w;
-    const double width = static_cast<double>(w);
-    std::vector<Candidate> candidates = work_array<Candidate>(most);
-    std::vector<double> next = work_array<double>(std::min<std::uint64_t>(n_neighbors, most));
+    const std::size_t most_k = std::min<std::uint64_t>(n_neighbors, most);
+    ResidualWork work;
+    work.candidates = work_array<Candidate>(Nearest::capacity(most, most_k));
+    work.next = work_array<double>(most_k);
 
     // With normalize, every window (candidate or query) is scaled by its own
     // mean and sd. They depend on the window alone, so each window's scale is
     // computed once, with exactly the arithmetic a fresh computation would do.
     const std::size_t windows = normalize ? n - w + 1 : 0;
-    std::vector<WindowScale> scales = work_array<WindowScale>(windows);
-    for (std::size_t s = 0; s < windows; ++s) scales[s] = window_scale(y, s, w);
-    std::vector<double> query = work_array<double>(normalize ? w : 0);
+    work.means = work_array<double>(windows);
+    work.sds = work_array<double>(windows);
+    for (std::size_t s = 0; s < windows; ++s) {
+        double sum[1];
+        double sumsq[1];
+        window_sums(y, s, w, sum, sumsq);
+        window_scale(sum[0], sumsq[0], static_cast<double>(w), work.means[s], work.sds[s]);
+    }
+    work.query = work_array<double>(normalize ? w : 0);
 
-    for (std::size_t t = w + 1; t < n; ++t) {
-        const std::size_t count = t - w;
-        const std::size_t k = std::min<std::uint64_t>(n_neighbors, count);
-        if (k == 0) {
-            // The k-th smallest of the candidates is asked for with k - 1
-            // taken modulo 2^64.
-            fail("partition_at_index index " + std::to_string(k - 1) +
-                 " greater than length of slice " + std::to_string(count));
-        }
-
-        const std::size_t q = t - w;  // the query window is y[q..t)
-        if (normalize) {
-            const WindowScale qs = scales[q];
-            for (std::size_t i = 0; i < w; ++i) query[i] = (y[q + i] - qs.mean) / qs.sd;
-        }
-        for (std::size_t s = 0; s < count; ++s) {
-            double d = 0.0;
-            if (normalize) {
-                const WindowScale cs = scales[s];
-                for (std::size_t i = 0; i < w; ++i) {
-                    const double e = query[i] - (y[s + i] - cs.mean) / cs.sd;
-                    d = d + e * e;
-                }
-            } else {
-                for (std::size_t i = 0; i < w; ++i) {
-                    const double e = y[q + i] - y[s + i];
-                    d = d + e * e;
-                }
-            }
-            candidates[s] = {ascending_key(std::sqrt(d / width)), s};
-        }
-
-        // The k nearest in expected linear time; their order does not matter.
-        if (k < count) {
-            std::nth_element(candidates.begin(),
-                             candidates.begin() + static_cast<std::ptrdiff_t>(k),
-                             candidates.begin() + static_cast<std::ptrdiff_t>(count));
-        }
-        for (std::size_t r = 0; r < k; ++r) next[r] = y[candidates[r].start + w];
-        std::sort(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(k),
-                  [](double a, double b) { return ascending_key(a) < ascending_key(b); });
-
-        const std::size_t m = k / 2;
-        const double median = k % 2 == 1 ? next[m] : (next[m - 1] + next[m]) * 0.5;
-        out[t] = y[t] - median;
+    if (normalize) {
+        fit_residuals_any<true>(y, w, n_neighbors, work, out.data());
+    } else {
+        fit_residuals_any<false>(y, w, n_neighbors, work, out.data());
     }
     return out;
 }

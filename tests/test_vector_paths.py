@@ -1,0 +1,52 @@
+"""The kernels with an AVX2 build also pass their tests on the baseline build.
+
+The nearest-pattern search, the reservoir update, the Hurst exponent and the
+entropies are built twice: with two-lane vectors for the x86-64 baseline and
+with four-lane vectors for AVX2, taken when the C library reports AVX2 as
+usable. The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2),
+so the test modules of these kernels run again in a child process on the
+baseline build; there they compare with their Python transcriptions bit for
+bit, as they do here on the AVX2 build. (Comparing the two builds' results
+across processes directly would not do: the tunable also switches the C
+library's own tanh, exp and log to other variants, which may differ in the
+last bit.)
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import subprocess
+import sys
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BASELINE = {**os.environ, "GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2"}
+MODULES = ["test_pattern.py", "test_diagnostics.py"]
+
+
+def avx2_active() -> bool | None:
+    """Whether the C library reports AVX2 as usable (None where it cannot tell)."""
+    try:
+        leaf = ctypes.CDLL(None).__x86_get_cpuid_feature_leaf
+    except (AttributeError, OSError):
+        return None
+    leaf.restype = ctypes.POINTER(ctypes.c_uint32 * 8)
+    return bool((leaf(1).contents[5] >> 5) & 1)  # leaf 7, register ebx, bit 5; usable half
+
+
+def child(cwd, *args: str) -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, *args], cwd=cwd, env=BASELINE, capture_output=True, text=True)
+
+
+def test_the_baseline_build_passes_the_same_tests(tmp_path):
+    if avx2_active() is None:
+        pytest.skip("the C library does not report its processor features here")
+    probe = child(HERE, "-c", "from test_vector_paths import avx2_active; print(avx2_active())")
+    assert probe.stdout.strip() == "False", probe.stderr
+    # run from an empty directory, so that the child keeps its own example
+    # database, with a fixed seed for the generated cases
+    modules = [os.path.join(HERE, m) for m in MODULES]
+    run = child(tmp_path, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--hypothesis-seed=0", *modules)
+    assert run.returncode == 0, run.stdout[-4000:] + run.stderr[-4000:]
