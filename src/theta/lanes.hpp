@@ -1,23 +1,24 @@
-// Two doubles processed side by side in one SSE2 register, the x86-64
-// baseline (other targets get their own two-lane vectors or scalar code from
-// the compiler). Every operation acts on each lane separately with the same
-// IEEE double arithmetic as scalar code, so a lane holds exactly the value
-// that the scalar formula gives. They are used across independent elements or
-// candidates only, never to split a sum.
+// The theta kernels' use of two-lane vectors (common/lanes.hpp): two doubles
+// side by side in one SSE2 register, the x86-64 baseline. Every operation
+// acts on each lane separately with the same IEEE double arithmetic as scalar
+// code, so a lane holds exactly the value that the scalar formula gives. They
+// are used across independent elements or candidates only, never to split a
+// sum.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "common/lanes.hpp"
 #include "common/view.hpp"
 
 namespace lumetra::theta {
 
-using Double2 = double __attribute__((vector_size(2 * sizeof(double))));
+using Double2 = lanes::Vector<2>;
 // The result of comparing two Double2: all bits set in a lane where the
 // comparison holds, zero where it does not (NaN compares false).
-using Mask2 = std::int64_t __attribute__((vector_size(2 * sizeof(std::int64_t))));
+using Mask2 = lanes::Mask<2>;
 
 inline constexpr std::size_t lane_count = 2;
 
