@@ -7,6 +7,7 @@ every memory layout, and checked on worked cases and documented failures.
 from __future__ import annotations
 
 import math
+import struct
 
 import numpy as np
 import pytest
@@ -164,3 +165,26 @@ def test_documented_failures(function, args, message):
 def test_nan_counts_as_no_demand_but_spoils_the_sum():
     z, d, sse = core.croston_tsb_filter(np.array([math.nan, 2.0]), 0.5, 0.5, 2.0, 0.5)
     assert (z, d) == (2.0, 0.5 + 0.5 * 0.25) and math.isnan(sse)
+
+
+def bits(value):
+    return struct.unpack("<Q", struct.pack("<d", value))[0]
+
+
+SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0_0000_0000_0001))[0]
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@pytest.mark.parametrize("init_z", [SIGNALLING_NAN, -math.nan, -0.0, 0.0, math.inf, -2.5])
+@pytest.mark.parametrize("init_d", [-0.0, 0.0, math.nan, 0.4])
+@pytest.mark.parametrize(
+    "y", [[], [0.0, -1.0, math.nan, -0.0], [0.0, 3.0, 0.0, -2.0], [2.0, 0.5], [math.inf, 0.0]]
+)
+def test_croston_states_keep_every_bit(y, init_z, init_d):
+    """The size is updated through picked operands (1 z + (-0) without demand):
+    its value must stay the transcription's to the bit, NaN payload and the sign
+    of zero included, and a signalling NaN given as init_z must come back as
+    given when no period has demand."""
+    got = core.croston_tsb_filter(np.array(y, dtype=float), 0.5, 0.25, init_z, init_d)
+    expected = croston_reference([f64(v) for v in y], f64(0.5), f64(0.25), init_z, init_d)
+    assert list(map(bits, got)) == list(map(bits, expected))
