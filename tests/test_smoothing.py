@@ -182,9 +182,12 @@ SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0_0000_0000_0001))[0
 )
 def test_croston_states_keep_every_bit(y, init_z, init_d):
     """The size is updated through picked operands (1 z + (-0) without demand):
-    its value must stay the transcription's to the bit, NaN payload and the sign
-    of zero included, and a signalling NaN given as init_z must come back as
-    given when no period has demand."""
+    its value must stay the transcription's, the sign of zero included, and a
+    size never updated must come back as given to the bit, a signalling NaN
+    included. (Which payload a product of two NaNs carries is the compiler's
+    choice of operand order, so NaNs are otherwise compared as NaNs.)"""
     got = core.croston_tsb_filter(np.array(y, dtype=float), 0.5, 0.25, init_z, init_d)
     expected = croston_reference([f64(v) for v in y], f64(0.5), f64(0.25), init_z, init_d)
-    assert list(map(bits, got)) == list(map(bits, expected))
+    assert same_bits(got, expected)
+    if not any(v > 0 for v in y):
+        assert bits(got[0]) == bits(init_z)

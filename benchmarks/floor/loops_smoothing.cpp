@@ -173,8 +173,7 @@ PyObject* ets_fit(PyObject* y_object, PyObject* const* params) {
         ets_additive(s, fitted, errors, q);
     }
     for (std::size_t i = 0; i < s.m; ++i) final_seasonal[i] = seasonal[i];
-    return Py_BuildValue("(NNddN)", fitted_array, errors_array, s.level, s.trend,
-                         seasonal_array);
+    return Py_BuildValue("(NNddN)", fitted_array, errors_array, s.level, s.trend, seasonal_array);
 }
 
 PyObject* ets_filter(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -230,8 +229,8 @@ PyObject* batch_ets_filter(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 PyObject* croston_tsb_filter(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Doubles y;
     double alpha, beta, z, d;
-    if (nargs != 5 || !doubles(args[0], y) || !number(args[1], alpha) ||
-        !number(args[2], beta) || !number(args[3], z) || !number(args[4], d))
+    if (nargs != 5 || !doubles(args[0], y) || !number(args[1], alpha) || !number(args[2], beta) ||
+        !number(args[3], z) || !number(args[4], d))
         return nullptr;
     const double keep_z = 1.0 - alpha, keep_d = 1.0 - beta;
     double sse = 0.0;
@@ -253,9 +252,8 @@ PyObject* tbats_filter(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Doubles y, frequencies;
     double alpha, beta, phi;
     std::size_t h;
-    if (nargs != 8 || !doubles(args[0], y) || !number(args[1], alpha) ||
-        !number(args[2], beta) || !number(args[3], phi) || !doubles(args[6], frequencies) ||
-        !count(args[7], h))
+    if (nargs != 8 || !doubles(args[0], y) || !number(args[1], alpha) || !number(args[2], beta) ||
+        !number(args[3], phi) || !doubles(args[6], frequencies) || !count(args[7], h))
         return nullptr;
     const bool use_trend = args[4] == Py_True, use_damping = args[5] == Py_True;
     if (y.size == 0 || h > frequencies.size) return refused("floor: bad sizes");
@@ -358,15 +356,9 @@ PyObject* ses_filter(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }  // namespace
 
 PyMethodDef smoothing[] = {
-    FLOOR_LOOP(ets_filter),
-    FLOOR_LOOP(ets_loglik),
-    FLOOR_LOOP(ses_sse),
-    FLOOR_LOOP(ses_filter),
-    FLOOR_LOOP(batch_ets_filter),
-    FLOOR_LOOP(ces_nonseasonal_sse),
-    FLOOR_LOOP(ces_seasonal_sse),
-    FLOOR_LOOP(tbats_filter),
-    FLOOR_LOOP(croston_tsb_filter),
+    FLOOR_LOOP(ets_filter),         FLOOR_LOOP(ets_loglik),       FLOOR_LOOP(ses_sse),
+    FLOOR_LOOP(ses_filter),         FLOOR_LOOP(batch_ets_filter), FLOOR_LOOP(ces_nonseasonal_sse),
+    FLOOR_LOOP(ces_seasonal_sse),   FLOOR_LOOP(tbats_filter),     FLOOR_LOOP(croston_tsb_filter),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -57,8 +57,8 @@ double ets_loglik(View<double> y, double level0, double trend0, View<double> sea
 namespace {
 
 EtsModel model_of(const EtsParameters& params) {
-    const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
-                 trend_type, seasonal_type] = params;
+    const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type, trend_type,
+                 seasonal_type] = params;
     return {alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
 }
 
@@ -86,8 +86,9 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
     }
     ets_recursion_lockstep(count, [&](std::size_t k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];
-        return EtsSeries{y_list[k],       model_of(params_list[k]), fitted.data(), errors.data(),
-                         seasonal.data(), &level,                   &trend};
+        return EtsSeries{y_list[k],     model_of(params_list[k]), fitted.data(),
+                         errors.data(), seasonal.data(),          &level,
+                         &trend};
     });
     return fits;
 }

@@ -231,8 +231,8 @@ struct Weights {
 // multiply-add), so that all callers produce the same bits.
 template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Real>
 [[gnu::always_inline]] inline void step(const Weights<Real>& w, const Real& observation,
-                                        Real& level, Real& slope, Real& coefficient,
-                                        Real& forecast, Real& error) {
+                                        Real& level, Real& slope, Real& coefficient, Real& forecast,
+                                        Real& error) {
     // Seasonal read. A multiplicative coefficient below the floor is raised
     // to it; S keeps the raised value only until the update below replaces it.
     Real s{};
@@ -293,27 +293,28 @@ template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Real>
     level = updated;
 }
 
+// The recursion over the series y, from season index j on. level and slope
+// hold the states before the first step and are left with those after the
+// last; seasonal is the series' private seasonal vector.
 template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class OnStep>
-void run_steps(View<double> y, const EtsModel& model, EtsState& state, OnStep& on_step) {
+void run_steps(View<double> y, const EtsModel& model, double* seasonal, std::size_t j,
+               double& level_state, double& slope_state, OnStep& on_step) {
     const std::size_t n = y.size();
     const Weights<double> w{model.alpha, model.beta, model.gamma, model.phi};
-    double* seasonal = state.seasonal.data();
-    double level = state.level;
-    double slope = state.trend;
-    std::size_t j = 0;  // t mod period
+    double level = level_state;
+    double slope = slope_state;
     for (std::size_t t = 0; t < n; ++t) {
         double coefficient = 0.0;
         if constexpr (SeasonKind != Season::none) coefficient = seasonal[j];
         double forecast;
         double e;
-        step<AdditiveError, TrendKind, SeasonKind>(w, y[t], level, slope, coefficient, forecast,
-                                                   e);
+        step<AdditiveError, TrendKind, SeasonKind>(w, y[t], level, slope, coefficient, forecast, e);
         on_step(t, forecast, e);
         if constexpr (SeasonKind != Season::none) seasonal[j] = coefficient;
         if (++j == model.period) j = 0;
     }
-    state.level = level;
-    state.trend = slope;
+    level_state = level;
+    slope_state = slope;
 }
 
 // Lane groups that run in lockstep: lane_groups * lane_width series at once.
@@ -356,6 +357,7 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
     std::size_t period[lanes];
     double* level_out[lanes];
     double* trend_out[lanes];
+    EtsModel lane_model[lanes];
     Lanes level[groups];
     Lanes slope[groups];
     Weights<Lanes> w[groups];
@@ -388,6 +390,7 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
         period[i] = static_cast<std::size_t>(series.model.period);
         level_out[i] = series.level;
         trend_out[i] = series.trend;
+        lane_model[i] = series.model;
         set_lane(i, *series.level, *series.trend, series.model);
     };
 
@@ -397,17 +400,38 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
         // Fill the idle lanes, then run until the first lane's series ends
         // (or for a chunk of steps).
         std::size_t steps = lockstep_chunk;
-        bool any = false;
+        std::size_t active = 0;
+        std::size_t last = 0;
         for (std::size_t i = 0; i < lanes; ++i) {
             while (remaining[i] == 0 && next < count) {
                 const EtsSeries series = source(next++);
                 if (ThisKind::of(series.model) && !series.y.empty()) load(i, series);
             }
             if (remaining[i] == 0) continue;
-            any = true;
+            ++active;
+            last = i;
             if (remaining[i] < steps) steps = remaining[i];
         }
-        if (!any) return;
+        if (active == 0) return;
+        if (active == 1 && next == count) {
+            // The kind's last series, alone: the single-series loop finishes
+            // it, without the lane bookkeeping and with the shorter chain.
+            const std::size_t i = last;
+            double* forecasts = fitted[i] + done[i];
+            double* errors_left = errors[i] + done[i];
+            auto store = [&](std::size_t t, double forecast, double e) {
+                forecasts[t] = forecast;
+                errors_left[t] = e;
+            };
+            double level_state = level[i / width][i % width];
+            double slope_state = slope[i / width][i % width];
+            run_steps<AdditiveError, TrendKind, SeasonKind>(
+                View<double>(&y[i][done[i]], remaining[i], y[i].step()), lane_model[i], seasonal[i],
+                j[i], level_state, slope_state, store);
+            *level_out[i] = level_state;
+            *trend_out[i] = slope_state;
+            return;
+        }
 
         // This chunk's part of each lane's arrays: observations at
         // observed[i] + t * stride[i], forecasts and errors at t.
@@ -446,9 +470,8 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
             Lanes forecast[groups];
             Lanes e[groups];
             for (std::size_t g = 0; g < groups; ++g)
-                step<AdditiveError, TrendKind, SeasonKind>(w[g], observation[g], level[g],
-                                                           slope[g], coefficient[g], forecast[g],
-                                                           e[g]);
+                step<AdditiveError, TrendKind, SeasonKind>(w[g], observation[g], level[g], slope[g],
+                                                           coefficient[g], forecast[g], e[g]);
             for (std::size_t i = 0; i < lanes; ++i) {
                 forecasts_at[i][t] = forecast[i / width][i % width];
                 errors_at[i][t] = e[i / width][i % width];
@@ -481,7 +504,8 @@ void ets_recursion(View<double> y, const EtsModel& model, EtsState& state, OnSte
     if (y.empty()) return;
     ets::with_kind(model, [&]<bool AdditiveError, ets::Trend TrendKind, ets::Season SeasonKind>(
                               ets::Kind<AdditiveError, TrendKind, SeasonKind>) {
-        ets::run_steps<AdditiveError, TrendKind, SeasonKind>(y, model, state, on_step);
+        ets::run_steps<AdditiveError, TrendKind, SeasonKind>(y, model, state.seasonal.data(), 0,
+                                                             state.level, state.trend, on_step);
     });
 }
 
@@ -496,8 +520,7 @@ void ets_recursion_lockstep(std::size_t count, Source&& source) {
     std::uint32_t kinds_run = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const EtsModel model = source(k).model;
-        ets::with_kind(model, [&]<bool AdditiveError, ets::Trend TrendKind,
-                                  ets::Season SeasonKind>(
+        ets::with_kind(model, [&]<bool AdditiveError, ets::Trend TrendKind, ets::Season SeasonKind>(
                                   ets::Kind<AdditiveError, TrendKind, SeasonKind>) {
             constexpr std::uint32_t bit =
                 1u << ((AdditiveError ? 0 : 12) + 3 * static_cast<int>(TrendKind) +
