@@ -354,30 +354,29 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
     std::size_t remaining[lanes];
     double* seasonal[lanes];
     std::size_t j[lanes];
-    std::size_t period[lanes];
     double* level_out[lanes];
     double* trend_out[lanes];
-    EtsModel lane_model[lanes];
+    EtsModel model[lanes];
     Lanes level[groups];
     Lanes slope[groups];
     Weights<Lanes> w[groups];
 
-    const auto set_lane = [&](std::size_t i, double level0, double trend0, const EtsModel& model) {
+    const auto set_lane = [&](std::size_t i, double level0, double trend0) {
         const std::size_t g = i / width;
         const std::size_t e = i % width;
         level[g][e] = level0;
         slope[g][e] = trend0;
-        w[g].alpha[e] = model.alpha;
-        w[g].beta[e] = model.beta;
-        w[g].gamma[e] = model.gamma;
-        w[g].phi[e] = model.phi;
+        w[g].alpha[e] = model[i].alpha;
+        w[g].beta[e] = model[i].beta;
+        w[g].gamma[e] = model[i].gamma;
+        w[g].phi[e] = model[i].phi;
     };
     const auto park = [&](std::size_t i) {
         remaining[i] = 0;
         seasonal[i] = &idle_coefficient;
         j[i] = 0;
-        period[i] = 1;
-        set_lane(i, 1.0, 1.0, EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0});
+        model[i] = EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0};
+        set_lane(i, 1.0, 1.0);
     };
     const auto load = [&](std::size_t i, const EtsSeries& series) {
         y[i] = series.y;
@@ -387,11 +386,10 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
         remaining[i] = series.y.size();
         seasonal[i] = series.seasonal;
         j[i] = 0;
-        period[i] = static_cast<std::size_t>(series.model.period);
         level_out[i] = series.level;
         trend_out[i] = series.trend;
-        lane_model[i] = series.model;
-        set_lane(i, *series.level, *series.trend, series.model);
+        model[i] = series.model;
+        set_lane(i, *series.level, *series.trend);
     };
 
     for (std::size_t i = 0; i < lanes; ++i) park(i);
@@ -426,7 +424,7 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
             double level_state = level[i / width][i % width];
             double slope_state = slope[i / width][i % width];
             run_steps<AdditiveError, TrendKind, SeasonKind>(
-                View<double>(&y[i][done[i]], remaining[i], y[i].step()), lane_model[i], seasonal[i],
+                View<double>(&y[i][done[i]], remaining[i], y[i].step()), model[i], seasonal[i],
                 j[i], level_state, slope_state, store);
             *level_out[i] = level_state;
             *trend_out[i] = slope_state;
@@ -477,7 +475,7 @@ void run_lockstep(std::size_t first, std::size_t count, Source& source) {
                 errors_at[i][t] = e[i / width][i % width];
                 if constexpr (seasonal_model) {
                     seasonal[i][j[i]] = coefficient[i / width][i % width];
-                    if (++j[i] == period[i]) j[i] = 0;
+                    if (++j[i] == model[i].period) j[i] = 0;
                 }
             }
         }
