@@ -53,6 +53,7 @@ def cases():
             {"loop floor": lambda name=name: getattr(loop, name)(long, alpha),
              "numba": lambda f=numba_fn: f(long, alpha)},
             check=exact,
+            note="latency-bound: each level waits for the previous one (a multiply, then an add)",
         )  # fmt: skip
     # statsmodels runs the same level recursion when its initial level is
     # given: its smoothed levels are ses_filter's values, and its sum of
