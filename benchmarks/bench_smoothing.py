@@ -288,7 +288,8 @@ def cases():
         yield pair("croston_tsb_filter", f"{label}, 35% demand", (y, 0.1, 0.05, 5.0, 0.35),
                    croston_tsb_numba, y is demand_long,
                    "demand in random periods; numba and the floor branch (or select) per period "
-                   "as written, ours picks both updates' operands without a branch")  # fmt: skip
+                   "as written; ours branches below 10^4 periods (the predictor learns a short "
+                   "series called again) and picks both updates' operands without a branch above")  # fmt: skip
 
     frequencies = np.array([2 * np.pi * k / 7 for k in (1, 2)] + [2 * np.pi * k / 365.25 for k in (1, 2)])
     daily_short, daily_long = seasonal_series(rng, 48, 7), seasonal_series(rng, 10**5, 7)
