@@ -246,7 +246,8 @@ def cases():
                 args = (y, 100.0, trend0, seasonal0, 0.3, 0.05, 0.1, 0.98, 12, error, trend, season)
                 note = f"model {name} (codes {error}, {trend}, {season})"
                 if y is long:
-                    note += "; the floor is a plain loop of this one model; one series is a chain of dependent steps (latency-bound)"
+                    note += ("; the floor is a plain loop of this one model; one series is a "
+                             "chain of dependent steps (latency-bound)")
                 yield pair(function, f"{label}, p=12, {name}", args, numba_fn, y is long, note)
 
     count, n = 1000, 120

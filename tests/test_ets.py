@@ -318,7 +318,8 @@ def loop_of_single_calls(y_list, params_list):
     "seed, count, codes, lengths",
     [
         # one model: groups of every size around the six lanes, refilled as series end
-        *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 64, 65, 150]) for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])],
+        *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 64, 65, 150])
+          for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])],
         (7, 9, [(1, 1, 2)], [130]),  # equal lengths: lanes refill together, past a 64-step chunk
         # all 24 models interleaved, so that each kind's lanes pick their series out of order
         *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
