@@ -7,6 +7,7 @@ import operator
 import numpy as np
 from lumetra_bench_floor import loop, noop
 from numba import njit
+from statsmodels.tsa.holtwinters import SimpleExpSmoothing
 
 import lumetra._core as core
 from harness import Case, exact
@@ -52,7 +53,24 @@ def cases():
             {"loop floor": lambda name=name: getattr(loop, name)(long, alpha),
              "numba": lambda f=numba_fn: f(long, alpha)},
             check=exact,
+            note="latency-bound: each level waits for the previous one (a multiply, then an add)",
         )  # fmt: skip
+    # statsmodels runs the same level recursion when its initial level is
+    # given: its smoothed levels are ses_filter's values, and its sum of
+    # squared residuals (the first residual is 0) is ses_sse's.
+    model = SimpleExpSmoothing(long, initialization_method="known", initial_level=long[0])
+
+    def statsmodels_fit():
+        return model.fit(smoothing_level=alpha, optimized=False)
+
+    yield Case(
+        "ses_filter", "n=10^6, with statsmodels", lambda: core.ses_filter(long, alpha),
+        {"statsmodels": statsmodels_fit},
+        check=lambda ours, fit: np.allclose(ours, fit.level, rtol=1e-12, atol=0.0),
+        note="statsmodels: SimpleExpSmoothing(y, initialization_method='known', initial_level=y[0])"
+        ".fit(smoothing_level=alpha, optimized=False), model built once; its .level equals ours "
+        "to 1e-12 relative, not bit for bit (another order of operations)",
+    )  # fmt: skip
     yield Case(
         "ses_sse", "n=8, by keyword", lambda: core.ses_sse(y=short, alpha=alpha),
         {"no-op floor": lambda: noop.ses_sse(short, alpha),

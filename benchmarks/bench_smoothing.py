@@ -1,19 +1,22 @@
-"""ETS likelihood and batch filter against numba transcriptions of the same recursion.
+"""The smoothing family beyond simple exponential smoothing: ETS filter and
+likelihood, batch ETS filter, Croston TSB, TBATS and complex exponential
+smoothing, each against a numba transcription of the same arithmetic and a
+floor (a no-op call with the same arguments for short series, a plain
+contiguous C++ loop of the same arithmetic for long ones).
 
-ets_loglik is what an optimiser calls once per candidate: its per-call cost on a
-short series is compared with ses_sse's (two arguments instead of twelve), and
-its throughput on a long one with numba's. batch_ets_filter is compared with a
-numba loop over the same series held as 2-d arrays, with a Python loop of a
-numba filter returning the same list of tuples, and with a loop of ets_filter.
+The ETS floors run one fixed model each: the additive damped model with
+additive seasonality (codes 0, 1, 1) and the multiplicative damped model with
+multiplicative seasonality (1, 1, 2); the cases use exactly these two.
 """
 
 from __future__ import annotations
 
 import numpy as np
+from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case
+from harness import Case, exact
 
 EPS = 1e-10
 
@@ -120,36 +123,88 @@ def ets_filter_numba(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, peri
 
 
 @njit(cache=False)
-def batch_ets_filter_numba(ys, weights, seasonal0, period, codes):
-    """All series of one length, as rows; weights rows hold level0, trend0, alpha, beta, gamma, phi."""
-    k, n = ys.shape
-    fitted = np.zeros((k, n))
-    errors = np.zeros((k, n))
-    seasonal = seasonal0.copy()
-    levels = np.zeros(k)
-    slopes = np.zeros(k)
-    for i in range(k):
-        w = weights[i]
-        level, slope, _, _ = _ets_run(
-            ys[i], w[0], w[1], seasonal[i], w[2], w[3], w[4], w[5], period[i], codes[i, 0],
-            codes[i, 1], codes[i, 2], fitted[i], errors[i], True)  # fmt: skip
-        levels[i] = level
-        slopes[i] = slope
-    return fitted, errors, levels, slopes, seasonal
+def croston_tsb_numba(y, alpha, beta, z, d):
+    keep_z = 1.0 - alpha
+    keep_d = 1.0 - beta
+    sse = 0.0
+    for t in range(y.shape[0]):
+        v = y[t]
+        e = v - z * d
+        sse = sse + e * e
+        if v > 0.0:
+            d = beta + keep_d * d
+            z = keep_z * z + alpha * v
+        else:
+            d = keep_d * d
+    return z, d, sse
 
 
-def same_number(a, b):
-    return a == b or (a != a and b != b)
+@njit(cache=False)
+def tbats_numba(y, alpha, beta, phi, use_trend, use_damping, frequencies, h):
+    sines = np.sin(frequencies[:h])
+    cosines = np.cos(frequencies[:h])
+    a = np.zeros(h)
+    b = np.zeros(h)
+    level = y[0]
+    slope = 0.0
+    sse = 0.0
+    for t in range(1, y.shape[0]):
+        f = level + slope if use_trend else level
+        for i in range(h):
+            f = f + a[i]
+        e = y[t] - f
+        if use_trend:
+            slope = phi * slope + beta * e if use_damping else slope + beta * e
+        g = (alpha * 0.5) * e
+        for i in range(h):
+            ai = a[i]
+            bi = b[i]
+            a[i] = g + (cosines[i] * ai + sines[i] * bi)
+            b[i] = cosines[i] * bi - sines[i] * ai
+        sse = sse + e * e
+        level = level + alpha * e
+    return sse
 
 
-def same_fits(ours, peer):
-    if isinstance(peer, tuple) and isinstance(peer[0], np.ndarray) and peer[0].ndim == 2:
-        peer = [tuple(member[i] for member in peer) for i in range(len(ours))]
-    return len(ours) == len(peer) and all(
-        np.array_equal(a, b, equal_nan=True) if isinstance(a, np.ndarray) else same_number(a, b)
-        for fit, other in zip(ours, peer)
-        for a, b in zip(fit, other)
-    )
+@njit(cache=False)
+def ces_nonseasonal_numba(y, a_r, a_i):
+    if y.shape[0] <= 1:
+        return 0.0
+    c = 1.0 - a_r
+    level = y[0]
+    p = 0.0
+    sse = 0.0
+    for t in range(1, y.shape[0]):
+        e = y[t] - level
+        sse = sse + e * e
+        next_level = a_i * p + (c * level + a_r * y[t])
+        p = c * p + a_i * e
+        level = next_level
+    return sse
+
+
+@njit(cache=False)
+def ces_seasonal_numba(y, a_r, a_i, gamma, seasonal_init, m):
+    if m == 0 or y.shape[0] <= 1:
+        return 0.0
+    s = seasonal_init.copy()
+    c = 1.0 - a_r
+    level = y[0] - s[0]
+    p = 0.0
+    sse = 0.0
+    j = 0
+    for t in range(1, y.shape[0]):
+        j += 1
+        if j == m:
+            j = 0
+        st = s[j]
+        e = y[t] - (level + st)
+        sse = sse + e * e
+        next_p = c * p + a_i * ((y[t] - st) - level)
+        level = a_i * p + (c * level + a_r * (y[t] - st))
+        p = next_p
+        s[j] = st + gamma * e
+    return sse
 
 
 def seasonal_series(rng, n, period=12):
@@ -157,37 +212,46 @@ def seasonal_series(rng, n, period=12):
     return 100.0 + 0.05 * t + 10.0 * np.sin(2 * np.pi * t / period) + rng.standard_normal(n)
 
 
+def intermittent(rng, n):
+    """Demand in about one period of three, sizes around 5."""
+    return np.where(rng.random(n) < 0.35, rng.gamma(4.0, 1.25, n), 0.0)
+
+
 MODELS = {
     # name: (trend0, seasonal0, error, trend, seasonal)
-    "additive A,Ad,A": (0.05, 10.0 * np.sin(2 * np.pi * np.arange(12) / 12), 0, 1, 1),
-    "multiplicative M,Ad,M": (0.05, 1.0 + 0.1 * np.sin(2 * np.pi * np.arange(12) / 12), 1, 1, 2),
+    "A,Ad,A": (0.05, 10.0 * np.sin(2 * np.pi * np.arange(12) / 12), 0, 1, 1),
+    "M,Ad,M": (0.05, 1.0 + 0.1 * np.sin(2 * np.pi * np.arange(12) / 12), 1, 1, 2),
 }
+
+
+def pair(function, label, args, numba_fn, long, note=""):
+    """A case of `function` with the floor of its size (no-op for short inputs,
+    the plain loop for long ones) and the numba transcription."""
+    ours = getattr(core, function)
+    floor = ("loop floor", getattr(loop, function)) if long else ("no-op floor", getattr(noop, function))
+    return Case(
+        function, label, lambda: ours(*args),
+        {floor[0]: lambda: floor[1](*args), "numba": lambda: numba_fn(*args)},
+        check=exact, note=note,
+    )  # fmt: skip
 
 
 def cases():
     rng = np.random.default_rng(3)
     short = seasonal_series(rng, 24)
     long = seasonal_series(rng, 10**5)
-    for name, (trend0, seasonal0, error, trend, season) in MODELS.items():
-        for label, y in (("n=24", short), ("n=10^5", long)):
-            args = (y, 100.0, trend0, seasonal0, 0.3, 0.05, 0.1, 0.98, 12, error, trend, season)
-            yield Case(
-                "ets_loglik", f"{label}, p=12, {name}",
-                (lambda a=args: core.ets_loglik(*a)),
-                {"numba": (lambda a=args: ets_loglik_numba(*a))},
-                check=same_number,
-            )  # fmt: skip
-    # per-call cost at n = 24: twelve arguments and the recursion against ses_sse's two
-    args = (short, 100.0, 0.05, MODELS["additive A,Ad,A"][1], 0.3, 0.05, 0.1, 0.98, 12, 0, 1, 1)
-    yield Case(
-        "ets_loglik", "n=24, p=12, additive", lambda: core.ets_loglik(*args),
-        {"ses_sse n=24": lambda: core.ses_sse(short, 0.3)},
-        note="target: ses_sse ratio of 0.5 or more (within 2x)",
-    )  # fmt: skip
+    for function, numba_fn in (("ets_filter", ets_filter_numba), ("ets_loglik", ets_loglik_numba)):
+        for name, (trend0, seasonal0, error, trend, season) in MODELS.items():
+            for label, y in (("n=24", short), ("n=10^5", long)):
+                args = (y, 100.0, trend0, seasonal0, 0.3, 0.05, 0.1, 0.98, 12, error, trend, season)
+                note = f"model {name} (codes {error}, {trend}, {season})"
+                if y is long:
+                    note += ("; the floor is a plain loop of this one model; one series is a "
+                             "chain of dependent steps (latency-bound)")
+                yield pair(function, f"{label}, p=12, {name}", args, numba_fn, y is long, note)
 
     count, n = 1000, 120
-    rows = np.stack([seasonal_series(rng, n) for _ in range(count)])
-    y_list = list(rows)
+    y_list = [seasonal_series(rng, n) for _ in range(count)]
     params_list = []
     for i in range(count):
         trend0, seasonal0, error, trend, season = MODELS[list(MODELS)[i % 2]]
@@ -195,10 +259,6 @@ def cases():
         params_list.append(
             (100.0, trend0, seasonal0.tolist(), alpha, 0.05, 0.1, 0.98, 12, error, trend, season)
         )
-    weights = np.array([[p[0], p[1], p[3], p[4], p[5], p[6]] for p in params_list])
-    seasonal = np.array([p[2] for p in params_list])
-    period = np.array([p[7] for p in params_list], dtype=np.int64)
-    codes = np.array([p[8:] for p in params_list], dtype=np.int64)
     seasonal_arrays = [np.array(p[2]) for p in params_list]
 
     def numba_loop():
@@ -207,16 +267,43 @@ def cases():
             for y, p, s in zip(y_list, params_list, seasonal_arrays)
         ]
 
-    def our_loop():
+    def python_loop():
         return [
             core.ets_filter(y, p[0], p[1], s, *p[3:])
             for y, p, s in zip(y_list, params_list, seasonal_arrays)
         ]
 
     yield Case(
-        "batch_ets_filter", "1000 series x 120, p=12", lambda: core.batch_ets_filter(y_list, params_list),
-        {"numba (2-d arrays)": lambda: batch_ets_filter_numba(rows, weights, seasonal, period, codes),
-         "numba (loop of calls)": numba_loop, "loop of ets_filter": our_loop},
-        check=same_fits,
-        note="ours converts 1000 tuples and returns 3000 arrays; numba (2-d) takes and returns 2-d arrays",
+        "batch_ets_filter", "1000 series x 120, p=12",
+        lambda: core.batch_ets_filter(y_list, params_list),
+        {"loop floor": lambda: loop.batch_ets_filter(y_list, params_list), "numba": numba_loop,
+         "python loop of ets_filter": python_loop},
+        check=exact,
+        note="models A,Ad,A and M,Ad,M alternate; seasonal0 as lists of 12 floats; target: the "
+        "python loop of ets_filter 2x slower; numba: a python loop of the numba filter; floor: "
+        "the plain loop series after series",
     )  # fmt: skip
+
+    demand_short, demand_long = intermittent(rng, 48), intermittent(rng, 10**6)
+    for label, y in (("n=48", demand_short), ("n=10^6", demand_long)):
+        yield pair("croston_tsb_filter", f"{label}, 35% demand", (y, 0.1, 0.05, 5.0, 0.35),
+                   croston_tsb_numba, y is demand_long,
+                   "demand in random periods; numba and the floor branch (or select) per period "
+                   "as written; ours branches below 10^4 periods (the predictor learns a short "
+                   "series called again) and picks both updates' operands without a branch above")  # fmt: skip
+
+    frequencies = np.array([2 * np.pi * k / 7 for k in (1, 2)] + [2 * np.pi * k / 365.25 for k in (1, 2)])
+    daily_short, daily_long = seasonal_series(rng, 48, 7), seasonal_series(rng, 10**5, 7)
+    for label, y in (("n=48", daily_short), ("n=10^5", daily_long)):
+        args = (y, 0.2, 0.05, 0.98, True, True, frequencies, 4)
+        yield pair("tbats_filter", f"{label}, 4 harmonics, damped trend", args, tbats_numba,
+                   y is daily_long, "2 weekly and 2 yearly harmonics")  # fmt: skip
+
+    season = 2.0 * np.sin(2 * np.pi * np.arange(12) / 12)
+    monthly_short, monthly_long = seasonal_series(rng, 48), seasonal_series(rng, 10**6)
+    for label, y in (("n=48", monthly_short), ("n=10^6", monthly_long)):
+        note = "a0 = 1.1 + 0.5i; latency-bound: each step waits for the previous level"
+        yield pair("ces_nonseasonal_sse", label, (y, 1.1, 0.5), ces_nonseasonal_numba,
+                   y is monthly_long, note)  # fmt: skip
+        yield pair("ces_seasonal_sse", f"{label}, m=12", (y, 1.1, 0.5, 0.1, season, 12),
+                   ces_seasonal_numba, y is monthly_long, note)  # fmt: skip

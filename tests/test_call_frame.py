@@ -581,3 +581,53 @@ def test_compound_kind_refusals_name_the_argument(y_list, params_list, kind, mes
     with pytest.raises(kind) as info:
         core.batch_ets_filter(y_list, params_list)
     assert type(info.value) is kind and str(info.value) == message
+
+
+class ListSubclass(list):
+    """Read through the iterator protocol, where an exact list is read by index."""
+
+
+class Mutates:
+    """A float whose conversion changes a list that is being converted."""
+
+    def __init__(self, change):
+        self.change = change
+
+    def __float__(self):
+        self.change()
+        return 0.5
+
+
+@pytest.mark.parametrize("list_type", [list, ListSubclass])
+@pytest.mark.parametrize(
+    "mutation, seasonal_read",
+    [
+        (lambda s: s.append(7.0), [1.0, 0.5, 3.0, 7.0]),  # items appended are read
+        (lambda s: s.clear(), [1.0, 0.5]),  # the sequence ends where the list now ends
+        (lambda s: s.__setitem__(2, 9.0), [1.0, 0.5, 9.0]),  # later items are read as they are then
+    ],
+)
+def test_a_list_changed_during_its_conversion_is_read_as_its_iterator_reads_it(
+    list_type, mutation, seasonal_read
+):
+    seasonal = list_type([1.0])
+    seasonal += [Mutates(lambda: mutation(seasonal)), 3.0]
+    y = np.arange(1.0, 6.0)
+    params = PARAMS[:2] + (seasonal,) + (0.3, 0.0, 0.1, 1.0, len(seasonal_read), 0, 0, 1)
+    expected = core.ets_filter(y, *PARAMS[:2], np.array(seasonal_read), *params[3:])
+    assert same_bits(core.batch_ets_filter([y], [params]), [expected])
+
+
+@pytest.mark.parametrize("list_type", [list, ListSubclass])
+def test_outer_list_cleared_by_an_item_conversion_ends_the_sequence_safely(list_type):
+    y_list = [np.arange(1.0, 6.0) for _ in range(3)]
+    params_list = list_type()
+    # alpha of tuple 0 clears the list, whose reference was the tuple's only one
+    params_list += [with_item(3, Mutates(lambda: params_list.clear())), PARAMS, PARAMS]
+    before = refcounts(*y_list)
+    result = core.batch_ets_filter(y_list, params_list)
+    expected = core.ets_filter(y_list[0], *PARAMS[:2], np.array(PARAMS[2]), 0.5, *PARAMS[4:])
+    assert same_bits(result, [expected]) and params_list == []
+    del result
+    gc.collect()
+    assert refcounts(*y_list) == before

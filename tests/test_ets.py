@@ -278,3 +278,82 @@ def test_batch_leaks_nothing_on_success_or_failure():
         with pytest.raises(TypeError):
             core.batch_ets_filter(y_list, [PARAMS[0], "no tuple"])
     assert refcounts(*watched) == before
+
+
+# --- batch: series of one model run in lockstep lanes ------------------------------
+
+CODES = [(e, t, s) for e in (0, 1) for t in (0, 1, 3, 7) for s in (0, 1, 2)]  # the 24 models
+
+
+def random_batch(rng, count, codes, lengths):
+    """count series with models drawn from codes and lengths from lengths, in every
+    layout, with values that include the IEEE specials; none fails."""
+    y_list, params_list = [], []
+    for _ in range(count):
+        n = int(rng.choice(lengths))
+        base = rng.normal(20.0, 5.0, 2 * n + 1)
+        base[rng.random(base.size) < 0.02] = rng.choice([math.nan, math.inf, -math.inf, 1e300, 0.0])
+        y = [base[:n], base[::2][:n], base[:n][::-1]][int(rng.integers(0, 3))]
+        period = int(rng.integers(1, 14))
+        m0 = max(period, int(rng.integers(0, 16)))  # long enough for every step
+        seasonal0 = rng.normal(1.0, 0.3, m0)
+        seasonal0[rng.random(m0) < 0.1] = rng.choice([0.0, -1.0, math.nan])
+        err, trend, season = codes[int(rng.integers(0, len(codes)))]
+        weights = rng.uniform(-0.2, 1.1, 4)
+        params_list.append((float(rng.normal(20.0, 5.0)), float(rng.normal(1.0, 0.5)),
+                            seasonal0.tolist(), *map(float, weights), period, err, trend, season))  # fmt: skip
+        y_list.append(y)
+    return y_list, params_list
+
+
+def loop_of_single_calls(y_list, params_list):
+    return [
+        core.ets_filter(y, *p[:2], np.array(p[2], dtype=float), *p[3:])
+        for y, p in zip(y_list, params_list)
+    ]
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@pytest.mark.parametrize(
+    "seed, count, codes, lengths",
+    [
+        # one model: groups of every size around the six lanes, refilled as series end
+        *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 64, 65, 150])
+          for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])],
+        (7, 9, [(1, 1, 2)], [130]),  # equal lengths: lanes refill together, past a 64-step chunk
+        # all 24 models interleaved, so that each kind's lanes pick their series out of order
+        *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
+    ],
+)  # fmt: skip
+def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, lengths):
+    y_list, params_list = random_batch(np.random.default_rng(seed), count, codes, lengths)
+    assert same_bits(core.batch_ets_filter(y_list, params_list),
+                     loop_of_single_calls(y_list, params_list))  # fmt: skip
+
+
+REMAINDER = "attempt to calculate the remainder with a divisor of zero"
+
+
+@pytest.mark.parametrize(
+    "failing, message",
+    [
+        # series 3 fails first, although series 4's model is run first
+        ({3: "period", 4: "index"}, REMAINDER),
+        ({3: "index", 4: "period"}, "index out of bounds: the len is 1 but the index is 1"),
+        ({4: "period", 7: "index"}, REMAINDER),
+        ({9: "index"}, "index out of bounds: the len is 1 but the index is 1"),
+    ],
+)
+def test_the_first_failing_series_decides_the_message(failing, message):
+    y_list, params_list = random_batch(np.random.default_rng(99), 10, CODES, [20])
+    for k, p in enumerate(map(list, params_list)):
+        p[8:] = (0, 1, 1) if k % 2 == 0 else (1, 3, 2)  # two models, alternating
+        if failing.get(k) == "period":
+            p[7] = 0
+        elif failing.get(k) == "index":  # a season longer than the one coefficient
+            p[2], p[7] = [1.0], 3
+        params_list[k] = tuple(p)
+    for run in (loop_of_single_calls, core.batch_ets_filter):
+        with pytest.raises(PanicException()) as info:
+            run(y_list, params_list)
+        assert str(info.value) == message

@@ -85,12 +85,6 @@ Ref iterate_sequence(PyObject* object) {
     return Ref(PyObject_GetIter(object));
 }
 
-std::size_t known_length(PyObject* object) noexcept {
-    if (PyList_CheckExact(object) || PyTuple_CheckExact(object))
-        return static_cast<std::size_t>(Py_SIZE(object));
-    return 0;
-}
-
 bool check_tuple(PyObject* object, std::size_t length) {
     if (!PyTuple_Check(object)) return refuse(object, "PyTuple");
     const Py_ssize_t given = PyTuple_GET_SIZE(object);

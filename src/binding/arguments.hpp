@@ -150,39 +150,100 @@ inline constexpr bool keeps_object<std::tuple<T...>> = (keeps_object<T> || ...);
 // Returns an iterator over it, or raises and returns a null Ref.
 Ref iterate_sequence(PyObject* object);
 
+// Calls load_item(item) for the items of a sequence argument, in order, each
+// item held by a strong reference for the duration of the call (Python code
+// run by a conversion may drop the container's own reference), until one
+// call returns false. Raises and returns false for an object that is not a
+// sequence, or when load_item or the iteration fails.
+//
+// Exact lists and tuples are read by index, which visits the same items as
+// their iterators would: a list's length is read again before every item, so
+// a list changed by a conversion is followed as its iterator would follow it.
+// Everything else is iterated.
+template <class LoadItem>
+bool load_items(PyObject* object, LoadItem&& load_item) {
+    if (PyList_CheckExact(object)) {
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i)
+            if (!load_item(Ref::borrow(PyList_GET_ITEM(object, i)))) return false;
+        return true;
+    }
+    if (PyTuple_CheckExact(object)) {
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i)
+            if (!load_item(Ref::borrow(PyTuple_GET_ITEM(object, i)))) return false;
+        return true;
+    }
+    Ref iterator = iterate_sequence(object);
+    if (!iterator) return false;
+    for (;;) {
+        Ref item(PyIter_Next(iterator.get()));
+        if (!item) return !PyErr_Occurred();
+        if (!load_item(std::move(item))) return false;
+    }
+}
+
 // The item count of an exact list or tuple (read without running Python
 // code), or 0 when it is not known beforehand.
-std::size_t known_length(PyObject* object) noexcept;
+inline std::size_t known_length(PyObject* object) noexcept {
+    if (PyList_CheckExact(object) || PyTuple_CheckExact(object))
+        return static_cast<std::size_t>(Py_SIZE(object));
+    return 0;
+}
+
+// Items whose Args point into them (array views) stay loaded as Args, each
+// with a strong reference to its item, and are read by get() once every
+// argument is converted. Items read by value are converted straight into the
+// values that get() hands over.
+template <class T, bool Keeps = keeps_object<T>>
+struct SequenceItems;
+
+template <class T>
+struct SequenceItems<T, true> {
+    struct Held {
+        Ref object;
+        Arg<T> arg;
+    };
+    std::vector<Held> items;
+
+    void reserve(std::size_t n) { items.reserve(n); }
+    bool load(Ref item) {
+        Held& held = items.emplace_back();
+        held.object = std::move(item);
+        return held.arg.load(held.object.get());
+    }
+    std::vector<T> take() {
+        std::vector<T> values;
+        values.reserve(items.size());
+        for (Held& held : items) values.push_back(held.arg.get());
+        return values;
+    }
+};
+
+template <class T>
+struct SequenceItems<T, false> {
+    std::vector<T> values;
+
+    void reserve(std::size_t n) { values.reserve(n); }
+    // The item's own exception, unchanged, is the sequence's.
+    bool load(Ref item) {
+        Arg<T> arg;
+        if (!arg.load(item.get())) return false;
+        values.push_back(arg.get());
+        return true;
+    }
+    std::vector<T> take() { return std::move(values); }
+};
 
 template <class T>
 struct Arg<std::vector<T>> {
-    // Strong references to the items iterated, where the item Args borrow
-    // from them: an item may be a temporary (a row of a 2-d array), and Python
-    // code run by a later conversion may drop the container's own references.
-    std::vector<Ref> held;
-    std::vector<Arg<T>> items;
+    SequenceItems<T> items;
 
     bool load(PyObject* object) {
-        Ref iterator = iterate_sequence(object);
-        if (!iterator) return false;
-        const std::size_t expected = known_length(object);
-        items.reserve(expected);
-        if constexpr (keeps_object<T>) held.reserve(expected);
-        for (;;) {
-            Ref item(PyIter_Next(iterator.get()));
-            if (!item) return !PyErr_Occurred();
-            // The item's own exception, unchanged, is the sequence's.
-            if (!items.emplace_back().load(item.get())) return false;
-            if constexpr (keeps_object<T>) held.push_back(std::move(item));
-        }
+        items.reserve(known_length(object));
+        return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
     }
 
-    std::vector<T> get() const {
-        std::vector<T> values;
-        values.reserve(items.size());
-        for (const Arg<T>& item : items) values.push_back(item.get());
-        return values;
-    }
+    // Hands the values over; called once, after every argument is loaded.
+    std::vector<T> get() { return items.take(); }
 };
 
 // tuple of (K1, ..., KN): a tuple (or subclass) of exactly N items. Raises and
@@ -193,7 +254,8 @@ template <class... T>
 struct Arg<std::tuple<T...>> {
     std::tuple<Arg<T>...> items;
 
-    // The items are borrowed from the tuple, which cannot change them.
+    // The items are borrowed from the tuple, which cannot change them; the
+    // caller keeps the tuple alive.
     bool load(PyObject* object) {
         if (!check_tuple(object, sizeof...(T))) return false;
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
@@ -202,7 +264,8 @@ struct Arg<std::tuple<T...>> {
         }(std::index_sequence_for<T...>{});
     }
 
-    std::tuple<T...> get() const {
+    // Hands the values over; called once, after every argument is loaded.
+    std::tuple<T...> get() {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
             return std::tuple<T...>(std::get<I>(items).get()...);
         }(std::index_sequence_for<T...>{});

@@ -54,20 +54,42 @@ double ets_loglik(View<double> y, double level0, double trend0, View<double> sea
     return additive_error ? deviance : (logs + logs) + deviance;
 }
 
+namespace {
+
+EtsModel model_of(const EtsParameters& params) {
+    const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type, trend_type,
+                 seasonal_type] = params;
+    return {alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
+}
+
+}  // namespace
+
 std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
                                      const std::vector<EtsParameters>& params_list) {
     const std::size_t count = std::min(y_list.size(), params_list.size());
     std::vector<EtsFit> fits;
     fits.reserve(count);
+    // Every series' buffers are made and its failures checked, in series
+    // order, before any series runs: the first failing series decides the
+    // message, as in a loop of ets_filter calls, and the fits made so far are
+    // freed with the vector.
     for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t n = y_list[k].size();
         const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
                      trend_type, seasonal_type] = params_list[k];
-        // A failure in series k ends the call; the fits made so far are freed
-        // with the vector.
-        fits.push_back(ets_filter(y_list[k], level0, trend0,
-                                  View<double>(seasonal0.data(), seasonal0.size(), 1), alpha, beta,
-                                  gamma, phi, period, error_type, trend_type, seasonal_type));
+        Series fitted = Series::zeros(n);
+        Series errors = Series::zeros(n);
+        Series seasonal = Series::copy_of(View<double>(seasonal0.data(), seasonal0.size(), 1));
+        ets::check(n, model_of(params_list[k]), seasonal.size());
+        fits.emplace_back(std::move(fitted), std::move(errors), level0, trend0,
+                          std::move(seasonal));
     }
+    ets_recursion_lockstep(count, [&](std::size_t k) {
+        auto& [fitted, errors, level, trend, seasonal] = fits[k];
+        return EtsSeries{y_list[k],     model_of(params_list[k]), fitted.data(),
+                         errors.data(), seasonal.data(),          &level,
+                         &trend};
+    });
     return fits;
 }
 
