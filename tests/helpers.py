@@ -8,6 +8,7 @@ import math
 import sys
 
 import numpy as np
+import pytest
 
 import lumetra._core as core
 
@@ -67,6 +68,13 @@ def same_bits(a, b) -> bool:
     return a == b
 
 
+def panic_message(function, *args) -> str:
+    """The message of the PanicException that the call must raise."""
+    with pytest.raises(PanicException()) as info:
+        function(*args)
+    return str(info.value)
+
+
 def refcounts(*objects) -> list[int]:
     return [sys.getrefcount(o) for o in objects]
 
@@ -77,3 +85,32 @@ def c_math(name: str, arity: int = 1):
     function.restype = ctypes.c_double
     function.argtypes = [ctypes.c_double] * arity
     return function
+
+
+def arr(values, dtype=np.float64) -> np.ndarray:
+    return np.array(values, dtype=dtype)
+
+
+# C's double functions where Python's would raise or differ, for the transcriptions.
+
+
+def fmax(a: float, b: float) -> float:
+    """A NaN operand yields the other one."""
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def fmin(a: float, b: float) -> float:
+    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
+
+
+def exp(x: float) -> float:
+    """math.exp, with infinity where it would overflow."""
+    try:
+        return math.exp(x)
+    except OverflowError:
+        return math.inf
+
+
+def log(x: float) -> float:
+    """math.log, with the IEEE answers where it would raise."""
+    return -math.inf if x == 0 else math.nan if x < 0 else math.log(x)
