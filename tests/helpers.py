@@ -8,7 +8,6 @@ import math
 import sys
 
 import numpy as np
-import pytest
 
 import lumetra._core as core
 
@@ -68,11 +67,20 @@ def same_bits(a, b) -> bool:
     return a == b
 
 
+def raised(function, *args, **kwargs) -> tuple[type[BaseException], str]:
+    """The exact type and the message of the exception that the call must raise."""
+    try:
+        function(*args, **kwargs)
+    except BaseException as exc:  # noqa: BLE001 - PanicException derives from BaseException
+        return type(exc), str(exc)
+    raise AssertionError("the call returned")
+
+
 def panic_message(function, *args) -> str:
     """The message of the PanicException that the call must raise."""
-    with pytest.raises(PanicException()) as info:
-        function(*args)
-    return str(info.value)
+    kind, message = raised(function, *args)
+    assert kind is PanicException(), (kind, message)
+    return message
 
 
 def refcounts(*objects) -> list[int]:

@@ -10,7 +10,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import layouts, panic_message, same_bits
+from helpers import panic_message, same_bits
 
 finite = st.floats(-1e6, 1e6, allow_nan=False)
 special = st.sampled_from([math.nan, math.inf, -math.inf])
@@ -94,19 +94,11 @@ def test_moving_average_of_series_longer_than_a_block(window, odd):
     assert same_bits(core.mstl_moving_average(y, window), moving_average_reference(list(y), window))
 
 
-@given(st.lists(st.one_of(finite, finite, finite, finite, special), max_size=40), st.integers(1, 12))
+# the phases are summed one whole period at a time, the rest after them: periods
+# that divide the length, that leave a rest, and that exceed the length
+@given(st.lists(st.one_of(finite, finite, finite, finite, special), max_size=40), st.integers(1, 45))
 def test_extract_seasonal_matches_the_reference(values, period):
     assert same_bits(core.mstl_extract_seasonal(np.array(values), period), seasonal_reference(values, period))
-
-
-def test_extract_seasonal_for_every_period_up_to_past_the_length():
-    # the phases are summed one whole period at a time and the counts follow
-    # from n and the period; every split of 23 values into periods and a rest
-    values = list(np.random.default_rng(2).standard_normal(23) * 5)
-    for period in range(1, 27):
-        expected = seasonal_reference(values, period)
-        for name, y in layouts(values).items():
-            assert same_bits(core.mstl_extract_seasonal(y, period), expected), (period, name)
 
 
 @pytest.mark.parametrize(

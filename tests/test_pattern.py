@@ -6,13 +6,14 @@ import math
 
 import numpy as np
 import pytest
-from hypothesis import assume, given
+from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
 from helpers import exp, fmax, layouts, panic_message, same_bits
 
 finite = st.floats(-1e3, 1e3, allow_nan=False)
+
 
 def normalised(window):
     s = sq = 0.0
