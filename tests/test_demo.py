@@ -25,9 +25,7 @@ SOURCE_TREE = Path(__file__).parent.parent
 
 def run_demo(*arguments: str, code: str | None = None, cwd: Path | None = None):
     command = [sys.executable, "-c", code] if code else [sys.executable, "-m", "lumetra"]
-    return subprocess.run(
-        [*command, *arguments], capture_output=True, text=True, timeout=300, cwd=cwd
-    )
+    return subprocess.run([*command, *arguments], capture_output=True, text=True, timeout=300, cwd=cwd)
 
 
 # --- the optimisers ----------------------------------------------------------------
@@ -53,9 +51,7 @@ def test_nelder_mead_minimises_the_rosenbrock_valley():
 
 def test_nelder_mead_steps_around_a_region_where_the_objective_is_nan():
     # NaN right of 0.5 (as a broken recursion gives), the minimum sits at its edge
-    result = nelder_mead(
-        lambda p: math.nan if p[0] > 0.5 else (p[0] - 0.5) ** 2 + p[1] ** 2, [0.0, 1.0]
-    )
+    result = nelder_mead(lambda p: math.nan if p[0] > 0.5 else (p[0] - 0.5) ** 2 + p[1] ** 2, [0.0, 1.0])
     assert result.x[0] <= 0.5 and np.allclose(result.x, [0.5, 0.0], atol=1e-3)
 
 
