@@ -67,6 +67,22 @@ def same_bits(a, b) -> bool:
     return a == b
 
 
+def raised(function, *args, **kwargs) -> tuple[type[BaseException], str]:
+    """The exact type and the message of the exception that the call must raise."""
+    try:
+        function(*args, **kwargs)
+    except BaseException as exc:  # noqa: BLE001 - PanicException derives from BaseException
+        return type(exc), str(exc)
+    raise AssertionError("the call returned")
+
+
+def panic_message(function, *args) -> str:
+    """The message of the PanicException that the call must raise."""
+    kind, message = raised(function, *args)
+    assert kind is PanicException(), (kind, message)
+    return message
+
+
 def refcounts(*objects) -> list[int]:
     return [sys.getrefcount(o) for o in objects]
 
@@ -77,3 +93,32 @@ def c_math(name: str, arity: int = 1):
     function.restype = ctypes.c_double
     function.argtypes = [ctypes.c_double] * arity
     return function
+
+
+def arr(values, dtype=np.float64) -> np.ndarray:
+    return np.array(values, dtype=dtype)
+
+
+# C's double functions where Python's would raise or differ, for the transcriptions.
+
+
+def fmax(a: float, b: float) -> float:
+    """A NaN operand yields the other one."""
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def fmin(a: float, b: float) -> float:
+    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
+
+
+def exp(x: float) -> float:
+    """math.exp, with infinity where it would overflow."""
+    try:
+        return math.exp(x)
+    except OverflowError:
+        return math.inf
+
+
+def log(x: float) -> float:
+    """math.log, with the IEEE answers where it would raise."""
+    return -math.inf if x == 0 else math.nan if x < 0 else math.log(x)

@@ -25,9 +25,7 @@ SOURCE_TREE = Path(__file__).parent.parent
 
 def run_demo(*arguments: str, code: str | None = None, cwd: Path | None = None):
     command = [sys.executable, "-c", code] if code else [sys.executable, "-m", "lumetra"]
-    return subprocess.run(
-        [*command, *arguments], capture_output=True, text=True, timeout=300, cwd=cwd
-    )
+    return subprocess.run([*command, *arguments], capture_output=True, text=True, timeout=300, cwd=cwd)
 
 
 # --- the optimisers ----------------------------------------------------------------
@@ -53,9 +51,7 @@ def test_nelder_mead_minimises_the_rosenbrock_valley():
 
 def test_nelder_mead_steps_around_a_region_where_the_objective_is_nan():
     # NaN right of 0.5 (as a broken recursion gives), the minimum sits at its edge
-    result = nelder_mead(
-        lambda p: math.nan if p[0] > 0.5 else (p[0] - 0.5) ** 2 + p[1] ** 2, [0.0, 1.0]
-    )
+    result = nelder_mead(lambda p: math.nan if p[0] > 0.5 else (p[0] - 0.5) ** 2 + p[1] ** 2, [0.0, 1.0])
     assert result.x[0] <= 0.5 and np.allclose(result.x, [0.5, 0.0], atol=1e-3)
 
 
@@ -84,19 +80,7 @@ def test_ets_forecast_is_the_filter_run_on_with_zero_errors(error_type, trend_ty
     spec = models.EtsSpec("", error_type, trend_type, seasonal_type)
     seasonal0 = np.array([1.1, 0.9, 1.2, 0.8]) if seasonal_type == 2 else np.array([2.0, -1, 3, -4])
     level0, trend0 = 50.0, 1.01 if trend_type == 3 else 0.4
-    args = (
-        level0,
-        trend0,
-        seasonal0,
-        0.3,
-        0.1,
-        0.2,
-        0.95,
-        4,
-        error_type,
-        trend_type,
-        seasonal_type,
-    )
+    args = (level0, trend0, seasonal0, 0.3, 0.1, 0.2, 0.95, 4, error_type, trend_type, seasonal_type)
     _, _, level, trend, season = core.ets_filter(y, *args)
     forecast = models.ets_forecast(level, trend, season, 0.1, 0.95, 4, y.size, spec, 9)
     fitted, errors, *_ = core.ets_filter(np.concatenate((y, forecast)), *args)

@@ -24,9 +24,7 @@ spec.loader.exec_module(dask_batch)
 
 @pytest.fixture(scope="module")
 def client():
-    cluster = distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
-    )
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
     client = distributed.Client(cluster)
     # The workers import the example's task function by name, as they would import any
     # module installed beside lumetra.

@@ -1,15 +1,14 @@
 """The kernels with an AVX2 build also pass their tests on the baseline build.
 
 The nearest-pattern search, the reservoir update, the Hurst exponent and the
-entropies are built twice: with two-lane vectors for the x86-64 baseline and
-with four-lane vectors for AVX2, taken when the C library reports AVX2 as
-usable. The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2),
-so the test modules of these kernels run again in a child process on the
-baseline build; there they compare with their Python transcriptions bit for
-bit, as they do here on the AVX2 build. (Comparing the two builds' results
-across processes directly would not do: the tunable also switches the C
-library's own tanh, exp and log to other variants, which may differ in the
-last bit.)
+entropies are built with two-lane vectors for the x86-64 baseline and with
+four-lane vectors for AVX2, taken when the C library reports AVX2 as usable.
+The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2), so
+these kernels' test modules and the layout table run again in a child process
+on the baseline build, comparing with their Python transcriptions bit for bit.
+(The two builds' results are not compared across processes: the tunable also
+switches the C library's own tanh, exp and log to variants that may differ in
+the last bit.)
 """
 
 from __future__ import annotations
@@ -23,7 +22,7 @@ import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BASELINE = {**os.environ, "GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2"}
-MODULES = ["test_pattern.py", "test_diagnostics.py"]
+MODULES = ["test_pattern.py", "test_diagnostics.py", "test_layouts.py"]
 
 
 def avx2_active() -> bool | None:

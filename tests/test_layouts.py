@@ -1,0 +1,104 @@
+"""Every array argument of every function, in every memory layout an argument may come in
+(strided, reversed, read-only, a subclass, broadcast, elements not 8-byte aligned), reads
+like a contiguous copy of the same values and comes back unchanged."""
+
+from __future__ import annotations
+
+import numpy as np
+import pytest
+
+import lumetra._core as core
+from helpers import layouts, same_bits
+
+
+def unaligned(values: np.ndarray) -> dict[str, np.ndarray]:
+    """A contiguous array starting one byte into a buffer (as message transports rebuild
+    arrays), its reversed view, and a field of a packed record (a byte stride of 9)."""
+    shifted, backwards = (np.zeros(values.nbytes + 1, np.uint8)[1:].view(values.dtype) for _ in "ab")
+    shifted[:], backwards[:] = values, values[::-1]
+    records = np.zeros(values.size, dtype=[("x", values.dtype), ("flag", "i1")])
+    records["x"] = values
+    return {"unaligned": shifted, "unaligned reversed": backwards[::-1], "record field": records["x"]}
+
+
+def every_layout(values: np.ndarray) -> dict[str, np.ndarray]:
+    every_third = np.repeat(values[::-1], 3)[::-3]
+    return {**layouts(values, values.dtype), "every third, reversed": every_third, **unaligned(values)}
+
+
+RNG = np.random.default_rng(5)
+# tenths (not exact in binary): ties and near-ties for the entropies and the nearest patterns;
+# long enough for every block and vector path, and for more candidates than a selection gathers
+Y = RNG.integers(-4, 4, 67) * 0.1
+POSITIVE, S3, MA = Y + 1.0, [0.5, -0.5, 0.2], [0.1, -0.3, 0.2]
+ETS = (1.0, 0.1)
+CASES = {
+    "ets_filter": (lambda y, s: core.ets_filter(y, *ETS, s, 0.3, 0.1, 0.2, 0.9, 3, 0, 1, 1), [Y, S3]),
+    "ets_loglik": (lambda y, s: core.ets_loglik(y, *ETS, s, 0.3, 0.1, 0.2, 0.9, 3, 1, 2, 2), [POSITIVE, S3]),
+    "theta_decompose": (lambda y: core.theta_decompose(y, 1.7), [Y]),
+    "arima_css": (lambda y, ar, ma: core.arima_css(y, ar, ma, 1), [Y, [0.3, -0.2], MA]),
+    "css_objective": (core.css_objective, [Y, [0.3, -0.2], MA]),
+    "seasonal_css_objective": (lambda *a: core.seasonal_css_objective(*a, 4), [Y, [0.3], MA, [0.4, -0.2], [-0.3]]),
+    "ses_sse": (lambda y: core.ses_sse(y, 0.3), [Y]),
+    "ses_filter": (lambda y: core.ses_filter(y, 0.3), [Y]),
+    "batch_ets_filter": (
+        lambda y, s: core.batch_ets_filter([y, y[:10]], [(*ETS, s, 0.3, 0.1, 0.2, 0.9, 3, 0, 1, 1)] * 2), [Y, S3]
+    ),
+    "dot_objective": (lambda y: core.dot_objective(y, 0.5, 0.3, 2.0, 0.4, 0.1), [Y]),
+    "dot_residuals": (lambda y: core.dot_residuals(y, 0.5, 0.3, 2.0, 0.4, 0.1), [Y]),
+    "ces_nonseasonal_sse": (lambda y: core.ces_nonseasonal_sse(y, 1.3, 1.0), [Y]),
+    "ces_seasonal_sse": (lambda y, s: core.ces_seasonal_sse(y, 1.3, 1.0, 0.1, s, 3), [Y, S3]),
+    "garch_filter": (lambda y: core.garch_filter(y, 0.1, 0.05, 0.1, 0.85, 1.0, True, 0.4), [Y]),
+    "egarch_filter": (lambda y: core.egarch_filter(y, 0.1, -0.1, 0.1, 0.9, 0.2, 0.0), [Y]),
+    "gjr_garch_filter": (lambda y: core.gjr_garch_filter(y, 0.1, 0.05, 0.05, 0.85, 0.1, 1.0), [Y]),
+    "tbats_filter": (lambda y, f: core.tbats_filter(y, 0.5, 0.1, 0.9, True, True, f, 2), [Y, [0.5, 1.0, 9.0]]),
+    "dtsf_distances": (lambda y, q: core.dtsf_distances(y, q, 3, 60, True, 0.1, 67), [Y, [0.3, -0.1, 0.2, 5.0]]),
+    "dtsf_distances raw": (lambda y, q: core.dtsf_distances(y, q, 5, 63, False, 0.1, 67), [Y, Y[:5]]),
+    "dtsf_fit_residuals": (lambda y: core.dtsf_fit_residuals(y, 3, 4, True), [Y]),
+    "dtsf_fit_residuals raw": (lambda y: core.dtsf_fit_residuals(y, 2, 3, False), [Y]),
+    "mstl_extract_seasonal": (lambda y: core.mstl_extract_seasonal(y, 5), [Y]),
+    "mstl_moving_average": (lambda y: core.mstl_moving_average(y, 3), [Y]),
+    "croston_tsb_filter": (lambda y: core.croston_tsb_filter(y, 0.1, 0.2, 1.0, 0.5), [Y]),
+    "esn_reservoir_update": (
+        lambda *a: core.esn_reservoir_update(*a, 5, 0.7, 3), [Y, RNG.standard_normal(5), RNG.standard_normal(26) * 0.3]
+    ),
+    "four_theta_fitted": (
+        lambda *a: core.four_theta_fitted(6, *a),
+        [[0, 2, 0.5], [1, -1, 2], [0.5, 1, -0.25], [0.3, 0.3, 0.4], Y[:12], np.array([3, 2, 2]), [7, 8, 9]],
+    ),
+    "four_theta_deseasonalize": (lambda y: core.four_theta_deseasonalize(y, 4), [POSITIVE]),
+    "four_theta_deseasonalize additive": (lambda y: core.four_theta_deseasonalize(y, 3), [Y]),
+    "dot_hybrid_objective": (lambda y, line: core.dot_hybrid_objective(y, line, 1.6, True), [Y, [*Y[::-1], 1e9]]),
+    "dot_hybrid_objective power": (lambda *a: core.dot_hybrid_objective(*a, 1.6, False), [POSITIVE, POSITIVE[::-1]]),
+    "sample_entropy": (lambda y: core.sample_entropy(y, 2, 0.3), [Y]),
+    "sample_entropy m 0": (lambda y: core.sample_entropy(y, 0, 0.3), [Y]),
+    "approximate_entropy": (lambda y: core.approximate_entropy(y, 2, 0.3), [Y]),
+    "approximate_entropy m 4": (lambda y: core.approximate_entropy(y, 4, 0.3), [Y]),
+    "hurst_exponent": (lambda y: core.hurst_exponent(y, 15), [Y]),
+    "hurst_exponent short lags": (lambda y: core.hurst_exponent(y, 3), [Y]),
+}
+
+
+def variant(values: np.ndarray, kind: str) -> np.ndarray:
+    if kind == "non-finite" and values.size > 20:  # the series, not the coefficients
+        values = values.copy()
+        values[[3, values.size * 3 // 5]] = [np.nan, np.inf]
+    return np.full_like(values, values[0]) if kind == "constant" else values
+
+
+def test_the_table_holds_every_function():
+    assert {name.split()[0] for name in CASES} == set(core.__all__)
+
+
+@pytest.mark.parametrize("kind", ["as given", "non-finite", "constant"])
+@pytest.mark.parametrize("case", CASES)
+def test_every_layout_reads_like_a_contiguous_copy(case, kind):
+    call, values = CASES[case]
+    arrays = [variant(np.asarray(v, np.float64) if isinstance(v, list) else v, kind) for v in values]
+    expected = call(*arrays)
+    per_array = [every_layout(a) for a in arrays]
+    for name in dict.fromkeys(name for views in per_array for name in views):
+        args = [views.get(name, a) for views, a in zip(per_array, arrays)]
+        before = [a.copy() for a in args]
+        assert same_bits(call(*args), expected), name
+        assert all(map(same_bits, args, before)), name
