@@ -77,12 +77,12 @@ def test_ets_forecast_is_the_filter_run_on_with_zero_errors(error_type, trend_ty
     """Appending each forecast as an observation gives a zero error, so the filter's
     fitted value at the next step must be the next forecast, bit for bit."""
     y = seasonal_series()
-    spec = models.EtsSpec("", error_type, trend_type, seasonal_type)
+    model = models.EtsModel("", error_type, trend_type, seasonal_type)
     seasonal0 = np.array([1.1, 0.9, 1.2, 0.8]) if seasonal_type == 2 else np.array([2.0, -1, 3, -4])
     level0, trend0 = 50.0, 1.01 if trend_type == 3 else 0.4
     args = (level0, trend0, seasonal0, 0.3, 0.1, 0.2, 0.95, 4, error_type, trend_type, seasonal_type)
     _, _, level, trend, season = core.ets_filter(y, *args)
-    forecast = models.ets_forecast(level, trend, season, 0.1, 0.95, 4, y.size, spec, 9)
+    forecast = models.ets_forecast(level, trend, season, 0.1, 0.95, 4, y.size, model, 9)
     fitted, errors, *_ = core.ets_filter(np.concatenate((y, forecast)), *args)
     assert same_bits(fitted[y.size :], forecast)
     assert not np.any(errors[y.size :])

@@ -16,10 +16,10 @@ from helpers import same_bits
 distributed = pytest.importorskip("distributed")
 
 EXAMPLE = Path(__file__).parent.parent / "examples" / "dask_batch.py"
-spec = importlib.util.spec_from_file_location("dask_batch", EXAMPLE)
-assert spec is not None and spec.loader is not None
-dask_batch = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(dask_batch)
+found = importlib.util.spec_from_file_location("dask_batch", EXAMPLE)
+assert found is not None and found.loader is not None
+dask_batch = importlib.util.module_from_spec(found)
+found.loader.exec_module(dask_batch)
 
 
 @pytest.fixture(scope="module")

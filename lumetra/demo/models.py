@@ -94,19 +94,19 @@ def ses(y: Array, seasonal: Seasonal) -> Ses:
 
 
 @dataclass(frozen=True)
-class EtsSpec:
+class EtsModel:
     name: str
     error_type: int  # 0 additive, otherwise multiplicative
     trend_type: int  # 0 none, 1 or 2 additive damped, 3 multiplicative
     seasonal_type: int  # 1 additive, 2 multiplicative, otherwise none
 
 
-ETS_MODELS = (EtsSpec("ETS(A,Ad,A)", 0, 1, 1), EtsSpec("ETS(M,Ad,M)", 1, 1, 2))
+ETS_MODELS = (EtsModel("ETS(A,Ad,A)", 0, 1, 1), EtsModel("ETS(M,Ad,M)", 1, 1, 2))
 
 
 @dataclass(frozen=True)
 class EtsFit:
-    spec: EtsSpec
+    model: EtsModel
     params: tuple[float, float, Array, float, float, float, float]  # level0 .. phi
     search: Minimum
     fitted: Array
@@ -135,12 +135,12 @@ def ets_params(
     return start[0] + 10.0 * u[4], start[1] + u[5], alpha, beta, gamma, phi
 
 
-def ets_initial_states(y: Array, spec: EtsSpec) -> tuple[float, float, Array]:
+def ets_initial_states(y: Array, model: EtsModel) -> tuple[float, float, Array]:
     """Level, trend and seasonal states from the first three years of the series."""
     first = y[: 3 * PERIOD]
     trend0 = float(np.mean(y[PERIOD : 2 * PERIOD]) - np.mean(y[:PERIOD])) / PERIOD
     level0 = float(np.mean(y[:PERIOD])) - 6.5 * trend0  # the level a month before y[0]
-    if spec.seasonal_type == 2:
+    if model.seasonal_type == 2:
         seasonal0 = core.four_theta_deseasonalize(first, PERIOD)[0]
     else:
         detrended = first - core.mstl_moving_average(first, PERIOD)
@@ -156,7 +156,7 @@ def ets_forecast(
     phi: float,
     period: int,
     n: int,
-    spec: EtsSpec,
+    model: EtsModel,
     horizon: int,
 ) -> Array:
     """Continue the ETS recursion from its final states with every future error zero.
@@ -171,19 +171,19 @@ def ets_forecast(
     out = np.empty(horizon)
     for h in range(horizon):
         season = 0.0
-        if spec.seasonal_type in (1, 2):
+        if model.seasonal_type in (1, 2):
             season = float(s[j])
-            if spec.seasonal_type == 2 and season < 1e-6:
+            if model.seasonal_type == 2 and season < 1e-6:
                 season = s[j] = 1e-6
-        if spec.trend_type == 0:
+        if model.trend_type == 0:
             base = lev
-        elif spec.trend_type in (1, 2):
+        elif model.trend_type in (1, 2):
             base = lev + phi * b
         else:
             base = lev * b
-        if spec.seasonal_type == 1:
+        if model.seasonal_type == 1:
             out[h] = base + season
-        elif spec.seasonal_type == 2:
+        elif model.seasonal_type == 2:
             out[h] = base * season
         else:
             out[h] = base
@@ -192,9 +192,9 @@ def ets_forecast(
             new_level = -1e15
         if new_level > 1e15:
             new_level = 1e15
-        if spec.trend_type in (1, 2):
+        if model.trend_type in (1, 2):
             b = phi * b + beta * (new_level - lev)
-        elif spec.trend_type == 3:
+        elif model.trend_type == 3:
             b = b * c_pow(new_level / (lev + 1e-10), beta)
         lev = new_level
         j = j + 1 if j + 1 != period else 0
@@ -211,10 +211,10 @@ def c_pow(x: float, y: float) -> float:
         return math.inf if x > 0.0 or y % 2.0 != 1.0 else -math.inf
 
 
-def ets_search(y: Array, spec: EtsSpec) -> tuple[Minimum, tuple[float, float, Array]]:
+def ets_search(y: Array, model: EtsModel) -> tuple[Minimum, tuple[float, float, Array]]:
     """Nelder-Mead on ets_loglik over the weights, the damping, level0 and trend0."""
-    level0, trend0, seasonal0 = ets_initial_states(y, spec)
-    codes = (PERIOD, spec.error_type, spec.trend_type, spec.seasonal_type)
+    level0, trend0, seasonal0 = ets_initial_states(y, model)
+    codes = (PERIOD, model.error_type, model.trend_type, model.seasonal_type)
 
     def objective(u: Sequence[float]) -> float:
         l0, b0, alpha, beta, gamma, phi = ets_params(u, (level0, trend0))
@@ -227,29 +227,29 @@ def ets_search(y: Array, spec: EtsSpec) -> tuple[Minimum, tuple[float, float, Ar
 
 def ets(y: Array) -> list[EtsFit]:
     """Fit every model of ETS_MODELS, then filter them all with one batch_ets_filter call."""
-    searches = [(spec, *ets_search(y, spec)) for spec in ETS_MODELS]
+    searches = [(model, *ets_search(y, model)) for model in ETS_MODELS]
 
     params_list = []
-    for spec, search, (level0, trend0, seasonal0) in searches:
+    for model, search, (level0, trend0, seasonal0) in searches:
         l0, b0, alpha, beta, gamma, phi = ets_params(search.x, (level0, trend0))
         params_list.append(
             (l0, b0, seasonal0, alpha, beta, gamma, phi, PERIOD)
-            + (spec.error_type, spec.trend_type, spec.seasonal_type)
+            + (model.error_type, model.trend_type, model.seasonal_type)
         )
     results = core.batch_ets_filter([y] * len(searches), params_list)
 
     fits = []
-    for (spec, search, _states), params, result in zip(searches, params_list, results, strict=True):
+    for (model, search, _states), params, result in zip(searches, params_list, results, strict=True):
         fitted, _errors, level, trend, seasonal = result
         l0, b0, seasonal0, alpha, beta, gamma, phi = params[:7]
         single = core.ets_filter(y, *params)
         pairs = ((single[0], fitted), (single[1], _errors), (single[4], seasonal))
         if single[2:4] != (level, trend) or not all(np.array_equal(a, b) for a, b in pairs):
             raise RuntimeError("batch_ets_filter differs from ets_filter")
-        forecast = ets_forecast(level, trend, seasonal, beta, phi, PERIOD, y.size, spec, HORIZON)
+        forecast = ets_forecast(level, trend, seasonal, beta, phi, PERIOD, y.size, model, HORIZON)
         fits.append(
             EtsFit(
-                spec,
+                model,
                 (l0, b0, seasonal0, alpha, beta, gamma, phi),
                 search,
                 fitted,

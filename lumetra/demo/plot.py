@@ -31,10 +31,10 @@ def plot(results: Results, path: Path) -> None:
         chosen.fitted,
         color="tab:blue",
         linewidth=1.0,
-        label=f"{chosen.spec.name} one-step fitted",
+        label=f"{chosen.model.name} one-step fitted",
     )
     axes.plot(
-        ahead, chosen.forecast, color="tab:red", linewidth=1.8, label=f"{chosen.spec.name} forecast"
+        ahead, chosen.forecast, color="tab:red", linewidth=1.8, label=f"{chosen.model.name} forecast"
     )
     axes.plot(
         ahead,

@@ -106,13 +106,13 @@ def run(months: list[str], y: Array, out: TextIO) -> Results:
         alpha, beta, gamma, phi = fit.params[3:]
         mark = "  <- chosen" if fit is chosen else ""
         say(
-            f"{fit.spec.name:12} {alpha:6.3f} {beta:6.3f} {gamma:6.3f} {phi:6.3f} "
+            f"{fit.model.name:12} {alpha:6.3f} {beta:6.3f} {gamma:6.3f} {phi:6.3f} "
             f"{fit.minus_twice_loglik:9.1f} {fit.search.evaluations:6d} "
             f"{mape(y, fit.fitted):5.2f}%{mark}"
         )
     say(
         "fitted values of both by one batch_ets_filter call, equal to ets_filter's;",
-        f"  {chosen.spec.name} ends at level {chosen.level:.1f}, trend {chosen.trend:+.2f}",
+        f"  {chosen.model.name} ends at level {chosen.level:.1f}, trend {chosen.trend:+.2f}",
     )
 
     theta = progress.step("theta lines, DOT and hybrid theta", lambda: models.theta(seasonal))
