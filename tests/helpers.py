@@ -99,6 +99,25 @@ def arr(values, dtype=np.float64) -> np.ndarray:
     return np.array(values, dtype=dtype)
 
 
+def as_arrays(args) -> list:
+    """The arguments with every list made a float64 array."""
+    return [arr(a) if isinstance(a, list) else a for a in args]
+
+
+def obj(name: str = "Obj", module: str = __name__, **methods):
+    """An instance of a new class `name` (in `module`) with the given methods."""
+    return type(name, (), {"__module__": module, **methods})()
+
+
+def raiser(exc: BaseException):
+    """A method that raises `exc`."""
+
+    def method(self):
+        raise exc
+
+    return method
+
+
 # C's double functions where Python's would raise or differ, for the transcriptions.
 
 
