@@ -15,7 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import PanicException, c_math, layouts, same_bits
+from helpers import as_arrays, c_math, layouts, panic_message, same_bits
 
 f64 = np.float64
 c_sin, c_cos = c_math("sin"), c_math("cos")
@@ -77,9 +77,7 @@ def ces_reference(y, a_r, a_i, gamma, seasonal, m):
     return float(sse)
 
 
-series = st.lists(
-    st.floats(-1e3, 1e3) | st.sampled_from([0.0, -1.0, math.nan, math.inf]), max_size=30
-)
+series = st.lists(st.floats(-1e3, 1e3) | st.sampled_from([0.0, -1.0, math.nan, math.inf]), max_size=30)
 weight = st.floats(-0.5, 1.5)
 layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
 
@@ -87,21 +85,17 @@ layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")  # the transcriptions' IEEE specials
 @settings(max_examples=150, deadline=None)
 @given(y=series, a=weight, b=weight, c=weight, d=weight, name=layout, flags=st.tuples(st.booleans(), st.booleans()),
-       frequencies=st.lists(st.floats(-7, 7), max_size=4), seasonal=st.lists(weight, min_size=1, max_size=5),
-       m=st.integers(1, 5))  # fmt: skip
-def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequencies, seasonal, m):
+       frequencies=st.lists(st.floats(-7, 7), max_size=4), h=st.integers(0, 4),
+       seasonal=st.lists(weight, min_size=1, max_size=5), m=st.integers(1, 5))  # fmt: skip
+def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequencies, h, seasonal, m):
     y_view, y64 = layouts(y)[name], [f64(v) for v in y]
     f_view, s_view = layouts(frequencies)[name], layouts(seasonal)[name]
-    assert same_bits(
-        core.croston_tsb_filter(y_view, a, b, c, d), croston_reference(y64, a, b, c, d)
-    )
+    assert same_bits(core.croston_tsb_filter(y_view, a, b, c, d), croston_reference(y64, a, b, c, d))
     assert same_bits(core.ces_nonseasonal_sse(y_view, a, b), ces_nonseasonal_reference(y64, a, b))
     m = min(m, len(seasonal))  # a longer season is a failure, tested below
-    assert same_bits(
-        core.ces_seasonal_sse(y_view, a, b, c, s_view, m), ces_reference(y64, a, b, c, seasonal, m)
-    )
+    assert same_bits(core.ces_seasonal_sse(y_view, a, b, c, s_view, m), ces_reference(y64, a, b, c, seasonal, m))
     if y:
-        h = len(frequencies)
+        h = min(h, len(frequencies))  # frequencies past the harmonics are not read
         expected = tbats_reference(y64, a, b, c, *flags, frequencies, h)
         assert same_bits(core.tbats_filter(y_view, a, b, c, *flags, f_view, h), expected)
     assert same_bits(y_view, np.array(y)) and same_bits(s_view, np.array(seasonal))
@@ -111,37 +105,16 @@ def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequen
     "function, args, expected",
     [
         (core.croston_tsb_filter, ([0.0, 0.0, 3.0], 0.5, 0.5, 2.0, 0.5), (2.5, 9 / 16, 141 / 16)),
-        (core.croston_tsb_filter, ([], 0.5, 0.5, 2.0, 0.5), (2.0, 0.5, 0.0)),
-        (core.croston_tsb_filter, ([-1.0, 0.0, 4.0], 0.5, 0.0, 2.0, 0.5), (3.0, 0.5, 4.0 + 1.0 + 9.0)),
-        (core.tbats_filter, ([1.0, 2.0, 4.0], 0.5, 0.0, 0.0, False, False, [], 0), 7.25),
-        (core.tbats_filter, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.0, True, False, [], 0), 18 + 193 / 256),
         (core.tbats_filter, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.5, True, True, [], 0), 19 + 169 / 256),
-        (core.tbats_filter, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.5, False, True, [], 0), 1 + 2.5**2 + 4.25**2),
-        (core.tbats_filter, ([5.0], 0.5, 0.0, 0.0, False, False, [], 10**6), 0.0),
-        (core.ces_nonseasonal_sse, ([1.0, 2.0, 4.0], 0.5, 0.25), 7.25),
+        (core.tbats_filter, ([5.0], 0.5, 0.0, 0.0, False, False, [], 10**6), 0.0),  # no step reads a frequency
         (core.ces_nonseasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25), 24 + 201 / 256),
-        (core.ces_nonseasonal_sse, ([], 0.5, 0.25), 0.0),
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 2), 4 + 4 + (187 / 40) ** 2),
-        (core.ces_seasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5, 9.0], 2), 4 + 4 + (187 / 40) ** 2),
-        (core.ces_seasonal_sse, ([1.0, 2.0], 0.5, 0.25, 0.1, [0.5, -0.5], 4), 4.0),
-        (core.ces_seasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.0, [0.0], 1), 24 + 201 / 256),
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0], 0.5, 0.25, 0.1, [], 0), 0.0),
         (core.ces_seasonal_sse, ([1.0], 0.5, 0.25, 0.1, [], 3), 0.0),
     ],
 )  # fmt: skip
 def test_worked_cases(function, args, expected):
-    arrays = [np.array(a, dtype=float) if isinstance(a, list) else a for a in args]
-    assert function(*arrays) == pytest.approx(expected, rel=1e-15, abs=0)
-
-
-def test_tbats_harmonics_rotate_and_extra_frequencies_are_ignored():
-    y = np.array([0.0, 1.0, 0.0, -1.0])
-    quarter = core.tbats_filter(y, 0.5, 0.0, 0.0, False, False, np.array([math.pi / 2]), 1)
-    assert quarter == pytest.approx(2 + 113 / 256, rel=1e-15)
-    assert (
-        core.tbats_filter(y, 0.5, 0.0, 0.0, False, False, np.array([math.pi / 2, 1.0]), 1)
-        == quarter
-    )
+    assert same_bits(function(*as_arrays(args)), expected)
 
 
 @pytest.mark.parametrize(
@@ -149,6 +122,7 @@ def test_tbats_harmonics_rotate_and_extra_frequencies_are_ignored():
     [
         (core.tbats_filter, ([], 0.5, 0.0, 0.0, False, False, [], 2**61), "ndarray: index out of bounds"),
         (core.tbats_filter, ([1.0], 0.5, 0.0, 0.0, False, False, [], 2**60), "capacity overflow"),
+        # more harmonics than frequencies fail before the run
         (core.tbats_filter, ([1.0, 2.0], 0.5, 0.0, 0.0, False, False, [0.1], 2**60 - 1), "ndarray: index out of bounds"),
         (core.tbats_filter, ([1.0, 2.0], 0.5, 0.0, 0.0, True, True, [0.1], 2), "ndarray: index out of bounds"),
         (core.ces_seasonal_sse, ([1.0, 2.0], 0.5, 0.25, 0.1, [], 1), "index out of bounds: the len is 0 but the index is 0"),
@@ -156,15 +130,7 @@ def test_tbats_harmonics_rotate_and_extra_frequencies_are_ignored():
     ],
 )  # fmt: skip
 def test_documented_failures(function, args, message):
-    arrays = [np.array(a, dtype=float) if isinstance(a, list) else a for a in args]
-    with pytest.raises(PanicException()) as info:
-        function(*arrays)
-    assert str(info.value) == message
-
-
-def test_nan_counts_as_no_demand_but_spoils_the_sum():
-    z, d, sse = core.croston_tsb_filter(np.array([math.nan, 2.0]), 0.5, 0.5, 2.0, 0.5)
-    assert (z, d) == (2.0, 0.5 + 0.5 * 0.25) and math.isnan(sse)
+    assert panic_message(function, *as_arrays(args)) == message
 
 
 def bits(value):
