@@ -83,6 +83,16 @@ def panic_message(function, *args) -> str:
     return message
 
 
+def check(function, args, expected) -> None:
+    """The call (lists given as float64 arrays) returns `expected` bit for bit, or, where
+    `expected` is a str, fails with exactly that message."""
+    args = as_arrays(args)
+    if isinstance(expected, str):
+        assert panic_message(function, *args) == expected
+    else:
+        assert same_bits(function(*args), expected)
+
+
 def refcounts(*objects) -> list[int]:
     return [sys.getrefcount(o) for o in objects]
 

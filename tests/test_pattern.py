@@ -10,7 +10,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import arr, as_arrays, exp, fmax, layouts, panic_message, same_bits
+from helpers import arr, check, exp, fmax, layouts, same_bits
 
 finite = st.floats(-1e3, 1e3, allow_nan=False)
 
@@ -78,6 +78,12 @@ def reservoir_reference(u, w_in, w, n, a, washout):
 
 Y4, Y5, U2, E = arr([1, 2, 3, 4]), arr([1, 2, 3, 4, 5]), arr([0.5, -0.5]), arr([])
 TANH = math.tanh(0.5)
+INDEX, CAPACITY = "ndarray: index out of bounds", "capacity overflow"
+PARTITION = "partition_at_index index 18446744073709551615 greater than length of slice 1"
+
+
+def end(i, n):
+    return f"range end index {i} out of range for slice of length {n}"
 
 
 @pytest.mark.parametrize(
@@ -101,23 +107,6 @@ TANH = math.tanh(0.5)
         # nothing to run examines no weight
         (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
         (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
-    ],
-)  # fmt: skip
-def test_worked_cases(function, args, expected):
-    assert same_bits(function(*as_arrays(args)), expected)
-
-
-INDEX, CAPACITY = "ndarray: index out of bounds", "capacity overflow"
-PARTITION = "partition_at_index index 18446744073709551615 greater than length of slice 1"
-
-
-def end(i, n):
-    return f"range end index {i} out of range for slice of length {n}"
-
-
-@pytest.mark.parametrize(
-    "function, args, message",
-    [
         # the result's size first, whatever else is wrong
         (core.dtsf_distances, (Y4, E, 9, 2**63, False, 0.0, 4),
          "ndarray: Shape too large, product of non-zero axis lengths overflows isize"),
@@ -139,8 +128,8 @@ def end(i, n):
         (core.esn_reservoir_update, (U2, E, E, 2**59, 1.0, 0), CAPACITY),  # two rows of 2^59 units
     ],
 )  # fmt: skip
-def test_documented_failures(function, args, message):
-    assert panic_message(function, *as_arrays(args)) == message
+def test_worked_cases_and_failures(function, args, expected):
+    check(function, args, expected)
 
 
 # --- random inputs against the transcriptions ----------------------------------------

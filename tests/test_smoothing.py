@@ -15,7 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import as_arrays, c_math, layouts, panic_message, same_bits
+from helpers import c_math, check, layouts, same_bits
 
 f64 = np.float64
 c_sin, c_cos = c_math("sin"), c_math("cos")
@@ -111,15 +111,6 @@ def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequen
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 2), 4 + 4 + (187 / 40) ** 2),
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0], 0.5, 0.25, 0.1, [], 0), 0.0),
         (core.ces_seasonal_sse, ([1.0], 0.5, 0.25, 0.1, [], 3), 0.0),
-    ],
-)  # fmt: skip
-def test_worked_cases(function, args, expected):
-    assert same_bits(function(*as_arrays(args)), expected)
-
-
-@pytest.mark.parametrize(
-    "function, args, message",
-    [
         (core.tbats_filter, ([], 0.5, 0.0, 0.0, False, False, [], 2**61), "ndarray: index out of bounds"),
         (core.tbats_filter, ([1.0], 0.5, 0.0, 0.0, False, False, [], 2**60), "capacity overflow"),
         # more harmonics than frequencies fail before the run
@@ -129,8 +120,8 @@ def test_worked_cases(function, args, expected):
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 3), "index out of bounds: the len is 2 but the index is 2"),
     ],
 )  # fmt: skip
-def test_documented_failures(function, args, message):
-    assert panic_message(function, *as_arrays(args)) == message
+def test_worked_cases_and_failures(function, args, expected):
+    check(function, args, expected)
 
 
 def bits(value):
