@@ -1,13 +1,11 @@
-"""The call frame every function shares: binding, argument kinds, results, failures.
-
-The simple-smoothing functions stand in for all others here; kinds that they do not use are
-tested with the first function that does. Every array layout is tested with every function in
-test_layouts.py.
-"""
+"""The call frame every function shares: binding, argument kinds, results, failures. The simple-smoothing
+functions stand in for all others; kinds that they do not use are tested with the first function that does.
+Every array layout is tested with every function in test_layouts.py."""
 
 from __future__ import annotations
 
 import collections
+import functools
 import gc
 import inspect
 import subprocess
@@ -185,12 +183,7 @@ def test_accepted_spellings(call, value, same_as):
 # --- argument kinds: refusals, with the exact type and message ---------------------
 
 
-def sse_y(y):
-    return core.ses_sse(y, 0.5)
-
-
-def sse_alpha(alpha):
-    return core.ses_sse(Y, alpha)
+sse_y, sse_alpha = functools.partial(core.ses_sse, alpha=0.5), functools.partial(core.ses_sse, Y)
 
 
 def batch(args):
@@ -342,12 +335,10 @@ def test_outer_list_cleared_by_an_item_conversion_ends_the_sequence_safely(list_
 def test_result_arrays_are_owned_by_a_holder_and_share_nothing():
     y = np.array([1.0, 2.0, 3.0, 4.0])
     first, second = core.ses_filter(y, 0.5), core.ses_filter(y, 0.5)
-    for result in (first, second):
-        assert result.dtype == np.float64 and result.ndim == 1 and result.strides == (8,)
-        assert result.flags.c_contiguous and result.flags.writeable and not result.flags.owndata
-        assert result.base is not None and not isinstance(result.base, np.ndarray)
-        assert not np.shares_memory(result, y)
-    assert not np.shares_memory(first, second)
+    for r in (first, second):
+        assert (r.dtype, r.ndim, r.strides, r.flags.c_contiguous, r.flags.writeable) == (np.float64, 1, (8,), True, True)
+        assert not r.flags.owndata and r.base is not None and not isinstance(r.base, np.ndarray)
+    assert not (np.shares_memory(first, y) or np.shares_memory(second, y) or np.shares_memory(first, second))
     first[:] = -1.0  # writing into one result changes nothing else
     assert y.tolist() == [1.0, 2.0, 3.0, 4.0] and second.tolist() == core.ses_filter(y, 0.5).tolist()
     # a view keeps the holder alive after the result itself is gone

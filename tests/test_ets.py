@@ -105,7 +105,7 @@ def test_matches_the_transcription_and_each_other(
     try:
         expected = ets_reference(y, *args)
     except IndexError as exc:
-        for function, arguments in ((core.ets_filter, call), (core.ets_loglik, call), (batch_of, batch)):
+        for function, arguments in ((core.ets_filter, call), (core.ets_loglik, call), (core.batch_ets_filter, batch)):
             assert panic_message(function, *arguments) == str(exc)
         return
     result = core.ets_filter(*call)
@@ -113,10 +113,6 @@ def test_matches_the_transcription_and_each_other(
     assert same_bits(core.ets_loglik(*call), loglik_from_filter(result[0], result[1], codes[0]))
     assert same_bits(core.batch_ets_filter(*batch), [result, core.ets_filter(y_view[::-1], *call[1:])])
     assert np.array_equal(s_view, seasonal0, equal_nan=True)  # the argument is never written
-
-
-def batch_of(y_list, params_list):
-    return core.batch_ets_filter(y_list, params_list)
 
 
 def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, period=1, season=0):
@@ -132,15 +128,6 @@ def test_worked_case_and_the_level_clamp():
     assert same_bits(levels, [1e15, -1e15, 1e15, -1e15, math.nan])  # NaN passes the clamp
 
 
-@pytest.mark.parametrize("period", [0, 3])
-def test_empty_series_keeps_the_initial_states(period):
-    seasonal0 = np.array([1.0, 2.0])
-    fitted, errors, level, slope, seasonal = core.ets_filter(*plain([], 4.0, 2.0, seasonal0, period=period, season=1))
-    assert (fitted.size, errors.size, level, slope, seasonal.tolist()) == (0, 0, 4.0, 2.0, [1.0, 2.0])
-    assert not np.shares_memory(seasonal, seasonal0)
-    assert math.isnan(core.ets_loglik(*plain([], period=period)))
-
-
 REMAINDER = "attempt to calculate the remainder with a divisor of zero"
 
 
@@ -154,8 +141,8 @@ REMAINDER = "attempt to calculate the remainder with a divisor of zero"
 )  # fmt: skip
 def test_documented_failures(args, message):
     assert panic_message(core.ets_filter, *args) == panic_message(core.ets_loglik, *args) == message
-    # the whole batch fails; a zero period is accepted for an empty series
-    assert panic_message(batch_of, [np.empty(0), args[0]], [plain([], period=0)[1:], args[1:]]) == message
+    # the whole batch fails; a zero period is accepted for an empty series (which keeps its initial states)
+    assert panic_message(core.batch_ets_filter, [np.empty(0), args[0]], [plain([], period=0)[1:], args[1:]]) == message
 
 
 # --- batch -----------------------------------------------------------------------
@@ -264,4 +251,4 @@ def test_the_first_failing_series_decides_the_message(failing, message):
             p[2], p[7] = [1.0], 3
         params_list[k] = tuple(p)
     assert panic_message(loop_of_single_calls, y_list, params_list) == message
-    assert panic_message(batch_of, y_list, params_list) == message
+    assert panic_message(core.batch_ets_filter, y_list, params_list) == message
