@@ -1,4 +1,4 @@
-"""Croston TSB, TBATS and complex exponential smoothing objectives.
+"""Simple exponential smoothing, Croston TSB, TBATS and complex exponential smoothing objectives.
 
 Each is compared bit for bit with a plain transcription of its recursion, over
 every memory layout, and checked on worked cases and documented failures.
@@ -19,6 +19,16 @@ from helpers import c_math, check, layouts, same_bits
 
 f64 = np.float64
 c_sin, c_cos = c_math("sin"), c_math("cos")
+
+
+def ses_reference(y, alpha):
+    """ses_filter's levels and ses_sse's sum of the errors of each level's forecast."""
+    levels, sse = [y[0]], 0.0
+    for v in y[1:]:
+        e = v - levels[-1]
+        sse = sse + e * e
+        levels.append(alpha * v + (1.0 - alpha) * levels[-1])
+    return np.array(levels), float(sse)
 
 
 def croston_reference(y, alpha, beta, z, d):
@@ -77,7 +87,7 @@ def ces_reference(y, a_r, a_i, gamma, seasonal, m):
     return float(sse)
 
 
-series = st.lists(st.floats(-1e3, 1e3) | st.sampled_from([0.0, -1.0, math.nan, math.inf]), max_size=30)
+series = st.lists(st.floats(-1e3, 1e3) | st.sampled_from([0.0, -0.0, -1.0, math.nan, math.inf, -math.inf]), max_size=30)
 weight = st.floats(-0.5, 1.5)
 layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
 
@@ -86,8 +96,9 @@ layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
 @settings(max_examples=150, deadline=None)
 @given(y=series, a=weight, b=weight, c=weight, d=weight, name=layout, flags=st.tuples(st.booleans(), st.booleans()),
        frequencies=st.lists(st.floats(-7, 7), max_size=4), h=st.integers(0, 4),
-       seasonal=st.lists(weight, min_size=1, max_size=5), m=st.integers(1, 5))  # fmt: skip
-def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequencies, h, seasonal, m):
+       seasonal=st.lists(weight, min_size=1, max_size=5), m=st.integers(1, 5),
+       alpha=st.floats(-2, 2) | st.sampled_from([0.0, 1.0, math.nan]))  # fmt: skip
+def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequencies, h, seasonal, m, alpha):
     y_view, y64 = layouts(y)[name], [f64(v) for v in y]
     f_view, s_view = layouts(frequencies)[name], layouts(seasonal)[name]
     assert same_bits(core.croston_tsb_filter(y_view, a, b, c, d), croston_reference(y64, a, b, c, d))
@@ -95,6 +106,8 @@ def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequen
     m = min(m, len(seasonal))  # a longer season is a failure, tested below
     assert same_bits(core.ces_seasonal_sse(y_view, a, b, c, s_view, m), ces_reference(y64, a, b, c, seasonal, m))
     if y:
+        levels, sse = ses_reference(y64, alpha)
+        assert same_bits(core.ses_filter(y_view, alpha), levels) and same_bits(core.ses_sse(y_view, alpha), sse)
         h = min(h, len(frequencies))  # frequencies past the harmonics are not read
         expected = tbats_reference(y64, a, b, c, *flags, frequencies, h)
         assert same_bits(core.tbats_filter(y_view, a, b, c, *flags, f_view, h), expected)
@@ -111,6 +124,8 @@ def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequen
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 2), 4 + 4 + (187 / 40) ** 2),
         (core.ces_seasonal_sse, ([1.0, 2.0, 4.0], 0.5, 0.25, 0.1, [], 0), 0.0),
         (core.ces_seasonal_sse, ([1.0], 0.5, 0.25, 0.1, [], 3), 0.0),
+        (core.ses_sse, ([], 0.5), "ndarray: index out of bounds"),
+        (core.ses_filter, ([], 0.5), "ndarray: index out of bounds"),
         (core.tbats_filter, ([], 0.5, 0.0, 0.0, False, False, [], 2**61), "ndarray: index out of bounds"),
         (core.tbats_filter, ([1.0], 0.5, 0.0, 0.0, False, False, [], 2**60), "capacity overflow"),
         # more harmonics than frequencies fail before the run
