@@ -11,46 +11,36 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import as_arrays, fmax, fmin, log, same_bits
+from helpers import check, fmax, fmin, log, same_bits
 
 INF, NAN = math.inf, math.nan
 
 
 def hurst_reference(y, max_lag):
-    n = len(y)
-    if n < 20 or min(n // 4, max_lag) < 2:
-        return 0.5
-    xs, ys = [], []
-    for lag in range(2, min(n // 4, max_lag) + 1):
+    n, xs, ys = len(y), [], []
+    for lag in range(2, min(n // 4, max_lag) + 1) if n >= 20 else ():  # one lag or none give 0.5 below
         rs_sum, used = 0.0, 0
         for k in range(n // lag):
-            segment = y[k * lag : (k + 1) * lag]
-            total = 0.0
+            segment, total = y[k * lag : (k + 1) * lag], 0.0
             for v in segment:
                 total = total + v
-            mean = total / lag
             c, sq, lo, hi = 0.0, 0.0, sys.float_info.max, -sys.float_info.max
             for v in segment:
-                d = v - mean
-                c = c + d
+                d = v - total / lag
+                c, sq = c + d, sq + d * d
                 lo, hi = (c if c < lo else lo), (c if c > hi else hi)
-                sq = sq + d * d
             sd = math.sqrt(sq / (lag - 1))
             if sd > 1e-10:
                 rs_sum, used = rs_sum + (hi - lo) / sd, used + 1
         if used > 0:
             xs.append(math.log(lag))
             ys.append(log(rs_sum / used))
-    if len(xs) < 2:
-        return 0.5
     sx = sy = sxy = sxx = 0.0
     for a, b in zip(xs, ys):
         sx, sy, sxy, sxx = sx + a, sy + b, sxy + a * b, sxx + a * a
     m = float(len(xs))
     den = sxx * m - sx * sx
-    if abs(den) < 1e-15:
-        return 0.5
-    return fmin(fmax((sxy * m - sx * sy) / den, 0.0), 1.0)
+    return 0.5 if len(xs) < 2 or abs(den) < 1e-15 else fmin(fmax((sxy * m - sx * sy) / den, 0.0), 1.0)
 
 
 def match(y, i, j, length, r):
@@ -81,9 +71,7 @@ def phi_reference(y, length, r, count=None):
 
 
 def approximate_entropy_reference(y, m, r):
-    if r < 1e-10 or len(y) <= 9:
-        return 0.0
-    return fmax(phi_reference(y, m, r) - phi_reference(y, m + 1, r), 0.0)
+    return 0.0 if r < 1e-10 or len(y) <= 9 else fmax(phi_reference(y, m, r) - phi_reference(y, m + 1, r), 0.0)
 
 
 ALTERNATING = [0.0, 1.0] * 5
@@ -114,7 +102,7 @@ tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, I
     ],
 )
 def test_worked_cases(function, args, expected):
-    assert same_bits(function(*as_arrays(args)), expected)
+    check(function, args, expected)
 
 
 @settings(max_examples=300, deadline=None)
