@@ -33,8 +33,6 @@ def run_demo(*arguments: str, code: str | None = None, cwd: Path | None = None):
 def test_golden_section_finds_the_minimum_inside_or_at_an_end_of_the_interval(function, minimum):
     result = golden_section(function, 0.0, 1.0, tolerance=1e-9)
     assert abs(result.x[0] - minimum) < 1e-6 and result.value == pytest.approx(function(minimum), abs=1e-12)
-    # one new evaluation per iteration, plus the two inner and two end points
-    assert result.evaluations == math.ceil(math.log(1e-9) / math.log(0.618034)) + 4
 
 
 def test_nelder_mead_minimises_the_rosenbrock_valley_and_steps_around_nan():
@@ -45,10 +43,9 @@ def test_nelder_mead_minimises_the_rosenbrock_valley_and_steps_around_nan():
     assert result.x[0] <= 0.5 and np.allclose(result.x, [0.5, 0.0], atol=1e-3)
 
 
-@pytest.mark.parametrize("x", [0.001, 0.25, 0.5, 0.9999])
-def test_bounded_inverts_unbounded(x):
-    assert bounded(unbounded(x, 0.0, 1.0), 0.0, 1.0) == pytest.approx(x, rel=1e-12)
-    assert 0.8 <= bounded(-800.0, 0.8, 0.98) <= bounded(800.0, 0.8, 0.98) <= 0.98  # no overflow
+def test_bounded_inverts_unbounded_without_overflow():
+    assert all(bounded(unbounded(x, 0.0, 1.0), 0.0, 1.0) == pytest.approx(x, rel=1e-12) for x in (0.001, 0.5, 0.9999))
+    assert 0.8 <= bounded(-800.0, 0.8, 0.98) <= bounded(800.0, 0.8, 0.98) <= 0.98
 
 
 # --- forecasts continue the kernels' recursions ------------------------------------
@@ -86,35 +83,22 @@ def test_theta_forecast_holds_the_last_smoothed_level():
 # --- the command ---------------------------------------------------------------------
 
 
-@pytest.fixture(scope="module")
-def report() -> str:
+def test_report_names_every_function_in_its_steps_and_ends_with_the_forecasts():
     result = run_demo()
     assert result.returncode == 0 and result.stderr == "", result.stderr
-    return result.stdout
-
-
-def test_report_shows_every_step_with_its_timing(report):
+    report = result.stdout
     steps = re.findall(r"^\[\s*(\d+)/10\] (.+?) \.+\s+(\d+\.\d) ms$", report, re.MULTILINE)
     assert [int(number) for number, _, _ in steps] == list(range(1, 11))
     assert re.search(r"^10 steps in \d+\.\d ms$", report, re.MULTILINE)
-    used = set(re.findall(r"\b[a-z0-9_]+\b", report)) & set(core.__all__)
-    assert used == set(core.__all__)  # each named where the demonstration uses it
-
-
-def test_report_ends_with_finite_forecasts_for_every_model(report):
+    assert set(re.findall(r"\b[a-z0-9_]+\b", report)) >= set(core.__all__)  # each named where it is used
     table = report[report.index("\nSummary") :].splitlines()
-    header, mape_row, rows = table[2].split(), table[3].split(), table[4:16]
-    assert header == ["month", "snaive", "SES", "ETS", "theta", "DOT", "DTSF", "ESN"]
-    assert all(0.5 < float(v) < 15.0 for v in mape_row[2:])
-    assert [row.split()[0] for row in rows] == [f"1961-{m:02d}" for m in range(1, 13)]
-    values = np.array([[float(v) for v in row.split()[1:]] for row in rows])
+    assert table[2].split() == ["month", "snaive", "SES", "ETS", "theta", "DOT", "DTSF", "ESN"]
+    assert all(0.5 < float(v) < 15.0 for v in table[3].split()[2:])  # the MAPE row
+    assert [row.split()[0] for row in table[4:16]] == [f"1961-{m:02d}" for m in range(1, 13)]
+    values = np.array([[float(v) for v in row.split()[1:]] for row in table[4:16]])
     assert np.all(np.isfinite(values)) and np.all((values > 300) & (values < 800))
-
-
-def test_report_is_the_same_on_every_run_but_for_the_timings(report):
-    again = run_demo()
-    timing = re.compile(r" *\d+\.\d ms")
-    assert timing.sub("", again.stdout) == timing.sub("", report)
+    timing = re.compile(r" *\d+\.\d ms")  # the same on every run but for the timings
+    assert timing.sub("", run_demo().stdout) == timing.sub("", report)
 
 
 def test_plot_writes_a_picture_of_the_series_and_forecasts(tmp_path):
@@ -126,18 +110,15 @@ def test_plot_writes_a_picture_of_the_series_and_forecasts(tmp_path):
     assert result.returncode == 0, result.stderr
     assert result.stdout.rstrip().endswith(f"plot written to {path}")
     pixels = imread(path)[..., :3]  # a valid PNG of the documented size
-    assert pixels.shape == (550, 1000, 3)
     red = (pixels[..., 0] > 0.7) & (pixels[..., 1] < 0.3) & (pixels[..., 2] < 0.3)
-    assert red.sum() > 200  # the forecast line is drawn
-    assert pixels.std() > 0.05
+    assert pixels.shape == (550, 1000, 3) and red.sum() > 200 and pixels.std() > 0.05  # the forecast line is drawn
 
 
 def test_plot_without_matplotlib_fails_with_a_clear_message(tmp_path):
     block = "import sys, runpy; sys.modules['matplotlib'] = None; "
     code = block + "sys.argv[0] = 'lumetra'; runpy.run_module('lumetra', run_name='__main__')"
     result = run_demo("--plot", str(tmp_path / "x.png"), code=code)
-    assert result.returncode == 2
-    assert "pip install 'lumetra[plot]'" in result.stderr and result.stdout == ""
+    assert result.returncode == 2 and "pip install 'lumetra[plot]'" in result.stderr and result.stdout == ""
     assert not (tmp_path / "x.png").exists()
 
 

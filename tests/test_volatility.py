@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import math
 
 import numpy as np
@@ -64,34 +65,28 @@ def test_bit_identical_to_a_plain_transcription(kind, data):
     assert same_bits(core.egarch_filter(array, *p[:6]), egarch_reference(y, *p[:6]))
 
 
-# The floors are comparisons that must give exactly fmax's result: the floor for NaN, for
-# every value below it (-inf, -0.0, +0.0, the double just below), the value itself above.
+# The floors are comparisons that must give exactly fmax's result: the floor for NaN, for every value below
+# it (-inf, -0.0, +0.0, the double just below), the value itself above. GARCH floors the variance at 1e-20;
+# EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf), and its first x is not clamped, so
+# the edges arrive through the initial variance and the initial log-variance.
 FLOOR = 1e-20
-EDGE_VARIANCES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1),
-                  5e-324, 1e-300, 1.0]  # fmt: skip
+EDGES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1), 5e-324, 1e-300,
+         1.0, -46.0, -46.0517, -46.06, -50.0, -745.2, -800.0, 20.0]  # fmt: skip
 
 
-@pytest.mark.parametrize("s2", EDGE_VARIANCES)
-@pytest.mark.parametrize("omega", [0.0, -0.0, 0.1, nan])
-def test_variance_floor_is_fmax_at_its_edges(s2, omega):
+@pytest.mark.parametrize("edge", EDGES)
+def test_floors_are_fmax_at_their_edges(edge):
     y = [0.5, -1.0, 0.0, -0.0, 2.0]
-    for use_ar1 in (False, True):
-        args = (0.0, omega, 0.0, 0.0, s2, use_ar1, 0.5)
+    for omega, use_ar1 in itertools.product([0.0, -0.0, 0.1, nan], [False, True]):
+        args = (0.0, omega, 0.0, 0.0, edge, use_ar1, 0.5)
         assert same_bits(core.garch_filter(np.array(y), *args), garch_reference(y, *args))
-    # beta 1 keeps the edge value in the state for a second step as well
-    expected = garch_reference(y, 0.0, omega, 0.0, 1.0, s2, gamma=0.0)
-    assert same_bits(core.gjr_garch_filter(np.array(y), 0.0, omega, 0.0, 1.0, 0.0, s2), expected)
-
-
-# EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf) and sqrt(s2) at
-# 1e-10; the first x is not clamped, so these edges arrive through init_log_sigma2.
-@pytest.mark.parametrize("x0", [nan, inf, -inf, -46.0, -46.0517, -46.06, -50.0, -745.2, -800.0, 0.0, -0.0, 20.0])
-def test_egarch_floors_are_fmax_at_their_edges(x0):
-    # the kernel leaves the second floor out: the square root of the floored variance never falls below it
+        # beta 1 keeps the edge value in the state for a second step as well
+        expected = garch_reference(y, 0.0, omega, 0.0, 1.0, edge, gamma=0.0)
+        assert same_bits(core.gjr_garch_filter(np.array(y), 0.0, omega, 0.0, 1.0, 0.0, edge), expected)
+    # EGARCH leaves out its second floor, sqrt(s2) at 1e-10: the root of the floored variance never falls below it
     assert math.sqrt(1e-20) == 1e-10 and math.sqrt(math.nextafter(1e-20, 1.0)) >= 1e-10
-    y = [0.5, -1.0, 0.0, 2.0]
     for params in [(0.0, 0.1, 0.9, 0.2), (-1e3, 0.0, 1.0, 0.0), (nan, 0.1, 0.9, 0.2)]:
-        assert same_bits(core.egarch_filter(np.array(y), 0.1, *params, x0), egarch_reference(y, 0.1, *params, x0))
+        assert same_bits(core.egarch_filter(np.array(y), 0.1, *params, edge), egarch_reference(y, 0.1, *params, edge))
 
 
 # The GJR weight alpha + gamma * I is formed once for each value of I and looked up by the
