@@ -21,16 +21,11 @@ from helpers import PanicException, obj, raised, raiser, refcounts, same_bits
 Y = np.array([1.0, 2.0, 3.0])
 
 # The registration order of all functions the module will hold.
-ORDER = [
-    "ets_filter", "ets_loglik", "theta_decompose", "arima_css", "css_objective",
-    "seasonal_css_objective", "ses_sse", "ses_filter", "batch_ets_filter", "dot_objective",
-    "dot_residuals", "ces_nonseasonal_sse", "ces_seasonal_sse", "garch_filter",
-    "egarch_filter", "gjr_garch_filter", "tbats_filter", "dtsf_distances",
-    "dtsf_fit_residuals", "mstl_extract_seasonal", "mstl_moving_average",
-    "croston_tsb_filter", "esn_reservoir_update", "four_theta_fitted",
-    "four_theta_deseasonalize", "dot_hybrid_objective", "sample_entropy",
-    "approximate_entropy", "hurst_exponent",
-]  # fmt: skip
+ORDER = """ets_filter ets_loglik theta_decompose arima_css css_objective seasonal_css_objective ses_sse ses_filter
+    batch_ets_filter dot_objective dot_residuals ces_nonseasonal_sse ces_seasonal_sse garch_filter egarch_filter
+    gjr_garch_filter tbats_filter dtsf_distances dtsf_fit_residuals mstl_extract_seasonal mstl_moving_average
+    croston_tsb_filter esn_reservoir_update four_theta_fitted four_theta_deseasonalize dot_hybrid_objective
+    sample_entropy approximate_entropy hurst_exponent""".split()
 
 
 def run_python(code: str) -> list[str]:
@@ -42,19 +37,15 @@ def run_python(code: str) -> list[str]:
 # --- the module ------------------------------------------------------------------
 
 
-def test_module_holds_its_functions_in_registration_order_and_nothing_else():
+def test_module_holds_its_functions_in_registration_order_with_required_positional_or_keyword_parameters():
     assert isinstance(core.__all__, list) and core.__all__ == ORDER
     assert core.__doc__ == "" and not hasattr(core, "PanicException")
     assert {name for name in dir(core) if not name.startswith("_")} == set(ORDER)
-
-
-@pytest.mark.parametrize("name", core.__all__)
-def test_signature_shows_required_positional_or_keyword_parameters(name):
-    function = getattr(core, name)
-    signature = inspect.signature(function)
-    assert function.__doc__ is None and function.__text_signature__ == str(signature)
-    for parameter in signature.parameters.values():
-        assert parameter.kind is parameter.POSITIONAL_OR_KEYWORD and parameter.default is parameter.empty
+    for function in map(core.__dict__.get, ORDER):
+        signature = inspect.signature(function)
+        assert function.__doc__ is None and function.__text_signature__ == str(signature)
+        for parameter in signature.parameters.values():
+            assert parameter.kind is parameter.POSITIONAL_OR_KEYWORD and parameter.default is parameter.empty
 
 
 def test_second_initialisation_returns_the_same_module_and_subinterpreters_are_refused():
@@ -202,13 +193,13 @@ CONVERTED = "object cannot be converted to"
 SEQUENCE = "a str cannot be taken as a sequence; pass a list, a tuple or an array"
 NO_INT = "object cannot be interpreted as an integer"
 OUT_OF_RANGE = "out of range integral type conversion attempted"
+LENGTH = "expected tuple of length 11, but got tuple of length"
 
 
 @pytest.mark.parametrize(
     "call, value, kind, message",
     [
         (sse_alpha, "2", TypeError, "argument 'alpha': must be real number, not str"),
-        (sse_alpha, None, TypeError, "argument 'alpha': must be real number, not NoneType"),
         (sse_alpha, [0.5], TypeError, "argument 'alpha': must be real number, not list"),
         (sse_alpha, 10**400, OverflowError, "int too large to convert to float"),
         (sse_alpha, obj(__float__=raiser(ValueError("bad value"))), ValueError, "bad value"),
@@ -234,22 +225,18 @@ OUT_OF_RANGE = "out of range integral type conversion attempted"
         (ets("period", core.ets_loglik), -1, OverflowError, "can't convert negative int to unsigned"),
         (ets("period", core.ets_loglik), 2**64, OverflowError, "int too big to convert"),
         (ets("period", core.ets_loglik), 3.0, TypeError, f"argument 'period': 'float' {NO_INT}"),
-        (ets("period", core.ets_loglik), "3", TypeError, f"argument 'period': 'str' {NO_INT}"),
         (ets("error_type", core.ets_loglik), 2**31, OverflowError, OUT_OF_RANGE),
         (ets("error_type", core.ets_loglik), -(2**31) - 1, OverflowError, OUT_OF_RANGE),
         (ets("error_type", core.ets_loglik), 2**63, OverflowError, "Python int too large to convert to C long"),
         (ets("error_type", core.ets_loglik), 1.0, TypeError, f"argument 'error_type': 'float' {NO_INT}"),
         (ets("trend_type", core.ets_loglik), None, TypeError, f"argument 'trend_type': 'NoneType' {NO_INT}"),
         (batch, ({"a": Y}, []), TypeError, f"argument 'y_list': 'dict' {CONVERTED} 'Sequence'"),
-        (batch, ({Y.tobytes()}, []), TypeError, f"argument 'y_list': 'set' {CONVERTED} 'Sequence'"),
         (batch, ((y for y in [Y]), []), TypeError, f"argument 'y_list': 'generator' {CONVERTED} 'Sequence'"),
         (batch, (3, []), TypeError, f"argument 'y_list': 'int' {CONVERTED} 'Sequence'"),
         (batch, ("abc", []), TypeError, f"argument 'y_list': {SEQUENCE}"),
         (batch, ([Y, [1.0]], []), TypeError, f"argument 'y_list': 'list' {CONVERTED} 'PyArray<T, D>'"),
-        (batch, ([], [PARAMS, PARAMS[:10]]), TypeError,
-         "argument 'params_list': expected tuple of length 11, but got tuple of length 10"),
-        (batch, ([], [PARAMS + (1,)]), TypeError,
-         "argument 'params_list': expected tuple of length 11, but got tuple of length 12"),
+        (batch, ([], [PARAMS, PARAMS[:10]]), TypeError, f"argument 'params_list': {LENGTH} 10"),
+        (batch, ([], [PARAMS + (1,)]), TypeError, f"argument 'params_list': {LENGTH} 12"),
         (batch, ([], [list(PARAMS)]), TypeError, f"argument 'params_list': 'list' {CONVERTED} 'PyTuple'"),
         (batch, ([], [with_item(2, "ab")]), TypeError, f"argument 'params_list': {SEQUENCE}"),
         (batch, ([], [with_item(2, {0.5})]), TypeError, f"argument 'params_list': 'set' {CONVERTED} 'Sequence'"),
