@@ -243,12 +243,8 @@ def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, length
 )
 def test_the_first_failing_series_decides_the_message(failing, message):
     y_list, params_list = random_batch(np.random.default_rng(99), 10, CODES, [20])
-    for k, p in enumerate(map(list, params_list)):
-        p[8:] = (0, 1, 1) if k % 2 == 0 else (1, 3, 2)  # two models, alternating
-        if failing.get(k) == "period":
-            p[7] = 0
-        elif failing.get(k) == "index":  # a season longer than the one coefficient
-            p[2], p[7] = [1.0], 3
-        params_list[k] = tuple(p)
+    for k, p in enumerate(params_list):  # two models, alternating; a zero period or a season past its coefficient
+        seasonal0, period = {"period": (p[2], 0), "index": ([1.0], 3)}.get(failing.get(k), (p[2], p[7]))
+        params_list[k] = (*p[:2], seasonal0, *p[3:7], period, *[(0, 1, 1), (1, 3, 2)][k % 2])
     assert panic_message(loop_of_single_calls, y_list, params_list) == message
     assert panic_message(core.batch_ets_filter, y_list, params_list) == message
