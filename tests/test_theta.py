@@ -40,13 +40,9 @@ def dot_ref(y, intercept, slope, theta, alpha, drift):
 
 def hybrid_ref(y, line, theta, additive):
     n = len(y)
-    if n < 3:
-        return WORST
 
     def mix(a, b, w):
         return w * a + (1.0 - w) * b if additive else fmax(a, 1e-10) ** w * fmax(b, 1e-10) ** (1.0 - w)
-
-    c = [theta * y[i] + (1.0 - theta) * line[i] if additive else mix(y[i], line[i], theta) for i in range(n)]
 
     def sse(a):
         level, total = c[0], 0.0
@@ -54,13 +50,12 @@ def hybrid_ref(y, line, theta, additive):
             total, level = total + (c[i] - level) ** 2, (1.0 - a) * level + a * c[i]
         return total
 
-    lo, hi = 0.001, 0.999
-    for _ in range(50):
+    if n < 3:
+        return WORST
+    c, lo, hi = [mix(y[i], line[i], theta) for i in range(n)], 0.001, 0.999
+    for _ in range(50):  # golden-section search for alpha
         d = (hi - lo) * 0.6180339887498949
-        if sse(hi - d) < sse(lo + d):
-            hi = lo + d
-        else:
-            lo = hi - d
+        lo, hi = (lo, lo + d) if sse(hi - d) < sse(lo + d) else (hi - d, hi)
     alpha, s, total = (hi + lo) * 0.5, c[0], 0.0
     for i in range(n):
         s = s if i == 0 else alpha * c[i] + (1.0 - alpha) * s
@@ -70,10 +65,6 @@ def hybrid_ref(y, line, theta, additive):
 
 def deseasonalize_ref(y, p):
     n, mult = len(y), min([v for v in y if v == v], default=math.inf) > 0
-    if p == 0:
-        if n:
-            raise ZeroDivisionError
-        return [], True, []
     h, sums, counts = (p - 1) // 2, [0.0] * p, [0] * p
     for j in range(max(n - p + 1, 0)):  # a period beyond n + 1 has no window either
         a = 0.0
@@ -81,18 +72,14 @@ def deseasonalize_ref(y, p):
             a = a + y[j + k] * (1.0 / p)
         t = j + h
         if not mult or a > 0:
-            sums[t % p] = sums[t % p] + (y[t] / a if mult else y[t] - a)
-            counts[t % p] += 1
+            sums[t % p], counts[t % p] = sums[t % p] + (y[t] / a if mult else y[t] - a), counts[t % p] + 1
     # a phase without contributions is neutral: ratio 1, difference 0
     idx = [1.0 if mult and counts[s] == 0 else sums[s] / max(counts[s], 1) for s in range(p)]
     total = -0.0
     for v in idx:
         total = total + v
     mean = total / p
-    if mult:
-        idx = [max(v / mean if mean > 0 else v, 0.01) if v == v else v for v in idx]
-    else:
-        idx = [v - mean for v in idx]
+    idx = [max(v / mean if mean > 0 else v, 0.01) if v == v else v for v in idx] if mult else [v - mean for v in idx]
     return idx, mult, [y[i] / idx[i % p] if mult else y[i] - idx[i % p] for i in range(n)]
 
 
@@ -174,7 +161,7 @@ def test_theta_line_and_dot_match_transcriptions_and_the_objective_sums_the_resi
     errors, level = dot_ref(y, *args)
     assert same_bits(core.dot_residuals(arr(y), *args), (arr(errors), level))
     total = 0.0
-    for e in core.dot_residuals(arr(y), *args)[0].tolist():
+    for e in errors:
         total = total + e * e
     assert same_bits(core.dot_objective(arr(y), *args), total)
 
