@@ -29,7 +29,7 @@ def run_demo(*arguments: str, code: str | None = None, cwd: Path | None = None):
 # --- the optimisers ----------------------------------------------------------------
 
 
-@pytest.mark.parametrize("function, minimum", [(lambda x: (x - 0.3) ** 2 + 1.0, 0.3), (abs, 0.0), (lambda x: abs(x - 1), 1.0)])
+@pytest.mark.parametrize("function, minimum", [(lambda x: (x - 0.3) ** 2 + 1, 0.3), (abs, 0.0), (lambda x: abs(x - 1), 1.0)])
 def test_golden_section_finds_the_minimum_inside_or_at_an_end_of_the_interval(function, minimum):
     result = golden_section(function, 0.0, 1.0, tolerance=1e-9)
     assert abs(result.x[0] - minimum) < 1e-6 and result.value == pytest.approx(function(minimum), abs=1e-12)
@@ -59,13 +59,11 @@ def test_ets_forecast_is_the_filter_run_on_with_zero_errors(error_type, trend_ty
     y = 50.0 + 0.5 * t + 5.0 * np.sin(2 * np.pi * t / 4) + np.cos(t)
     spec = models.EtsSpec("", error_type, trend_type, seasonal_type)
     seasonal0 = np.array([1.1, 0.9, 1.2, 0.8]) if seasonal_type == 2 else np.array([2.0, -1, 3, -4])
-    level0, trend0 = 50.0, 1.01 if trend_type == 3 else 0.4
-    args = (level0, trend0, seasonal0, 0.3, 0.1, 0.2, 0.95, 4, error_type, trend_type, seasonal_type)
+    args = (50.0, 1.01 if trend_type == 3 else 0.4, seasonal0, 0.3, 0.1, 0.2, 0.95, 4, error_type, trend_type, seasonal_type)
     _, _, level, trend, season = core.ets_filter(y, *args)
     forecast = models.ets_forecast(level, trend, season, 0.1, 0.95, 4, y.size, spec, 9)
     fitted, errors, *_ = core.ets_filter(np.concatenate((y, forecast)), *args)
-    assert same_bits(fitted[y.size :], forecast)
-    assert not np.any(errors[y.size :])
+    assert same_bits(fitted[y.size :], forecast) and not np.any(errors[y.size :])
 
 
 def test_theta_forecast_holds_the_last_smoothed_level():
@@ -107,16 +105,15 @@ def test_plot_writes_a_picture_of_the_series_and_forecasts(tmp_path):
 
     path = tmp_path / "demo.png"
     result = run_demo("--plot", str(path))
-    assert result.returncode == 0, result.stderr
-    assert result.stdout.rstrip().endswith(f"plot written to {path}")
+    assert result.returncode == 0 and result.stdout.rstrip().endswith(f"plot written to {path}"), result.stderr
     pixels = imread(path)[..., :3]  # a valid PNG of the documented size
     red = (pixels[..., 0] > 0.7) & (pixels[..., 1] < 0.3) & (pixels[..., 2] < 0.3)
     assert pixels.shape == (550, 1000, 3) and red.sum() > 200 and pixels.std() > 0.05  # the forecast line is drawn
 
 
 def test_plot_without_matplotlib_fails_with_a_clear_message(tmp_path):
-    block = "import sys, runpy; sys.modules['matplotlib'] = None; "
-    code = block + "sys.argv[0] = 'lumetra'; runpy.run_module('lumetra', run_name='__main__')"
+    code = ("import sys, runpy; sys.modules['matplotlib'] = None; sys.argv[0] = 'lumetra'; "
+            "runpy.run_module('lumetra', run_name='__main__')")
     result = run_demo("--plot", str(tmp_path / "x.png"), code=code)
     assert result.returncode == 2 and "pip install 'lumetra[plot]'" in result.stderr and result.stdout == ""
     assert not (tmp_path / "x.png").exists()

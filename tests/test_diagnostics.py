@@ -79,13 +79,12 @@ ALTERNATING = [0.0, 1.0] * 5
 # that ties and differences of exactly r, or r rounded either way, are common.
 grid_values = st.integers(-6, 6).map(lambda k: k * 0.1) | st.integers(-6, 6).map(lambda k: k * 0.25) | st.floats(-3, 3)
 special_values = st.sampled_from([NAN, INF, -INF, 1e308, -1e308])
-# Finite series take a different road through the counting than series with
-# NaN or infinities, so both come often.
+
+
 def series(min_size=0, max_size=40):
-    return st.one_of(
-        st.lists(grid_values, min_size=min_size, max_size=max_size),
-        st.lists(st.one_of(grid_values, grid_values, special_values), min_size=min_size, max_size=max_size),
-    )
+    """Finite series take a different road through the counting than those with NaN or infinities: both come."""
+    return st.one_of(st.lists(v, min_size=min_size, max_size=max_size)
+                     for v in (grid_values, st.one_of(grid_values, grid_values, special_values)))  # fmt: skip
 
 
 tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, INF]) | st.floats(0, 2)

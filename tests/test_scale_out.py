@@ -23,14 +23,12 @@ spec.loader.exec_module(dask_batch)
 
 @pytest.fixture(scope="module")
 def client():
-    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
-    client = distributed.Client(cluster)
-    # The workers import the example's task function by name, as they would import any
-    # module installed beside lumetra.
-    client.upload_file(str(EXAMPLE))
-    yield client
-    client.close()
-    cluster.close()
+    with (distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster,
+          distributed.Client(cluster) as client):  # fmt: skip
+        # The workers import the example's task function by name, as they would import any
+        # module installed beside lumetra.
+        client.upload_file(str(EXAMPLE))
+        yield client
 
 
 def test_cluster_results_equal_a_single_process_run(client):
@@ -41,8 +39,7 @@ def test_cluster_results_equal_a_single_process_run(client):
     assert list(on_cluster) == ["fitted", "errors", "level", "trend", "seasonal"]
     assert all(same_bits(on_cluster[key], single[key]) for key in single)
     # and that is what ets_filter gives for a series on its own
-    k = 2999
-    p = params[k]
+    k, p = 2999, params[2999]
     one = core.ets_filter(ys[k], p[0], p[1], seasonal0[k], *p[2:6], *map(int, p[6:]))
     assert same_bits(one, tuple(on_cluster[key][k] for key in single))
 

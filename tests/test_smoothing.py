@@ -150,9 +150,9 @@ SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0_0000_0000_0001))[0
 @pytest.mark.parametrize("init_z", [SIGNALLING_NAN, -math.nan, -0.0, 0.0, math.inf, -2.5])
 @pytest.mark.parametrize("init_d", [-0.0, 0.0, math.nan, 0.4])
 @pytest.mark.parametrize(
-    "pattern", [[0.0, -1.0, math.nan, -0.0], [0.0, 3.0, 0.0, -2.0], [2.0, 0.5], [math.inf, 0.0]]
+    "pattern", [[0.0, -1.0, math.nan, -0.0], [0.0, 3.0, 0.0, -2.0], [2.0, 0.5], [math.inf, 0.0], [0.0, 4.5, -0.0]]
 )
-@pytest.mark.parametrize("repeats", [0, 1, 2500, 5001])  # long series take branch-free updates
+@pytest.mark.parametrize("repeats", [0, 1, 2500, 5001])  # series from 10000 values take branch-free updates
 def test_croston_states_keep_every_bit(pattern, repeats, init_z, init_d):
     """Long series update the size through picked operands (1 z + (-0) without
     demand): its value must stay the transcription's, the sign of zero
@@ -160,18 +160,8 @@ def test_croston_states_keep_every_bit(pattern, repeats, init_z, init_d):
     signalling NaN included. (Which payload a product of two NaNs carries is the
     compiler's choice of operand order, so NaNs are otherwise compared as NaNs.)"""
     y = pattern * repeats
-    got = core.croston_tsb_filter(np.array(y, dtype=float), 0.5, 0.25, init_z, init_d)
     expected = croston_reference([f64(v) for v in y], f64(0.5), f64(0.25), init_z, init_d)
-    assert same_bits(got, expected)
-    if not any(v > 0 for v in y):
-        assert bits(got[0]) == bits(init_z)
-
-
-@pytest.mark.parametrize("n", [9999, 10000, 10001, 25000])
-def test_croston_long_intermittent_series_match_the_transcription(n):
-    rng = np.random.default_rng(n)
-    y = np.where(rng.random(n) < 0.3, rng.gamma(2.0, 2.0, n), rng.choice([0.0, -0.0, -1.0], n))
-    args = (0.15, 0.05, 3.0, 0.3)
-    expected = croston_reference([f64(v) for v in y], *map(f64, args))
-    for view in layouts(y).values():
-        assert same_bits(core.croston_tsb_filter(view, *args), expected)
+    for view in layouts(y).values():  # long series are read in every layout too
+        got = core.croston_tsb_filter(view, 0.5, 0.25, init_z, init_d)
+        assert same_bits(got, expected)
+        assert any(v > 0 for v in y) or bits(got[0]) == bits(init_z)
