@@ -54,10 +54,8 @@ def seasonal_reference(y, period):
     "function, args, expected",
     [
         (core.mstl_moving_average, ([1, 2, 3, 4, 5], 3), arr([1.5, 2, 3, 4, 4.5])),
-        (core.mstl_moving_average, ([1, 2, 3, 4, 5], 2**64 - 1), arr([3] * 5)),
         # a window holding both infinities has no mean; one holding one of them is that infinity
         (core.mstl_moving_average, ([1, INF, 2, -INF, 3, 4], 2), arr([INF, INF, math.nan, -INF, -INF, 3.5])),
-        (core.mstl_extract_seasonal, ([1, 2, 3, 4], 2), arr([-0.5, 0.5, -0.5, 0.5])),
         (core.mstl_extract_seasonal, ([], 0), arr([])),
         (core.mstl_extract_seasonal, ([], 2**60 - 1), arr([])),
         # a period past the length: each phase mean is its observation, centred over the whole period,
