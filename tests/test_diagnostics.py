@@ -74,7 +74,7 @@ def approximate_entropy_reference(y, m, r):
     return 0.0 if r < 1e-10 or len(y) <= 9 else fmax(phi_reference(y, m, r) - phi_reference(y, m + 1, r), 0.0)
 
 
-ALTERNATING = [0.0, 1.0] * 5
+ALTERNATING, Y30 = [0.0, 1.0] * 5, list(np.random.default_rng(2).standard_normal(30))
 # Values on a grid of tenths (not exact in binary) and of quarters (exact), so
 # that ties and differences of exactly r, or r rounded either way, are common.
 grid_values = st.integers(-6, 6).map(lambda k: k * 0.1) | st.integers(-6, 6).map(lambda k: k * 0.25) | st.floats(-3, 3)
@@ -95,6 +95,12 @@ tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, I
     [
         (core.sample_entropy, (ALTERNATING, 2, 0.5), -math.log(9 / 12)),
         (core.approximate_entropy, (ALTERNATING, 0, 0.5), math.log(2)),
+        # a NaN tolerance passes the test and then matches every pair
+        (core.sample_entropy, (Y30, 2, NAN), -math.log((27 * 26 / 2) / (28 * 27 / 2))),
+        (core.approximate_entropy, (Y30, 2, NAN), 0.0),
+        # m + 1 must not wrap around; a tolerance just below 1e-10 is none
+        *[(f, args, 0.0) for f in (core.sample_entropy, core.approximate_entropy)
+          for args in [(Y30, 2**64 - 1, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]],
         (core.hurst_exponent, (list(range(40)), 10), 1.0),  # clamped
         (core.hurst_exponent, ([2.5] * 50, 10), 0.5),  # no segment varies
         (core.hurst_exponent, ([0.0, 1.0] * 9 + [0.0], 10**9), 0.5),  # too short
@@ -148,14 +154,3 @@ def test_entropies_on_longer_series_against_brute_force_counts(seed, m, kind):
 @given(series(15, 90), st.integers(0, 30))
 def test_hurst_equals_the_rescaled_range_fit(values, max_lag):
     assert same_bits(core.hurst_exponent(np.array(values), max_lag), hurst_reference(values, max_lag))
-
-
-@pytest.mark.parametrize("function", [core.sample_entropy, core.approximate_entropy])
-def test_entropy_early_returns(function):
-    y = np.random.default_rng(2).standard_normal(30)
-    for y_, m, r in [(y, 2, 1e-10 * (1 - 2**-52)), (y, 2, -INF), (y[:9], 1, 1.0), *[(y, m, 1.0) for m in (29, 30, 31)],
-                     (y, 2**64 - 1, 1.0)]:  # m + 1 must not wrap around
-        assert function(y_, m, r) == 0.0
-    # a NaN tolerance passes the test and then matches every pair
-    expected = -math.log((27 * 26 / 2) / (28 * 27 / 2)) if function is core.sample_entropy else 0.0
-    assert function(y, 2, NAN) == expected

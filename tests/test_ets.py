@@ -197,18 +197,16 @@ CODES = [(e, t, s) for e in (0, 1) for t in (0, 1, 3, 7) for s in (0, 1, 2)]  # 
 
 
 def random_batch(rng, count, codes, lengths):
-    """count series with models drawn from codes and lengths from lengths, in every layout, with
-    values that include the IEEE specials; none fails."""
+    """count series with models drawn from codes and lengths from lengths, in every layout, with values that
+    include the IEEE specials; none fails."""
     y_list, params_list = [], []
     for _ in range(count):
-        n = int(rng.choice(lengths))
+        n, period = int(rng.choice(lengths)), int(rng.integers(1, 14))
         base = rng.normal(20.0, 5.0, 2 * n + 1)
         base[rng.random(base.size) < 0.02] = rng.choice([math.nan, math.inf, -math.inf, 1e300, 0.0])
         y_list.append([base[:n], base[::2][:n], base[:n][::-1]][int(rng.integers(0, 3))])
-        period = int(rng.integers(1, 14))
-        m0 = max(period, int(rng.integers(0, 16)))  # long enough for every step
-        seasonal0 = rng.normal(1.0, 0.3, m0)
-        seasonal0[rng.random(m0) < 0.1] = rng.choice([0.0, -1.0, math.nan])
+        seasonal0 = rng.normal(1.0, 0.3, max(period, int(rng.integers(0, 16))))  # long enough for every step
+        seasonal0[rng.random(seasonal0.size) < 0.1] = rng.choice([0.0, -1.0, math.nan])
         params_list.append((float(rng.normal(20.0, 5.0)), float(rng.normal(1.0, 0.5)), seasonal0.tolist(),
                             *map(float, rng.uniform(-0.2, 1.1, 4)), period, *codes[int(rng.integers(0, len(codes)))]))  # fmt: skip
     return y_list, params_list

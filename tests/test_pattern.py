@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import math
 
 import numpy as np
@@ -18,8 +19,7 @@ finite = st.floats(-1e3, 1e3, allow_nan=False)
 def normalised(window):
     s = sq = 0.0
     for v in window:
-        s += v
-        sq += v * v
+        s, sq = s + v, sq + v * v
     mean = s / len(window)
     sd = fmax(math.sqrt(fmax(sq / len(window) - mean * mean, 0.0)), 1e-8)
     return [(v - mean) / sd for v in window]
@@ -33,12 +33,9 @@ def rms(a, b):
 
 
 def distances_reference(y, q, w, max_start, normalize, decay, n_total):
-    out = []
-    for s in range(max_start):
-        window = normalised(y[s : s + w]) if normalize else y[s : s + w]
-        weight = fmax(exp(-decay * float((n_total - s) % 2**64)), 1e-10)
-        out.append(rms(q[:w], window) / weight)
-    return np.array(out)
+    windows = [normalised(y[s : s + w]) if normalize else y[s : s + w] for s in range(max_start)]
+    weights = [fmax(exp(-decay * float((n_total - s) % 2**64)), 1e-10) for s in range(max_start)]
+    return np.array([rms(q[:w], window) / weight for window, weight in zip(windows, weights)])
 
 
 def ascending(v):
@@ -62,13 +59,10 @@ def residuals_reference(y, w, k, normalize):
 def reservoir_reference(u, w_in, w, n, a, washout):
     x, states = [0.0] * n, []
     for t, ut in enumerate(u):
-        h = []
-        for i in range(n):
-            p = ut * w_in[i]
-            for j in range(n):
-                p = p + w[i * n + j] * x[j]
-            h.append(math.tanh(p))
-        x = [(1.0 - a) * x[j] + a * h[j] for j in range(n)]
+        h = [ut * w_in[i] for i in range(n)]
+        for i, j in itertools.product(range(n), range(n)):  # each unit's sum in index order
+            h[i] = h[i] + w[i * n + j] * x[j]
+        x = [(1.0 - a) * x[j] + a * math.tanh(h[j]) for j in range(n)]
         if t >= washout:
             states += x
     return np.array(states), np.array(x)

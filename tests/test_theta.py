@@ -9,7 +9,7 @@ import sys
 
 import numpy as np
 import pytest
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 
 import lumetra._core as core
@@ -169,8 +169,14 @@ def test_theta_line_and_dot_match_transcriptions_and_the_objective_sums_the_resi
 hybrid_value = st.one_of(st.floats(-50, 50), st.just(0.0), st.just(NAN))
 
 
+# The search evaluates the next iteration's points for both outcomes at once; series whose optimum lies inside
+# the interval, at an end (a trend), or on a tie (a constant series) follow the plain search.
 @given(st.lists(st.tuples(hybrid_value, hybrid_value), min_size=3, max_size=25),
        st.one_of(st.floats(-2, 3), st.just(NAN)), st.booleans(), st.integers(0, 3))  # fmt: skip
+@example([(5.0, 5.0)] * 40, 2.0, True, 0)
+@example([(1.0 + i, 1.0 + i) for i in range(40)], 0.5, False, 0)
+@example([(1.0 + 8 * (i % 2), 1.0 + 8 * i / 39) for i in range(40)], 3.5, True, 0)
+@example([(50.0 + math.sin(i), 40.0 + i / 4) for i in range(40)], 1.0, False, 1)
 def test_hybrid_matches_transcription(pairs, theta, additive, extra):
     y, line = [a for a, _ in pairs], [b for _, b in pairs] + [1e300] * extra  # extra is ignored
     expected = hybrid_ref(y, line, theta, additive)
@@ -208,22 +214,7 @@ def test_fitted_matches_transcription(case):
         assert same_bits(core.four_theta_fitted(n, *args), expected)
 
 
-# --- longer inputs: the search and the blocks of time points ---------------------------------
-
-
-@pytest.mark.parametrize("shape", ["noisy", "trend", "constant", "alternating"])
-@pytest.mark.parametrize("additive", [True, False])
-def test_hybrid_search_takes_both_branches_like_the_plain_search(shape, additive):
-    """The search evaluates the next iteration's points for both outcomes at once; series
-    whose optimum lies inside the interval, at either end, or on a tie follow the plain one."""
-    rng = np.random.default_rng(3)
-    n = 40
-    y = {"noisy": 50 + rng.standard_normal(n), "trend": np.linspace(1, 30, n) + 0.01 * rng.standard_normal(n),
-         "constant": np.full(n, 5.0), "alternating": np.tile([1.0, 9.0], n // 2)}[shape]  # fmt: skip
-    line = np.linspace(y[0], y[-1], n)
-    for theta in (0.5, 1.0, 2.0, 3.5):
-        expected = hybrid_ref(y.tolist(), line.tolist(), theta, additive)
-        assert same_bits(core.dot_hybrid_objective(y, line, theta, additive), expected), theta
+# --- longer inputs: the blocks of time points ---------------------------------
 
 
 def test_fitted_lines_across_blocks_of_time_points():
