@@ -20,34 +20,25 @@ windows = st.one_of(st.integers(0, 40), st.just(2**64 - 1))
 
 def moving_average_reference(y, window):
     """Prefix sums over the finite values; a window's own non-finite values decide it."""
-    n, h = len(y), window // 2
-    c = [0.0]
+    n, h, c = len(y), window // 2, [0.0]
     for v in y:
         c.append(c[-1] + (v if math.isfinite(v) else 0.0))
-    out = []
-    for i in range(n):
-        lo, hi = max(0, i - h), min(n, i + h + 1)
-        odd = [v for v in y[lo:hi] if not math.isfinite(v)]
-        if not odd:
-            out.append((c[hi] - c[lo]) / (hi - lo))
-        elif any(math.isnan(v) for v in odd) or len(set(odd)) > 1:
-            out.append(math.nan)
-        else:
-            out.append(odd[0])
-    return np.array(out)
+
+    def mean(lo, hi):
+        odd = {v for v in y[lo:hi] if not math.isfinite(v)}  # NaN, or infinities of both signs, give NaN
+        return (c[hi] - c[lo]) / (hi - lo) if not odd else odd.pop() if len(odd) == 1 else math.nan
+
+    return np.array([mean(max(0, i - h), min(n, i + h + 1)) for i in range(n)])
 
 
 def seasonal_reference(y, period):
-    sums, counts = [0.0] * period, [0] * period
+    sums, counts, total = [0.0] * period, [0] * period, 0.0
     for i, v in enumerate(y):
-        sums[i % period] += v
-        counts[i % period] += 1
+        sums[i % period], counts[i % period] = sums[i % period] + v, counts[i % period] + 1
     means = [s / max(k, 1) for s, k in zip(sums, counts)]
-    total = 0.0
     for m in means:
         total += m
-    centre = total / period
-    return np.array([means[i % period] - centre for i in range(len(y))])
+    return np.array([means[i % period] - total / period for i in range(len(y))])
 
 
 @pytest.mark.parametrize(

@@ -71,27 +71,18 @@ def test_results_have_the_types_the_stubs_declare():
         assert conforms(value, hint), name
 
 
-@pytest.fixture(scope="module")
-def mypy_report(tmp_path_factory):
-    """mypy --strict over the typed usage file, the misuse file and the installed package."""
+def test_typed_usage_and_the_package_pass_mypy_strict_and_exactly_the_marked_misuses_fail(tmp_path):
     pytest.importorskip("mypy")
     # mypy does not load lumetra's extension: it runs without the sanitizer runtime.
     env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONMALLOC")}
-    command = [
-        sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes",
-        "--cache-dir", str(tmp_path_factory.mktemp("mypy")),
-        "-m", "usage", "-m", "misuse", "-p", "lumetra",
-    ]  # fmt: skip
+    command = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes", "--cache-dir",
+               str(tmp_path), "-m", "usage", "-m", "misuse", "-p", "lumetra"]  # fmt: skip
     result = subprocess.run(command, capture_output=True, text=True, env=env, cwd=TYPED, timeout=600)
     assert result.stderr == "", result.stderr
-    return result.stdout
-
-
-def test_typed_usage_and_the_package_pass_mypy_strict_and_exactly_the_marked_misuses_fail(mypy_report):
-    assert [line for line in mypy_report.splitlines() if "misuse.py" not in line] == []
+    assert [line for line in result.stdout.splitlines() if "misuse.py" not in line] == []
     lines = (TYPED / "misuse.py").read_text().splitlines()
     marked = {number for number, line in enumerate(lines, 1) if "  # error" in line}  # two spaces: after code
-    assert {int(match) for match in re.findall(r"misuse\.py:(\d+): error:", mypy_report)} == marked
+    assert {int(match) for match in re.findall(r"misuse\.py:(\d+): error:", result.stdout)} == marked
 
 
 def test_functions_pickle_by_reference():

@@ -37,11 +37,7 @@ def croston_reference(y, alpha, beta, z, d):
     for v in y:
         e = v - z * d
         sse = sse + e * e
-        if v > 0:
-            d = beta + keep_probability * d
-            z = keep_size * z + alpha * v
-        else:
-            d = keep_probability * d
+        d, z = (beta + keep_probability * d, keep_size * z + alpha * v) if v > 0 else (keep_probability * d, z)
     return float(z), float(d), float(sse)
 
 
@@ -59,8 +55,7 @@ def tbats_reference(y, alpha, beta, phi, use_trend, use_damping, frequencies, h)
         for i in range(h):
             c, s = c_cos(frequencies[i]), c_sin(frequencies[i])
             first[i], second[i] = g + (c * first[i] + s * second[i]), c * second[i] - s * first[i]
-        sse = sse + e * e
-        level = level + alpha * e
+        sse, level = sse + e * e, level + alpha * e
     return float(sse)
 
 
