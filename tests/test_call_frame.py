@@ -198,6 +198,8 @@ def batch(args):
 
 
 SWAPPED = ">" if sys.byteorder == "little" else "<"
+SubArray = type("SubArray", (np.ndarray,), {})
+WRONG_FLOATS, WRONG_INTS = [np.float32, np.int64, object, SWAPPED + "f8"], [np.int32, np.uint64, SWAPPED + "i8"]
 CONVERTED = "object cannot be converted to"
 SEQUENCE = "a str cannot be taken as a sequence; pass a list, a tuple or an array"
 NO_INT = "object cannot be interpreted as an integer"
@@ -216,21 +218,16 @@ LENGTH = "expected tuple of length 11, but got tuple of length"
           for v in (1, 0, None, "True", 1.0, np.array(True), obj("bool_"))],
         (garch_with_ar1, obj("bool_", "numpy"), TypeError,
          "argument 'use_ar1': object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion"),
-        *[(sse_y, value, TypeError, f"argument 'y': '{type_name}' {CONVERTED} 'PyArray<T, D>'") for value, type_name in
-          [([1.0, 2.0], "list"), ((1.0, 2.0), "tuple"), (None, "NoneType"), (2.0, "float"), (np.float64(1.0), "float64"),
-           (np.array([[1.0, 2.0]]).view(type("SubArray", (np.ndarray,), {})), "SubArray"),
-           *[(value, "ndarray") for value in (np.array([1.0, 2.0], dtype=np.float32), np.array([1, 2], dtype=np.int64),
-                                              np.array([[1.0, 2.0]]), np.array(1.0), np.array([1.0, 2.0], dtype=object),
-                                              np.array([1.0, 2.0], dtype=SWAPPED + "f8"))]]],
+        *[(call, value, TypeError, f"argument '{name}': '{type(value).__name__}' {CONVERTED} 'PyArray<T, D>'")
+          for call, name, values in [
+              (sse_y, "y", [[1.0, 2.0], (1.0, 2.0), None, 2.0, np.float64(1.0), np.array([[1.0]]).view(SubArray),
+                            *map(np.array, [[[1.0]], 1.0]), *(np.array([1, 2], dtype=t) for t in WRONG_FLOATS)]),
+              (fitted_with_lengths, "filtered_lengths", [[2, 3], np.int64(2), *map(np.array, [[2.0], [[2]], 2]),
+                                                         *(np.array([1, 2], dtype=t) for t in WRONG_INTS)])]
+          for value in values],
         # the first faulty argument decides, in parameter order, whatever the keyword order
         (lambda y: core.ses_sse(y, "not a float"), [1.0], TypeError, f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'"),
         (lambda y: core.ses_sse(alpha="x", y=y), [1.0], TypeError, f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'"),
-        *[(fitted_with_lengths, value, TypeError, f"argument 'filtered_lengths': '{type_name}' {CONVERTED} 'PyArray<T, D>'")
-          for value, type_name in
-          [([2, 3], "list"), (np.int64(2), "int64"),
-           *[(value, "ndarray") for value in (np.array([2.0, 3.0]), np.array([2, 3], dtype=np.int32),
-                                              np.array([2, 3], dtype=np.uint64), np.array([[2, 3]], dtype=np.int64),
-                                              np.array(2, dtype=np.int64), np.array([2, 3], dtype=SWAPPED + "i8"))]]],
         (ets("period", core.ets_loglik), -1, OverflowError, "can't convert negative int to unsigned"),
         (ets("period", core.ets_loglik), 2**64, OverflowError, "int too big to convert"),
         (ets("period", core.ets_loglik), 3.0, TypeError, f"argument 'period': 'float' {NO_INT}"),

@@ -149,11 +149,10 @@ SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0_0000_0000_0001))[0
 )
 @pytest.mark.parametrize("repeats", [0, 1, 2500, 5001])  # series from 10000 values take branch-free updates
 def test_croston_states_keep_every_bit(pattern, repeats, init_z, init_d):
-    """Long series update the size through picked operands (1 z + (-0) without
-    demand): its value must stay the transcription's, the sign of zero
-    included, and a size never updated must come back as given to the bit, a
-    signalling NaN included. (Which payload a product of two NaNs carries is the
-    compiler's choice of operand order, so NaNs are otherwise compared as NaNs.)"""
+    """Long series update the size through picked operands (1 z + (-0) without demand): its value must stay the
+    transcription's, the sign of zero included, and a size never updated must come back as given to the bit, a
+    signalling NaN included. (Which payload a product of two NaNs carries is the compiler's choice of operand
+    order, so NaNs are otherwise compared as NaNs.)"""
     y = pattern * repeats
     expected = croston_reference([f64(v) for v in y], f64(0.5), f64(0.25), init_z, init_d)
     for view in layouts(y).values():  # long series are read in every layout too
