@@ -57,11 +57,11 @@ def test_ets_forecast_is_the_filter_run_on_with_zero_errors(error_type, trend_ty
     fitted value at the next step must be the next forecast, bit for bit."""
     t = np.arange(30)
     y = 50.0 + 0.5 * t + 5.0 * np.sin(2 * np.pi * t / 4) + np.cos(t)
-    spec = models.EtsSpec("", error_type, trend_type, seasonal_type)
     seasonal0 = np.array([1.1, 0.9, 1.2, 0.8]) if seasonal_type == 2 else np.array([2.0, -1, 3, -4])
     args = (50.0, 1.01 if trend_type == 3 else 0.4, seasonal0, 0.3, 0.1, 0.2, 0.95, 4, error_type, trend_type, seasonal_type)
     _, _, level, trend, season = core.ets_filter(y, *args)
-    forecast = models.ets_forecast(level, trend, season, 0.1, 0.95, 4, y.size, spec, 9)
+    model = models.EtsSpec("", error_type, trend_type, seasonal_type)
+    forecast = models.ets_forecast(level, trend, season, 0.1, 0.95, 4, y.size, model, 9)
     fitted, errors, *_ = core.ets_filter(np.concatenate((y, forecast)), *args)
     assert same_bits(fitted[y.size :], forecast) and not np.any(errors[y.size :])
 

@@ -1,9 +1,6 @@
-"""ETS models: ets_filter, ets_loglik and batch_ets_filter.
-
-All three run one recursion; they are checked against a plain transcription of it here, and
-against each other (loglik from the filter's errors, batch against a loop of single calls),
-bit for bit.
-"""
+"""ETS models: ets_filter, ets_loglik and batch_ets_filter. All three run one recursion; they are checked against a
+plain transcription of it, and against each other (loglik from the filter's errors, batch against a loop of single
+calls), bit for bit."""
 
 from __future__ import annotations
 
@@ -16,7 +13,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import PanicException, c_math, layouts, obj, panic_message, refcounts, same_bits
+from helpers import PanicException, arr, c_math, check, layouts, obj, panic_message, refcounts, same_bits
 
 c_pow, c_log = c_math("pow", 2), c_math("log")
 EPS, f64 = np.float64(1e-10), np.float64
@@ -117,28 +114,30 @@ def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, period=1, season=0
             period, 0, 0, season)  # fmt: skip
 
 
-def test_worked_case_and_the_level_clamp():
-    fitted, errors, level, slope, seasonal = core.ets_filter(*plain([1.0, 2.0, 3.0]))
-    assert (fitted.tolist(), errors.tolist(), level, slope, seasonal.size) == ([1, 1, 1.5], [0, 1, 1.5], 2.25, 0, 0)
-    assert core.ets_loglik(*plain([1.0, 2.0, 3.0])) == 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)
-    levels = [core.ets_filter(*plain([v], alpha=1.0))[2] for v in (1e17, -1e17, math.inf, -math.inf, math.nan)]
-    assert same_bits(levels, [1e15, -1e15, 1e15, -1e15, math.nan])  # NaN passes the clamp
-
-
 REMAINDER = "attempt to calculate the remainder with a divisor of zero"
+FAILURES = [
+    (plain([1.0], period=0), REMAINDER),
+    (plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1), "index out of bounds: the len is 1 but the index is 1"),
+    (plain([1.0], period=2, season=2), "index out of bounds: the len is 0 but the index is 0"),
+]
 
 
 @pytest.mark.parametrize(
-    "args, message",
-    [
-        (plain([1.0], period=0), REMAINDER),
-        (plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1), "index out of bounds: the len is 1 but the index is 1"),
-        (plain([1.0], period=2, season=2), "index out of bounds: the len is 0 but the index is 0"),
-    ],
+    "function, args, expected",
+    [(core.ets_filter, plain([1.0, 2.0, 3.0]), (arr([1, 1, 1.5]), arr([0, 1, 1.5]), 2.25, 0.0, arr([]))),
+     (core.ets_loglik, plain([1.0, 2.0, 3.0]), 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)),
+     # the level is clamped to +-1e15, but NaN passes
+     *[(core.ets_filter, plain([v], alpha=1.0), (arr([1]), arr([v - 1.0]), level, 0.0, arr([]))) for v, level in
+       [(1e17, 1e15), (-1e17, -1e15), (math.inf, 1e15), (-math.inf, -1e15), (math.nan, math.nan)]],
+     *[(function, args, message) for function in (core.ets_filter, core.ets_loglik) for args, message in FAILURES]],
 )  # fmt: skip
-def test_documented_failures(args, message):
-    assert panic_message(core.ets_filter, *args) == panic_message(core.ets_loglik, *args) == message
-    # the whole batch fails; a zero period is accepted for an empty series (which keeps its initial states)
+def test_worked_cases_and_failures(function, args, expected):
+    check(function, args, expected)
+
+
+@pytest.mark.parametrize("args, message", FAILURES)
+def test_a_failing_series_fails_the_whole_batch(args, message):
+    # a zero period is accepted for an empty series (which keeps its initial states)
     assert panic_message(core.batch_ets_filter, [np.empty(0), args[0]], [plain([], period=0)[1:], args[1:]]) == message
 
 

@@ -23,15 +23,8 @@ from lumetra.datasets import airline_passengers
 TYPED = Path(__file__).parent / "typed"
 
 
-def stub_namespace() -> dict[str, object]:
-    """The installed stub file, executed as Python (its annotations are evaluated)."""
-    source = resources.files("lumetra").joinpath("_core.pyi").read_text()
-    namespace: dict[str, object] = {}
-    exec(compile(source, "_core.pyi", "exec"), namespace)
-    return namespace
-
-
-STUB = stub_namespace()
+STUB: dict[str, object] = {}  # the installed stub file, executed as Python (its annotations are evaluated)
+exec(compile(resources.files("lumetra").joinpath("_core.pyi").read_text(), "_core.pyi", "exec"), STUB)
 
 
 def test_stubs_beside_the_module_declare_exactly_its_functions_and_signatures():

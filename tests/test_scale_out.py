@@ -15,10 +15,10 @@ from helpers import same_bits
 distributed = pytest.importorskip("distributed")
 
 EXAMPLE = Path(__file__).parent.parent / "examples" / "dask_batch.py"
-spec = importlib.util.spec_from_file_location("dask_batch", EXAMPLE)
-assert spec is not None and spec.loader is not None
-dask_batch = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(dask_batch)
+location = importlib.util.spec_from_file_location("dask_batch", EXAMPLE)
+assert location is not None and location.loader is not None
+dask_batch = importlib.util.module_from_spec(location)
+location.loader.exec_module(dask_batch)
 
 
 @pytest.fixture(scope="module")

@@ -1,8 +1,5 @@
-"""Simple exponential smoothing, Croston TSB, TBATS and complex exponential smoothing objectives.
-
-Each is compared bit for bit with a plain transcription of its recursion, over
-every memory layout, and checked on worked cases and documented failures.
-"""
+"""Simple exponential smoothing, Croston TSB, TBATS and complex exponential smoothing objectives, each compared
+bit for bit with a plain transcription of its recursion, and checked on worked cases and documented failures."""
 
 from __future__ import annotations
 

@@ -1,6 +1,5 @@
-"""The theta family, each function compared bit for bit with a plain Python
-transcription of its model (Python floats are IEEE doubles and `**` calls the
-platform's pow), on worked cases and random inputs."""
+"""The theta family, each function compared bit for bit with a plain Python transcription of its model (Python
+floats are IEEE doubles and `**` calls the platform's pow), on worked cases and random inputs."""
 
 from __future__ import annotations
 
