@@ -82,8 +82,7 @@ def refcounts(*objects) -> list[int]:
 def c_math(name: str, arity: int = 1):
     """The platform's own double function `name` (IEEE results, no Python exceptions)."""
     function = getattr(ctypes.CDLL(ctypes.util.find_library("m")), name)
-    function.restype = ctypes.c_double
-    function.argtypes = [ctypes.c_double] * arity
+    function.restype, function.argtypes = ctypes.c_double, [ctypes.c_double] * arity
     return function
 
 

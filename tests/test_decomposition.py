@@ -15,7 +15,6 @@ from helpers import arr, check, same_bits
 finite = st.floats(-1e6, 1e6, allow_nan=False)
 special = st.sampled_from([math.nan, math.inf, -math.inf])
 INF = math.inf
-windows = st.one_of(st.integers(0, 40), st.just(2**64 - 1))
 
 
 def moving_average_reference(y, window):
@@ -63,7 +62,8 @@ def test_worked_cases_and_failures(function, args, expected):
 
 # Positions are taken in blocks of 16; a non-finite value anywhere, the last one included, switches to
 # following the windows' non-finite values: finite series and series with a few non-finite values both come.
-@given(st.lists(finite, max_size=60) | st.lists(st.one_of(finite, finite, finite, special), max_size=60), windows)
+@given(st.lists(finite, max_size=60) | st.lists(st.one_of(finite, finite, finite, special), max_size=60),
+       st.integers(0, 40) | st.just(2**64 - 1))  # fmt: skip
 @example([float(v) for v in range(40)] + [INF], 7)  # the only non-finite value is the last
 def test_moving_average_matches_the_reference(values, window):
     expected = moving_average_reference(values, window)

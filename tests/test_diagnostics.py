@@ -122,10 +122,9 @@ def brute_matches(y, length, r):
     """Matrix of template matches by all-pairs comparison (NaN differences match)."""
     count = len(y) - length + 1
     differ = np.zeros((count, count), dtype=bool)
-    for k in range(length):
-        column = y[k : k + count]
-        with np.errstate(invalid="ignore"):  # inf - inf is NaN, and NaN is a match
-            differ |= np.abs(column[:, None] - column[None, :]) > r
+    with np.errstate(invalid="ignore"):  # inf - inf is NaN, and NaN is a match
+        for k in range(length):
+            differ |= np.abs(y[k : k + count, None] - y[None, k : k + count]) > r
     return ~differ
 
 

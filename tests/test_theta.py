@@ -18,7 +18,6 @@ WORST, U64, NAN = sys.float_info.max, 2**64, math.nan
 maybe_nan = st.one_of(st.floats(-1e3, 1e3), st.just(NAN))
 scalar = st.floats(-3, 3)
 
-# --- transcriptions of the models ------------------------------------------------------
 
 
 def theta_ref(y, theta):
@@ -211,9 +210,6 @@ def test_fitted_matches_transcription(case):
         assert panic_message(core.four_theta_fitted, n, *args) == INDEX
     else:
         assert same_bits(core.four_theta_fitted(n, *args), expected)
-
-
-# --- longer inputs: the blocks of time points ---------------------------------
 
 
 def test_fitted_lines_across_blocks_of_time_points():
