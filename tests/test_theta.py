@@ -131,8 +131,7 @@ M = (2 / 3 + 1.0) / 2  # the mean raw index of [1, NaN, 2, 4] with period 2: pha
         ("four_theta_deseasonalize", (arr([1.0]), 0), "attempt to calculate the remainder with a divisor of zero"),
         ("four_theta_deseasonalize", (arr([]), 2**60), CAPACITY),  # checked before allocating
         ("four_theta_deseasonalize", (arr([-1, 2, 3]), U64 - 1), CAPACITY),
-        # each guarded array read (here last_levels, flat_levels and an offset of 2^64 - 1); the property
-        # below reaches every one of them
+        # guarded reads of last_levels and flat_levels (the fitted property below reaches every other one)
         ("four_theta_fitted", (4, *EXAMPLE, arr([0])), INDEX),
         ("four_theta_fitted", (4, *EXAMPLE[:5], arr([0, 4], np.int64), TEN), INDEX),  # past the flat end
         ("four_theta_fitted", (1, *EXAMPLE[:5], arr([-1, 3], np.int64), TEN), INDEX),  # offset 2^64 - 1
