@@ -22,32 +22,17 @@ def PanicException() -> type[BaseException]:
 
 
 def layouts(values, dtype=np.float64) -> dict[str, np.ndarray]:
-    """The same values laid out in memory in every way an argument may come.
-
-    Each array shows `values` at index i; only the layout differs.
-    """
+    """The same values laid out in memory in every way an argument may come (each shows `values`)."""
     base = np.asarray(values, dtype=dtype)
-    n = base.size
-    strided = np.empty(2 * n, dtype=base.dtype)
+    strided = np.empty(2 * base.size, dtype=base.dtype)
     strided[::2] = base
-    # never to be read
-    strided[1::2] = np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min
-    reversed_ = np.ascontiguousarray(base[::-1])[::-1]
+    strided[1::2] = np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min  # never to be read
     readonly = base.copy()
     readonly.flags.writeable = False
-
-    class Sub(np.ndarray):
-        pass
-
-    out = {
-        "contiguous": base.copy(),
-        "strided": strided[::2],
-        "reversed": reversed_,
-        "readonly": readonly,
-        "subclass": base.copy().view(Sub),
-    }
-    if n > 0 and np.array_equal(base, np.full(n, base[0]), equal_nan=True):
-        out["broadcast"] = np.broadcast_to(base[:1], (n,))
+    out = {"contiguous": base.copy(), "strided": strided[::2], "reversed": np.ascontiguousarray(base[::-1])[::-1],
+           "readonly": readonly, "subclass": base.copy().view(type("Sub", (np.ndarray,), {}))}  # fmt: skip
+    if base.size and np.array_equal(base, np.full(base.size, base[0]), equal_nan=True):
+        out["broadcast"] = np.broadcast_to(base[:1], base.shape)
     return out
 
 
@@ -60,10 +45,10 @@ def same_bits(a, b) -> bool:
             return False
         both_nan = np.isnan(a) & np.isnan(b)
         return bool(np.array_equal(a.view(np.int64)[~both_nan], b.view(np.int64)[~both_nan]))
+    if isinstance(a, float) and isinstance(b, float):
+        return (math.isnan(a) and math.isnan(b)) or (a == b and math.copysign(1, a) == math.copysign(1, b))
     if isinstance(a, float):
-        return isinstance(b, float) and (
-            (math.isnan(a) and math.isnan(b)) or (a == b and math.copysign(1, a) == math.copysign(1, b))
-        )
+        return False
     return a == b
 
 
@@ -83,6 +68,13 @@ def panic_message(function, *args) -> str:
     return message
 
 
+def check(function, args, expected) -> None:
+    """The call (lists given as float64 arrays) returns `expected` bit for bit, or, where
+    `expected` is a str, fails with exactly that message."""
+    args = [arr(a) if isinstance(a, list) else a for a in args]
+    assert same_bits(panic_message(function, *args) if isinstance(expected, str) else function(*args), expected)
+
+
 def refcounts(*objects) -> list[int]:
     return [sys.getrefcount(o) for o in objects]
 
@@ -90,13 +82,26 @@ def refcounts(*objects) -> list[int]:
 def c_math(name: str, arity: int = 1):
     """The platform's own double function `name` (IEEE results, no Python exceptions)."""
     function = getattr(ctypes.CDLL(ctypes.util.find_library("m")), name)
-    function.restype = ctypes.c_double
-    function.argtypes = [ctypes.c_double] * arity
+    function.restype, function.argtypes = ctypes.c_double, [ctypes.c_double] * arity
     return function
 
 
 def arr(values, dtype=np.float64) -> np.ndarray:
     return np.array(values, dtype=dtype)
+
+
+def obj(name: str = "Obj", module: str = __name__, **methods):
+    """An instance of a new class `name` (in `module`) with the given methods."""
+    return type(name, (), {"__module__": module, **methods})()
+
+
+def raiser(exc: BaseException):
+    """A method that raises `exc`."""
+
+    def method(self):
+        raise exc
+
+    return method
 
 
 # C's double functions where Python's would raise or differ, for the transcriptions.

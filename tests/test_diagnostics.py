@@ -11,46 +11,36 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import fmax, fmin, log, same_bits
+from helpers import check, fmax, fmin, log, same_bits
 
 INF, NAN = math.inf, math.nan
 
 
 def hurst_reference(y, max_lag):
-    n = len(y)
-    if n < 20 or min(n // 4, max_lag) < 2:
-        return 0.5
-    xs, ys = [], []
-    for lag in range(2, min(n // 4, max_lag) + 1):
+    n, xs, ys = len(y), [], []
+    for lag in range(2, min(n // 4, max_lag) + 1) if n >= 20 else ():  # one lag or none give 0.5 below
         rs_sum, used = 0.0, 0
         for k in range(n // lag):
-            segment = y[k * lag : (k + 1) * lag]
-            total = 0.0
+            segment, total = y[k * lag : (k + 1) * lag], 0.0
             for v in segment:
                 total = total + v
-            mean = total / lag
             c, sq, lo, hi = 0.0, 0.0, sys.float_info.max, -sys.float_info.max
             for v in segment:
-                d = v - mean
-                c = c + d
+                d = v - total / lag
+                c, sq = c + d, sq + d * d
                 lo, hi = (c if c < lo else lo), (c if c > hi else hi)
-                sq = sq + d * d
             sd = math.sqrt(sq / (lag - 1))
             if sd > 1e-10:
                 rs_sum, used = rs_sum + (hi - lo) / sd, used + 1
         if used > 0:
             xs.append(math.log(lag))
             ys.append(log(rs_sum / used))
-    if len(xs) < 2:
-        return 0.5
     sx = sy = sxy = sxx = 0.0
     for a, b in zip(xs, ys):
         sx, sy, sxy, sxx = sx + a, sy + b, sxy + a * b, sxx + a * a
     m = float(len(xs))
     den = sxx * m - sx * sx
-    if abs(den) < 1e-15:
-        return 0.5
-    return fmin(fmax((sxy * m - sx * sy) / den, 0.0), 1.0)
+    return 0.5 if len(xs) < 2 or abs(den) < 1e-15 else fmin(fmax((sxy * m - sx * sy) / den, 0.0), 1.0)
 
 
 def match(y, i, j, length, r):
@@ -59,16 +49,13 @@ def match(y, i, j, length, r):
 
 def sample_entropy_reference(y, m, r):
     n = len(y)
-    if r < 1e-10 or n < 10:
+    if r < 1e-10 or n < 10 or n <= m:
         return 0.0
-    a = 0
-    if n > m + 1:
-        p = n - m - 1
-        a = sum(match(y, i, j, m + 1, r) for i in range(p) for j in range(i + 1, p))
-    if n <= m:
-        return 0.0
-    q = n - m
-    b = sum(match(y, i, j, m, r) for i in range(q) for j in range(i + 1, q))
+
+    def pairs(count, length):
+        return sum(match(y, i, j, length, r) for i in range(count) for j in range(i + 1, count))
+
+    a, b = pairs(n - m - 1, m + 1), pairs(n - m, m)
     return 0.0 if a == 0 or b == 0 else -math.log(float(a) / float(b))
 
 
@@ -84,63 +71,43 @@ def phi_reference(y, length, r, count=None):
 
 
 def approximate_entropy_reference(y, m, r):
-    if r < 1e-10 or len(y) <= 9:
-        return 0.0
-    return fmax(phi_reference(y, m, r) - phi_reference(y, m + 1, r), 0.0)
+    return 0.0 if r < 1e-10 or len(y) <= 9 else fmax(phi_reference(y, m, r) - phi_reference(y, m + 1, r), 0.0)
 
 
-ALTERNATING = [0.0, 1.0] * 5
+ALTERNATING, Y30 = [0.0, 1.0] * 5, list(np.random.default_rng(2).standard_normal(30))
 # Values on a grid of tenths (not exact in binary) and of quarters (exact), so
 # that ties and differences of exactly r, or r rounded either way, are common.
-grid_values = st.one_of(
-    st.integers(-6, 6).map(lambda k: k * 0.1),
-    st.integers(-6, 6).map(lambda k: k * 0.25),
-    st.floats(-3, 3),
-)
+grid_values = st.integers(-6, 6).map(lambda k: k * 0.1) | st.integers(-6, 6).map(lambda k: k * 0.25) | st.floats(-3, 3)
 special_values = st.sampled_from([NAN, INF, -INF, 1e308, -1e308])
-# Finite series take a different road through the counting than series with
-# NaN or infinities, so both come often.
+
+
 def series(min_size=0, max_size=40):
-    return st.one_of(
-        st.lists(grid_values, min_size=min_size, max_size=max_size),
-        st.lists(st.one_of(grid_values, grid_values, special_values), min_size=min_size, max_size=max_size),
-    )
+    """Finite series take a different road through the counting than those with NaN or infinities: both come."""
+    return st.one_of(st.lists(v, min_size=min_size, max_size=max_size)
+                     for v in (grid_values, st.one_of(grid_values, grid_values, special_values)))  # fmt: skip
 
 
-tolerances = st.one_of(
-    st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, INF]), st.floats(0, 2)
+tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, INF]) | st.floats(0, 2)
+
+
+@pytest.mark.parametrize(
+    "function, args, expected",
+    [
+        (core.sample_entropy, (ALTERNATING, 2, 0.5), -math.log(9 / 12)),
+        (core.approximate_entropy, (ALTERNATING, 0, 0.5), math.log(2)),
+        # a NaN tolerance passes the test and then matches every pair
+        (core.sample_entropy, (Y30, 2, NAN), -math.log((27 * 26 / 2) / (28 * 27 / 2))),
+        (core.approximate_entropy, (Y30, 2, NAN), 0.0),
+        # m + 1 must not wrap around; a tolerance just below 1e-10 is none
+        *[(f, args, 0.0) for f in (core.sample_entropy, core.approximate_entropy)
+          for args in [(Y30, 2**64 - 1, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]],
+        (core.hurst_exponent, (list(range(40)), 10), 1.0),  # clamped
+        (core.hurst_exponent, ([2.5] * 50, 10), 0.5),  # no segment varies
+        (core.hurst_exponent, ([0.0, 1.0] * 9 + [0.0], 10**9), 0.5),  # too short
+    ],
 )
-
-
-@pytest.mark.parametrize(
-    "function, y, m, r, expected",
-    [
-        (core.sample_entropy, ALTERNATING, 2, 0.5, -math.log(9 / 12)),
-        (core.sample_entropy, ALTERNATING, 0, 0.5, -math.log(16 / 45)),
-        (core.sample_entropy, range(10), 1, 0.5, 0.0),
-        (core.sample_entropy, [3.0] * 20, 2, 0.5, -math.log(136 / 153)),
-        (core.approximate_entropy, ALTERNATING, 2, 0.5,
-         (5 * math.log(5 / 9) + 4 * math.log(4 / 9)) / 9 - math.log(1 / 2)),
-        (core.approximate_entropy, ALTERNATING, 0, 0.5, math.log(2)),
-        (core.approximate_entropy, range(10), 1, 0.5, 0.0),
-        (core.approximate_entropy, [3.0] * 20, 2, 0.5, 0.0),
-    ],
-)  # fmt: skip
-def test_entropy_worked_cases(function, y, m, r, expected):
-    assert function(np.array(y, dtype=float), m, r) == pytest.approx(expected, rel=1e-15)
-
-
-@pytest.mark.parametrize(
-    "y, max_lag, expected",
-    [
-        ([0.0, 1.0] * 10, 5, 0.62), ([0.0, 1.0] * 20, 10, 0.26), (range(40), 10, 1.0),
-        ([0.0, 1.0] * 10, 1, 0.5), ([0.0, 1.0] * 20, 2, 0.5), ([2.5] * 50, 10, 0.5),
-        ([0.0, 1.0] * 9 + [0.0], 10**9, 0.5), ([NAN] * 40, 10, 0.5),
-    ],
-)  # fmt: skip
-def test_hurst_worked_cases_and_early_returns(y, max_lag, expected):
-    tolerance = 0.0 if expected in (0.5, 1.0) else 0.01  # the clamp and the fallback are exact
-    assert core.hurst_exponent(np.array(y, dtype=float), max_lag) == pytest.approx(expected, abs=tolerance)
+def test_worked_cases(function, args, expected):
+    check(function, args, expected)
 
 
 @settings(max_examples=300, deadline=None)
@@ -155,10 +122,9 @@ def brute_matches(y, length, r):
     """Matrix of template matches by all-pairs comparison (NaN differences match)."""
     count = len(y) - length + 1
     differ = np.zeros((count, count), dtype=bool)
-    for k in range(length):
-        column = y[k : k + count]
-        with np.errstate(invalid="ignore"):  # inf - inf is NaN, and NaN is a match
-            differ |= np.abs(column[:, None] - column[None, :]) > r
+    with np.errstate(invalid="ignore"):  # inf - inf is NaN, and NaN is a match
+        for k in range(length):
+            differ |= np.abs(y[k : k + count, None] - y[None, k : k + count]) > r
     return ~differ
 
 
@@ -187,16 +153,3 @@ def test_entropies_on_longer_series_against_brute_force_counts(seed, m, kind):
 @given(series(15, 90), st.integers(0, 30))
 def test_hurst_equals_the_rescaled_range_fit(values, max_lag):
     assert same_bits(core.hurst_exponent(np.array(values), max_lag), hurst_reference(values, max_lag))
-
-
-@pytest.mark.parametrize("function", [core.sample_entropy, core.approximate_entropy])
-def test_entropy_early_returns(function):
-    y = np.random.default_rng(2).standard_normal(30)
-    for r in [1e-10 * (1 - 2**-52), 0.0, -0.5, -INF]:
-        assert function(y, 2, r) == 0.0
-    assert function(y[:9], 1, 1.0) == 0.0
-    for m in [29, 30, 31, 2**64 - 1]:  # m + 1 must not wrap around
-        assert function(y, m, 1.0) == 0.0
-    # a NaN tolerance passes the test and then matches every pair
-    expected = -math.log((27 * 26 / 2) / (28 * 27 / 2)) if function is core.sample_entropy else 0.0
-    assert function(y, 2, NAN) == pytest.approx(expected, rel=1e-15)

@@ -1,9 +1,6 @@
-"""ETS models: ets_filter, ets_loglik and batch_ets_filter.
-
-All three run one recursion; they are checked against a plain transcription of
-it here, and against each other (loglik from the filter's errors, batch against
-a loop of single calls), bit for bit.
-"""
+"""ETS models: ets_filter, ets_loglik and batch_ets_filter. All three run one recursion; they are checked against a
+plain transcription of it, and against each other (loglik from the filter's errors, batch against a loop of single
+calls), bit for bit."""
 
 from __future__ import annotations
 
@@ -16,17 +13,13 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import PanicException, c_math, layouts, refcounts, same_bits
+from helpers import PanicException, arr, c_math, check, layouts, obj, panic_message, refcounts, same_bits
 
 c_pow, c_log = c_math("pow", 2), c_math("log")
-
-EPS = np.float64(1e-10)
-f64 = np.float64
+EPS, f64 = np.float64(1e-10), np.float64
 
 
-def ets_reference(
-    y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season
-):
+def ets_reference(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season):
     """The recursion step by step, in float64 scalars (IEEE, no exceptions)."""
     level, slope, S = f64(level0), f64(trend0), [f64(v) for v in seasonal0]
     alpha, beta, gamma, phi = map(f64, (alpha, beta, gamma, phi))
@@ -42,22 +35,16 @@ def ets_reference(
             if season == 2 and s < 1e-6:
                 s = S[j] = f64(1e-6)
         f = level if trend == 0 else level + phi * slope if trend in (1, 2) else level * slope
-        if season == 1:
-            f = f + s
-        elif season == 2:
-            f = f * s
+        f = f + s if season == 1 else f * s if season == 2 else f
         e = f64(value) - f
         fitted.append(f)
         errors.append(e)
         base = level + phi * slope
         if err != 0:
             new = base * (alpha * (e / (f + EPS)) + 1.0)
-        elif season == 2:
-            new = base + (alpha * e) / (s + EPS)
         else:
-            new = base + alpha * e
-        new = f64(-1e15) if new < -1e15 else new
-        new = f64(1e15) if new > 1e15 else new
+            new = base + (alpha * e) / (s + EPS) if season == 2 else base + alpha * e
+        new = f64(-1e15) if new < -1e15 else f64(1e15) if new > 1e15 else new
         if trend in (1, 2):
             slope = phi * slope + beta * (new - level)
         elif trend == 3:
@@ -65,32 +52,20 @@ def ets_reference(
         if season == 1:
             S[j] = s + gamma * e
         elif season == 2:
-            S[j] = (
-                s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
-            )
+            S[j] = s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
             S[j] = f64(1e-6) if S[j] < 1e-6 else S[j]
         level = new
         j = 0 if j + 1 == period else j + 1
-    return (
-        np.array(fitted, dtype=float),
-        np.array(errors, dtype=float),
-        float(level),
-        float(slope),
-        np.array(S, dtype=float),
-    )
+    return np.array(fitted, dtype=float), np.array(errors, dtype=float), float(level), float(slope), np.array(S)
 
 
 def loglik_from_filter(fitted, errors, err):
     """ets_loglik recomputed from ets_filter's forecasts and errors."""
     q, logs = f64(0.0), f64(0.0)
     for f, e in zip(fitted, errors):
-        if err == 0:
-            q = q + e * e
-        else:
-            a = abs(f)
-            r = e / (a + EPS)
-            q = q + r * r
-            logs = logs + c_log(np.fmax(a, EPS))
+        r = e if err == 0 else e / (abs(f) + EPS)
+        q = q + r * r
+        logs = logs if err == 0 else logs + c_log(np.fmax(abs(f), EPS))
     n = f64(len(errors))
     v = n * (c_log((q * f64(6.283185307179586)) / n) + 1.0)
     return float(v if err == 0 else (logs + logs) + v)
@@ -99,127 +74,71 @@ def loglik_from_filter(fitted, errors, err):
 special = st.sampled_from([0.0, -0.0, 1e-6, -2.0, 1e300, -1e300, math.inf, math.nan])
 value = st.floats(-50, 50) | special
 weight = st.floats(-0.5, 1.5) | special
-LAYOUTS = st.sampled_from(["contiguous", "strided", "reversed"])
+# every code of a class selects the same model
+ERR = {"additive": [0], "multiplicative": [1, 5, -3, 2**31 - 1]}
+TREND = {"none": [0], "additive": [1, 2], "multiplicative": [3], "other": [7, -1, 4]}
+SEASON = {"none": [0, 3, -2, 99], "additive": [1], "multiplicative": [2]}
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")  # the transcription's IEEE specials
-@pytest.mark.parametrize("season", [0, 1, 2])
-@pytest.mark.parametrize("trend", [0, 1, 3, 7])
-@pytest.mark.parametrize("err", [0, 1])
+@pytest.mark.parametrize("season", SEASON)
+@pytest.mark.parametrize("trend", TREND)
+@pytest.mark.parametrize("err", ERR)
 @settings(max_examples=40, deadline=None)
 @given(
     y=st.lists(st.floats(-100, 100) | special, max_size=25), level0=value, trend0=value,
     seasonal0=st.lists(value, max_size=6), weights=st.tuples(weight, weight, weight, weight),
-    period=st.integers(1, 8), y_layout=LAYOUTS, s_layout=LAYOUTS,
+    period=st.integers(1, 8), pick=st.integers(0, 3),
 )  # fmt: skip
-def test_matches_the_transcription_and_each_other(
-    err, trend, season, y, level0, trend0, seasonal0, weights, period, y_layout, s_layout
-):
-    args = (level0, trend0, seasonal0, *weights, period, err, trend, season)
-    y_view = layouts(y)[y_layout]
-    s_view = layouts(seasonal0)[s_layout]
-    call = (y_view, level0, trend0, s_view, *weights, period, err, trend, season)
+def test_matches_the_transcription_and_each_other(err, trend, season, y, level0, trend0, seasonal0, weights, period, pick):
+    codes = [c[pick % len(c)] for c in (ERR[err], TREND[trend], SEASON[season])]
+    args = (level0, trend0, seasonal0, *weights, period, *codes)
+    y_view, s_view = layouts(y)["readonly"], layouts(seasonal0)["reversed"]  # the batch also reads y reversed
+    call = (y_view, level0, trend0, s_view, *weights, period, *codes)
     batch = ([y_view, y_view[::-1]], [args, args])
     try:
         expected = ets_reference(y, *args)
     except IndexError as exc:
-        for function, arguments in ((core.ets_filter, call), (core.ets_loglik, call),
-                                    (core.batch_ets_filter, batch)):  # fmt: skip
-            with pytest.raises(PanicException()) as info:
-                function(*arguments)
-            assert str(info.value) == str(exc)
+        for function, arguments in ((core.ets_filter, call), (core.ets_loglik, call), (core.batch_ets_filter, batch)):
+            assert panic_message(function, *arguments) == str(exc)
         return
     result = core.ets_filter(*call)
     assert same_bits(result, expected)
-    assert same_bits(core.ets_loglik(*call), loglik_from_filter(result[0], result[1], err))
-    assert same_bits(
-        core.batch_ets_filter(*batch),
-        [result, core.ets_filter(y_view[::-1], *args[:2], s_view, *args[3:])],
-    )
+    assert same_bits(core.ets_loglik(*call), loglik_from_filter(result[0], result[1], codes[0]))
+    assert same_bits(core.batch_ets_filter(*batch), [result, core.ets_filter(y_view[::-1], *call[1:])])
     assert np.array_equal(s_view, seasonal0, equal_nan=True)  # the argument is never written
 
 
-def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, beta=0.0, gamma=0.0, phi=1.0,
-          period=1, err=0, trend=0, season=0):  # fmt: skip
-    return (np.asarray(y, dtype=float), level0, trend0, np.asarray(seasonal0, dtype=float), alpha,
-            beta, gamma, phi, period, err, trend, season)  # fmt: skip
+def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, period=1, season=0):
+    return (np.asarray(y, dtype=float), level0, trend0, np.asarray(seasonal0, dtype=float), alpha, 0.0, 0.0, 1.0,
+            period, 0, 0, season)  # fmt: skip
 
 
-def test_worked_cases():
-    fitted, errors, level, slope, seasonal = core.ets_filter(*plain([1.0, 2.0, 3.0]))
-    expected = ([1, 1, 1.5], [0, 1, 1.5], 2.25, 0, 0)
-    assert (fitted.tolist(), errors.tolist(), level, slope, seasonal.size) == expected
-    assert core.ets_loglik(*plain([1.0, 2.0, 3.0])) == 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)
-    # trend code 0 forecasts without the trend, but every level update adds phi * trend0
-    fitted, _, level, slope, _ = core.ets_filter(
-        *plain([5.0, 5.0, 5.0], level0=5.0, trend0=1.0, alpha=0.0)
-    )
-    assert (fitted.tolist(), level, slope) == ([5, 6, 7], 8.0, 1.0)
-    # a zero or negative multiplicative coefficient is raised to the floor when read
-    fitted, *_, seasonal = core.ets_filter(
-        *plain([1.0], seasonal0=[0.0, -3.0], alpha=0.0, period=2, season=2)
-    )
-    assert fitted.tolist() == [1e-6] and seasonal.tolist() == [1e-6 + 0.0, -3.0]
-    # with error code 1 and every forecast 1, the likelihood holds no log term
-    q = sum((e / (1 + 1e-10)) ** 2 for e in (1.0, -1.0))
-    assert core.ets_loglik(*plain([2.0, 0.0], alpha=0.0, err=1)) == 2 * (
-        math.log(q * 2 * math.pi / 2) + 1
-    )
+REMAINDER = "attempt to calculate the remainder with a divisor of zero"
+FAILURES = [
+    (plain([1.0], period=0), REMAINDER),
+    (plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1), "index out of bounds: the len is 1 but the index is 1"),
+    (plain([1.0], period=2, season=2), "index out of bounds: the len is 0 but the index is 0"),
+]
 
 
 @pytest.mark.parametrize(
-    "y, bound", [([1e17], 1e15), ([-1e17], -1e15), ([math.inf], 1e15), ([-math.inf], -1e15)]
-)
-def test_level_is_clamped_but_nan_passes(y, bound):
-    assert core.ets_filter(*plain(y, alpha=1.0))[2] == bound
-    assert math.isnan(core.ets_filter(*plain([math.nan], alpha=1.0))[2])
-
-
-@pytest.mark.parametrize(
-    "position, codes",
-    [(9, [1, 5, -3, 2**31 - 1]), (10, [1, 2]), (10, [7, -1, 4]), (11, [0, 3, -2, 99])],
+    "function, args, expected",
+    [(core.ets_filter, plain([1.0, 2.0, 3.0]), (arr([1, 1, 1.5]), arr([0, 1, 1.5]), 2.25, 0.0, arr([]))),
+     (core.ets_loglik, plain([1.0, 2.0, 3.0]), 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)),
+     # the level is clamped to +-1e15, but NaN passes
+     *[(core.ets_filter, plain([v], alpha=1.0), (arr([1]), arr([v - 1.0]), level, 0.0, arr([]))) for v, level in
+       [(1e17, 1e15), (-1e17, -1e15), (math.inf, 1e15), (-math.inf, -1e15), (math.nan, math.nan)]],
+     *[(function, args, message) for function in (core.ets_filter, core.ets_loglik) for args, message in FAILURES]],
 )  # fmt: skip
-def test_codes_of_one_class_behave_identically(position, codes):
-    y = [3.0, 1.0, 4.0, 1.0, 5.0, 9.0, 2.0]
-    base = list(plain(y, 2.0, 1.1, [0.9, 1.2, 1.0], 0.3, 0.2, 0.1, 0.9, 3, 1, 1, 1))
-    results = []
-    for code in codes:
-        base[position] = code
-        results.append((core.ets_filter(*base), core.ets_loglik(*base)))
-    assert all(same_bits(r, results[0]) for r in results)
-    if position == 10 and codes[0] == 7:
-        assert results[0][0][3] == 1.1  # the trend is never updated
+def test_worked_cases_and_failures(function, args, expected):
+    check(function, args, expected)
 
 
-@pytest.mark.parametrize("period", [0, 3])
-def test_empty_series_keeps_the_initial_states(period):
-    seasonal0 = np.array([1.0, 2.0])
-    fitted, errors, level, slope, seasonal = core.ets_filter(
-        *plain([], 4.0, 2.0, seasonal0, period=period, season=1)
-    )
-    expected = (0, 0, 4.0, 2.0, [1.0, 2.0])
-    assert (fitted.size, errors.size, level, slope, seasonal.tolist()) == expected
-    assert not np.shares_memory(seasonal, seasonal0)
-    assert math.isnan(core.ets_loglik(*plain([], period=period)))
-
-
-@pytest.mark.parametrize(
-    "args, message",
-    [
-        (plain([1.0], period=0), "attempt to calculate the remainder with a divisor of zero"),
-        (plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1), "index out of bounds: the len is 1 but the index is 1"),
-        (plain([1.0], period=2, season=2), "index out of bounds: the len is 0 but the index is 0"),
-    ],
-)  # fmt: skip
-def test_documented_failures(args, message):
-    for function in (core.ets_filter, core.ets_loglik):
-        with pytest.raises(PanicException()) as info:
-            function(*args)
-        assert str(info.value) == message
-    # the whole batch fails; a zero period is accepted for an empty series
-    with pytest.raises(PanicException()) as info:
-        core.batch_ets_filter([np.empty(0), args[0]], [plain([], period=0)[1:], args[1:]])
-    assert str(info.value) == message
+@pytest.mark.parametrize("args, message", FAILURES)
+def test_a_failing_series_fails_the_whole_batch(args, message):
+    # a zero period is accepted for an empty series (which keeps its initial states)
+    assert panic_message(core.batch_ets_filter, [np.empty(0), args[0]], [plain([], period=0)[1:], args[1:]]) == message
 
 
 # --- batch -----------------------------------------------------------------------
@@ -231,39 +150,27 @@ PARAMS = [
 ]
 
 
-def test_batch_equals_a_loop_of_single_calls():
-    rows = np.random.default_rng(7).uniform(1, 10, (4, 9))
-    result = core.batch_ets_filter(rows, PARAMS)  # a 2-d array gives its rows, 3 of 4 used
-    assert isinstance(result, list) and len(result) == 3
-    for row, params, fit in zip(rows, PARAMS, result):
-        single = core.ets_filter(row, *params[:2], np.asarray(params[2], dtype=float), *params[3:])
-        assert same_bits(fit, single)
+def loop_of_single_calls(y_list, params_list):
+    return [core.ets_filter(y, *p[:2], np.array(p[2], dtype=float), *p[3:]) for y, p in zip(y_list, params_list)]
+
+
+def test_batch_takes_the_rows_of_a_2d_array_up_to_the_shorter_list():
+    rows = np.random.default_rng(7).uniform(1, 10, (4, 9))  # temporaries that only the call holds
+    assert same_bits(core.batch_ets_filter(rows, PARAMS), loop_of_single_calls(rows, PARAMS))
     assert core.batch_ets_filter([], []) == [] and core.batch_ets_filter(rows, []) == []
-
-
-class Dropper:
-    """A float whose conversion drops the only other references to the series."""
-
-    def __init__(self, victims):
-        self.victims = victims
-
-    def __float__(self):
-        self.victims.clear()
-        gc.collect()
-        return 0.5
 
 
 def test_batch_holds_the_series_it_iterated():
     y_list = [np.arange(1.0, 6.0) * k for k in range(1, 4)]
-    expected = [core.ets_filter(y, *PARAMS[2][:2], np.empty(0), *PARAMS[2][3:]) for y in y_list]
-    params = [PARAMS[2]] * 2 + [PARAMS[2][:3] + (Dropper(y_list),) + PARAMS[2][4:]]
-    expected[2] = core.ets_filter(y_list[2], *PARAMS[2][:2], np.empty(0), 0.5, *PARAMS[2][4:])
-    assert same_bits(core.batch_ets_filter(y_list, params), expected)
-    assert y_list == []
-    # rows of a 2-d array are temporaries that only the call holds
-    rows = np.arange(12.0).reshape(3, 4)
-    assert same_bits(core.batch_ets_filter(rows, [PARAMS[2]] * 3),
-                     [core.ets_filter(r, *PARAMS[2][:2], np.empty(0), *PARAMS[2][3:]) for r in rows.copy()])  # fmt: skip
+    params = [*PARAMS[2:] * 2, (*PARAMS[2][:3], 0.5, *PARAMS[2][4:])]
+    expected = loop_of_single_calls(y_list, params)
+
+    def drop():  # the only other references to the series
+        y_list.clear()
+        gc.collect()
+
+    params[2] = (*PARAMS[2][:3], obj(__float__=lambda self: drop() or 0.5), *PARAMS[2][4:])
+    assert same_bits(core.batch_ets_filter(y_list, params), expected) and y_list == []
 
 
 def test_batch_leaks_nothing_on_success_or_failure():
@@ -286,31 +193,19 @@ CODES = [(e, t, s) for e in (0, 1) for t in (0, 1, 3, 7) for s in (0, 1, 2)]  # 
 
 
 def random_batch(rng, count, codes, lengths):
-    """count series with models drawn from codes and lengths from lengths, in every
-    layout, with values that include the IEEE specials; none fails."""
+    """count series with models drawn from codes and lengths from lengths, in every layout, with values that
+    include the IEEE specials; none fails."""
     y_list, params_list = [], []
     for _ in range(count):
-        n = int(rng.choice(lengths))
+        n, period = int(rng.choice(lengths)), int(rng.integers(1, 14))
         base = rng.normal(20.0, 5.0, 2 * n + 1)
         base[rng.random(base.size) < 0.02] = rng.choice([math.nan, math.inf, -math.inf, 1e300, 0.0])
-        y = [base[:n], base[::2][:n], base[:n][::-1]][int(rng.integers(0, 3))]
-        period = int(rng.integers(1, 14))
-        m0 = max(period, int(rng.integers(0, 16)))  # long enough for every step
-        seasonal0 = rng.normal(1.0, 0.3, m0)
-        seasonal0[rng.random(m0) < 0.1] = rng.choice([0.0, -1.0, math.nan])
-        err, trend, season = codes[int(rng.integers(0, len(codes)))]
-        weights = rng.uniform(-0.2, 1.1, 4)
-        params_list.append((float(rng.normal(20.0, 5.0)), float(rng.normal(1.0, 0.5)),
-                            seasonal0.tolist(), *map(float, weights), period, err, trend, season))  # fmt: skip
-        y_list.append(y)
+        y_list.append([base[:n], base[::2][:n], base[:n][::-1]][int(rng.integers(0, 3))])
+        seasonal0 = rng.normal(1.0, 0.3, max(period, int(rng.integers(0, 16))))  # long enough for every step
+        seasonal0[rng.random(seasonal0.size) < 0.1] = rng.choice([0.0, -1.0, math.nan])
+        params_list.append((float(rng.normal(20.0, 5.0)), float(rng.normal(1.0, 0.5)), seasonal0.tolist(),
+                            *map(float, rng.uniform(-0.2, 1.1, 4)), period, *codes[int(rng.integers(0, len(codes)))]))  # fmt: skip
     return y_list, params_list
-
-
-def loop_of_single_calls(y_list, params_list):
-    return [
-        core.ets_filter(y, *p[:2], np.array(p[2], dtype=float), *p[3:])
-        for y, p in zip(y_list, params_list)
-    ]
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
@@ -327,11 +222,7 @@ def loop_of_single_calls(y_list, params_list):
 )  # fmt: skip
 def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, lengths):
     y_list, params_list = random_batch(np.random.default_rng(seed), count, codes, lengths)
-    assert same_bits(core.batch_ets_filter(y_list, params_list),
-                     loop_of_single_calls(y_list, params_list))  # fmt: skip
-
-
-REMAINDER = "attempt to calculate the remainder with a divisor of zero"
+    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
 
 
 @pytest.mark.parametrize(
@@ -346,14 +237,8 @@ REMAINDER = "attempt to calculate the remainder with a divisor of zero"
 )
 def test_the_first_failing_series_decides_the_message(failing, message):
     y_list, params_list = random_batch(np.random.default_rng(99), 10, CODES, [20])
-    for k, p in enumerate(map(list, params_list)):
-        p[8:] = (0, 1, 1) if k % 2 == 0 else (1, 3, 2)  # two models, alternating
-        if failing.get(k) == "period":
-            p[7] = 0
-        elif failing.get(k) == "index":  # a season longer than the one coefficient
-            p[2], p[7] = [1.0], 3
-        params_list[k] = tuple(p)
-    for run in (loop_of_single_calls, core.batch_ets_filter):
-        with pytest.raises(PanicException()) as info:
-            run(y_list, params_list)
-        assert str(info.value) == message
+    for k, p in enumerate(params_list):  # two models, alternating; a zero period or a season past its coefficient
+        seasonal0, period = {"period": (p[2], 0), "index": ([1.0], 3)}.get(failing.get(k), (p[2], p[7]))
+        params_list[k] = (*p[:2], seasonal0, *p[3:7], period, *[(0, 1, 1), (1, 3, 2)][k % 2])
+    assert panic_message(loop_of_single_calls, y_list, params_list) == message
+    assert panic_message(core.batch_ets_filter, y_list, params_list) == message

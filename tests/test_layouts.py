@@ -11,19 +11,16 @@ import lumetra._core as core
 from helpers import layouts, same_bits
 
 
-def unaligned(values: np.ndarray) -> dict[str, np.ndarray]:
-    """A contiguous array starting one byte into a buffer (as message transports rebuild
-    arrays), its reversed view, and a field of a packed record (a byte stride of 9)."""
+def every_layout(values: np.ndarray) -> dict[str, np.ndarray]:
+    """The layouts of helpers.layouts, every third element backwards, and layouts whose elements are not 8-byte
+    aligned: a contiguous array starting one byte into a buffer (as message transports rebuild arrays), its
+    reversed view, and a field of a packed record (a byte stride of 9)."""
     shifted, backwards = (np.zeros(values.nbytes + 1, np.uint8)[1:].view(values.dtype) for _ in "ab")
     shifted[:], backwards[:] = values, values[::-1]
     records = np.zeros(values.size, dtype=[("x", values.dtype), ("flag", "i1")])
     records["x"] = values
-    return {"unaligned": shifted, "unaligned reversed": backwards[::-1], "record field": records["x"]}
-
-
-def every_layout(values: np.ndarray) -> dict[str, np.ndarray]:
-    every_third = np.repeat(values[::-1], 3)[::-3]
-    return {**layouts(values, values.dtype), "every third, reversed": every_third, **unaligned(values)}
+    return {**layouts(values, values.dtype), "every third, reversed": np.repeat(values[::-1], 3)[::-3],
+            "unaligned": shifted, "unaligned reversed": backwards[::-1], "record field": records["x"]}  # fmt: skip
 
 
 RNG = np.random.default_rng(5)

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import inspect
+import itertools
 import os
 import pickle
 import re
@@ -22,31 +23,20 @@ from lumetra.datasets import airline_passengers
 TYPED = Path(__file__).parent / "typed"
 
 
-def stub_namespace() -> dict[str, object]:
-    """The installed stub file, executed as Python (its annotations are evaluated)."""
-    source = resources.files("lumetra").joinpath("_core.pyi").read_text()
-    namespace: dict[str, object] = {}
-    exec(compile(source, "_core.pyi", "exec"), namespace)
-    return namespace
+STUB: dict[str, object] = {}  # the installed stub file, executed as Python (its annotations are evaluated)
+exec(compile(resources.files("lumetra").joinpath("_core.pyi").read_text(), "_core.pyi", "exec"), STUB)
 
 
-STUB = stub_namespace()
-
-
-def test_stubs_beside_the_module_declare_exactly_its_functions():
+def test_stubs_beside_the_module_declare_exactly_its_functions_and_signatures():
     package = resources.files("lumetra")
     assert Path(core.__file__).parent == Path(str(package))
     assert package.joinpath("py.typed").is_file() and package.joinpath("_core.pyi").is_file()
     assert STUB["__all__"] == core.__all__
     assert [name for name, value in STUB.items() if inspect.isfunction(value)] == core.__all__
-
-
-@pytest.mark.parametrize("name", core.__all__)
-def test_stub_signature_matches_the_function(name):
-    # the same names, kinds and defaults (none) as the function's own signature, "(y, alpha)"
-    stub = inspect.signature(STUB[name])
-    bare = [parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()]
-    assert str(stub.replace(parameters=bare, return_annotation=stub.empty)) == getattr(core, name).__text_signature__
+    for name in core.__all__:  # the same names, kinds and defaults (none) as the function's own "(y, alpha)"
+        stub = inspect.signature(STUB[name])
+        bare = [parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()]
+        assert str(stub.replace(parameters=bare, return_annotation=stub.empty)) == getattr(core, name).__text_signature__
 
 
 def conforms(value: object, hint: object) -> bool:
@@ -74,48 +64,27 @@ def test_results_have_the_types_the_stubs_declare():
         assert conforms(value, hint), name
 
 
-@pytest.fixture(scope="module")
-def mypy_report(tmp_path_factory):
-    """mypy --strict over the typed usage file, the misuse file and the installed package."""
+def test_typed_usage_and_the_package_pass_mypy_strict_and_exactly_the_marked_misuses_fail(tmp_path):
     pytest.importorskip("mypy")
     # mypy does not load lumetra's extension: it runs without the sanitizer runtime.
     env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONMALLOC")}
-    command = [
-        sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes",
-        "--cache-dir", str(tmp_path_factory.mktemp("mypy")),
-        "-m", "usage", "-m", "misuse", "-p", "lumetra",
-    ]  # fmt: skip
+    command = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes", "--cache-dir",
+               str(tmp_path), "-m", "usage", "-m", "misuse", "-p", "lumetra"]  # fmt: skip
     result = subprocess.run(command, capture_output=True, text=True, env=env, cwd=TYPED, timeout=600)
     assert result.stderr == "", result.stderr
-    return result.stdout
+    assert [line for line in result.stdout.splitlines() if "misuse.py" not in line] == []
+    lines = (TYPED / "misuse.py").read_text().splitlines()
+    marked = {number for number, line in enumerate(lines, 1) if "  # error" in line}  # two spaces: after code
+    assert {int(match) for match in re.findall(r"misuse\.py:(\d+): error:", result.stdout)} == marked
 
 
-def test_typed_usage_and_the_package_pass_mypy_strict(mypy_report):
-    others = [line for line in mypy_report.splitlines() if "misuse.py" not in line]
-    assert others == []
-
-
-def test_mypy_rejects_exactly_the_marked_misuses(mypy_report):
-    marked = {
-        number
-        for number, line in enumerate((TYPED / "misuse.py").read_text().splitlines(), 1)
-        if "  # error" in line  # two spaces: a comment after code
-    }
-    reported = {int(match.group(1)) for match in re.finditer(r"misuse\.py:(\d+): error:", mypy_report)}
-    assert reported == marked
-
-
-@pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
-def test_functions_pickle_by_reference(protocol):
-    for function in map(core.__dict__.get, core.__all__):
+def test_functions_pickle_by_reference():
+    functions = [getattr(core, name) for name in core.__all__]
+    for function, protocol in itertools.product(functions, range(2, pickle.HIGHEST_PROTOCOL + 1)):
         payload = pickle.dumps(function, protocol)
-        assert pickle.loads(payload) is function
-        assert b"lumetra._core" in payload and len(payload) < 100  # a name, not code
-
-
-def test_functions_pickle_by_reference_through_cloudpickle():
-    cloudpickle = pytest.importorskip("cloudpickle")
-    assert all(cloudpickle.loads(cloudpickle.dumps(f)) is f for f in map(core.__dict__.get, core.__all__))
+        assert pickle.loads(payload) is function and b"lumetra._core" in payload and len(payload) < 100  # a name
+    cloudpickle = pytest.importorskip("cloudpickle")  # as Dask sends them
+    assert all(cloudpickle.loads(cloudpickle.dumps(f)) is f for f in functions)
 
 
 def test_airline_passengers_is_the_shipped_monthly_series():

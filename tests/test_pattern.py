@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import math
 
 import numpy as np
@@ -10,7 +11,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import exp, fmax, layouts, panic_message, same_bits
+from helpers import arr, check, exp, fmax, layouts, same_bits
 
 finite = st.floats(-1e3, 1e3, allow_nan=False)
 
@@ -18,8 +19,7 @@ finite = st.floats(-1e3, 1e3, allow_nan=False)
 def normalised(window):
     s = sq = 0.0
     for v in window:
-        s += v
-        sq += v * v
+        s, sq = s + v, sq + v * v
     mean = s / len(window)
     sd = fmax(math.sqrt(fmax(sq / len(window) - mean * mean, 0.0)), 1e-8)
     return [(v - mean) / sd for v in window]
@@ -33,12 +33,9 @@ def rms(a, b):
 
 
 def distances_reference(y, q, w, max_start, normalize, decay, n_total):
-    out = []
-    for s in range(max_start):
-        window = normalised(y[s : s + w]) if normalize else y[s : s + w]
-        weight = fmax(exp(-decay * float((n_total - s) % 2**64)), 1e-10)
-        out.append(rms(q[:w], window) / weight)
-    return np.array(out)
+    windows = [normalised(y[s : s + w]) if normalize else y[s : s + w] for s in range(max_start)]
+    weights = [fmax(exp(-decay * float((n_total - s) % 2**64)), 1e-10) for s in range(max_start)]
+    return np.array([rms(q[:w], window) / weight for window, weight in zip(windows, weights)])
 
 
 def ascending(v):
@@ -62,42 +59,76 @@ def residuals_reference(y, w, k, normalize):
 def reservoir_reference(u, w_in, w, n, a, washout):
     x, states = [0.0] * n, []
     for t, ut in enumerate(u):
-        h = []
-        for i in range(n):
-            p = ut * w_in[i]
-            for j in range(n):
-                p = p + w[i * n + j] * x[j]
-            h.append(math.tanh(p))
-        x = [(1.0 - a) * x[j] + a * h[j] for j in range(n)]
+        h = [ut * w_in[i] for i in range(n)]
+        for i, j in itertools.product(range(n), range(n)):  # each unit's sum in index order
+            h[i] = h[i] + w[i * n + j] * x[j]
+        x = [(1.0 - a) * x[j] + a * math.tanh(h[j]) for j in range(n)]
         if t >= washout:
             states += x
     return np.array(states), np.array(x)
 
 
-# --- dtsf_distances ---------------------------------------------------------------
+# --- worked cases and documented failures ----------------------------------------
 
-Y4 = np.array([1.0, 2.0, 3.0, 4.0])
+Y4, Y5, U2, E = arr([1, 2, 3, 4]), arr([1, 2, 3, 4, 5]), arr([0.5, -0.5]), arr([])
+INDEX, CAPACITY = "ndarray: index out of bounds", "capacity overflow"
+PARTITION = "partition_at_index index 18446744073709551615 greater than length of slice 1"
+
+
+def end(i, n):
+    return f"range end index {i} out of range for slice of length {n}"
 
 
 @pytest.mark.parametrize(
-    "query, normalize, decay, n_total, expected",
+    "function, args, expected",
     [
-        ([1, 2], False, 0.0, 4, [0, 1, 2]),
-        ([-1, 1], True, 0.0, 4, [0, 0, 0]),
-        ([1, 2], False, 0.1, 4, [0, 1 / math.exp(-0.1 * 3), 2 / math.exp(-0.1 * 2)]),
-        ([1, 2], False, 1e3, 4, [0, 1e10, 2e10]),  # the weight floor
-        ([1, 2], False, 0.5, 0, [0, 1e10, 2e10]),  # starts after n_total have a wrapped age
-        ([3, -4], True, 0.0, 4, [math.sqrt(20.5)] * 3),  # each window of a line normalises to [-1, 1]
+        # each window of a line normalises to [-1, 1]
+        (core.dtsf_distances, (Y4, [3, -4], 2, 3, True, 0.0, 4), arr([math.sqrt(20.5)] * 3)),
+        (core.dtsf_distances, (Y4, E, 0, 5, True, 0.0, 4), arr([math.nan] * 5)),  # empty windows
+        (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
+        (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
+        (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),  # median of y[w..t-1]
+        (core.dtsf_fit_residuals, (Y5, 5, 0, False), arr([0] * 5)),
+        (core.dtsf_fit_residuals, (Y5, 4, 0, False), arr([0] * 5)),  # n = w + 1: no position has a candidate
+        # empty windows: every distance NaN, the earliest starts taken
+        (core.dtsf_fit_residuals, ([4, -1, 2, 8, 3], 0, 2, False), arr([0, -5, 0.5, 6.5, 1.5])),
+        (core.dtsf_fit_residuals, (E, 0, 0, True), E),
+        (core.esn_reservoir_update, (U2, [1], [0, 99], 1, 1.0, 9), (E, arr([math.tanh(-0.5)]))),  # washout past the end
+        # nothing to run examines no weight
+        (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
+        (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
+        # the result's size first, whatever else is wrong
+        (core.dtsf_distances, (Y4, E, 9, 2**63, False, 0.0, 4),
+         "ndarray: Shape too large, product of non-zero axis lengths overflows isize"),
+        (core.dtsf_distances, (Y4, E, 9, 2**60, False, 0.0, 4), CAPACITY),
+        (core.dtsf_distances, (Y4, E, 5, 1, False, 0.0, 4), end(5, 4)),
+        (core.dtsf_distances, (Y4, [1.0], 2, 1, False, 0.0, 4), INDEX),
+        (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 4, False, 0.0, 4), end(5, 4)),
+        (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 2**59, False, 0.0, 4), end(5, 4)),
+        (core.dtsf_distances, (Y4, E, 0, 6, False, 0.0, 4), "range start index 5 out of range for slice of length 4"),
+        (core.dtsf_distances, (E, E, 1, 1, False, 0.0, 4), end(1, 0)),
+        # no neighbours cannot be selected
+        (core.dtsf_fit_residuals, (arr([0, 1]), 0, 0, True), PARTITION),
+        (core.dtsf_fit_residuals, (Y4, 2, 0, True), PARTITION),
+        (core.esn_reservoir_update, (U2, [1.0, 2.0], [0.0] * 3, 2, 1.0, 0), INDEX),
+        (core.esn_reservoir_update, (U2, [1.0], [0.0] * 4, 2, 1.0, 0), INDEX),
+        # n * n = 2^64 wraps to 0: the row length is checked without forming it
+        (core.esn_reservoir_update, (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, 1.0, 0), INDEX),
+        (core.esn_reservoir_update, (E, E, E, 2**60, 1.0, 0), CAPACITY),  # sized before the early return
+        (core.esn_reservoir_update, (U2, E, E, 2**59, 1.0, 0), CAPACITY),  # two rows of 2^59 units
     ],
-)
-def test_distances_worked_cases(query, normalize, decay, n_total, expected):
-    out = core.dtsf_distances(Y4, np.array(query, dtype=float), 2, 3, normalize, decay, n_total)
-    assert same_bits(out, np.array(expected, dtype=float))
+)  # fmt: skip
+def test_worked_cases_and_failures(function, args, expected):
+    check(function, args, expected)
+
+
+# --- random inputs against the transcriptions ----------------------------------------
 
 
 @given(st.data())
 def test_distances_match_the_reference(data):
-    y = data.draw(st.lists(finite, min_size=1, max_size=30))
+    # up to 36 starts: blocks of 4 or 8 windows side by side, then the rest one by one
+    y = data.draw(st.lists(finite, min_size=1, max_size=40))
     w = data.draw(st.integers(1, len(y)))
     q = data.draw(st.lists(finite, min_size=w, max_size=w + 3))
     max_start = data.draw(st.integers(1, len(y) - w + 1))
@@ -105,74 +136,30 @@ def test_distances_match_the_reference(data):
     n_total = data.draw(st.sampled_from([len(y), 0, 2**64 - 1]))
     for normalize in (False, True):
         args = (w, max_start, normalize, decay, n_total)
-        expected = distances_reference(y, q, *args)
-        assert same_bits(core.dtsf_distances(np.array(y), np.array(q), *args), expected)
-
-
-@pytest.mark.parametrize(
-    "y, query, w, max_start, message",
-    [
-        # the result's size first, whatever else is wrong
-        (Y4, [], 9, 2**63, "ndarray: Shape too large, product of non-zero axis lengths overflows isize"),
-        (Y4, [], 9, 2**60, "capacity overflow"),
-        (Y4, [], 5, 1, "range end index 5 out of range for slice of length 4"),
-        (Y4, [1.0], 2, 1, "ndarray: index out of bounds"),
-        (Y4, [1.0, 2.0], 2, 4, "range end index 5 out of range for slice of length 4"),
-        (Y4, [1.0, 2.0], 2, 2**59, "range end index 5 out of range for slice of length 4"),
-        (Y4, [], 0, 6, "range start index 5 out of range for slice of length 4"),
-        (np.empty(0), [], 1, 1, "range end index 1 out of range for slice of length 0"),
-    ],
-)
-def test_distances_failures(y, query, w, max_start, message):
-    assert panic_message(core.dtsf_distances, y, np.array(query), w, max_start, False, 0.0, 4) == message
-
-
-def test_empty_windows_give_nan_and_no_start_asks_for_nothing():
-    assert np.isnan(core.dtsf_distances(Y4, np.empty(0), 0, 5, True, 0.0, 4)).all()
-    assert core.dtsf_distances(np.empty(0), np.empty(0), 7, 0, True, 0.0, 0).size == 0
-    assert core.dtsf_distances(np.arange(4.0)[::2], np.empty(0), 7, 0, True, 0.0, 0).size == 0
-
-
-# --- dtsf_fit_residuals ------------------------------------------------------------
-
-Y5 = np.array([1.0, 2.0, 3.0, 4.0, 5.0])
-
-
-@pytest.mark.parametrize(
-    "y, w, k, normalize, expected",
-    [
-        (Y5, 1, 1, False, [0, 0, 1, 1, 1]),
-        (Y5, 1, 2, False, [0, 0, 1, 1.5, 1.5]),
-        (Y5, 1, 2**64 - 1, False, [0, 0, 1, 1.5, 2]),  # every candidate: median of y[w..t-1]
-        (Y5, 1, 1, True, [0, 0, 1, 2, 3]),  # all distances tie: the earliest start is taken
-        (Y5, 5, 0, False, [0] * 5),
-        (Y5, 4, 0, False, [0] * 5),  # n = w + 1: no position has a candidate
-        # empty windows: every distance NaN, the earliest starts taken
-        ([4, -1, 2, 8, 3], 0, 2, False, [0, -5, 0.5, 6.5, 1.5]),
-        ([], 0, 0, True, []),
-    ],
-)
-def test_residuals_worked_cases(y, w, k, normalize, expected):
-    out = core.dtsf_fit_residuals(np.array(y, dtype=float), w, k, normalize)
-    assert same_bits(out, np.array(expected, dtype=float))
+        assert same_bits(core.dtsf_distances(arr(y), arr(q), *args), distances_reference(y, q, *args))
 
 
 @given(st.data())
 def test_residuals_match_the_reference(data):
     # small integers give many equal distances, where the earlier start is preferred
-    values = st.one_of(finite, st.integers(-3, 3).map(float))
-    y = data.draw(st.lists(values, min_size=2, max_size=24))
-    w = data.draw(st.integers(1, len(y) - 1))
-    k = data.draw(st.integers(1, len(y)))
+    y = data.draw(st.lists(st.one_of(finite, st.integers(-3, 3).map(float)), min_size=2, max_size=24))
+    w, k = data.draw(st.integers(1, len(y) - 1)), data.draw(st.integers(1, len(y)))
     normalize = data.draw(st.booleans())
-    expected = residuals_reference(y, w, k, normalize)
-    assert same_bits(core.dtsf_fit_residuals(np.array(y), w, k, normalize), expected)
+    assert same_bits(core.dtsf_fit_residuals(arr(y), w, k, normalize), residuals_reference(y, w, k, normalize))
 
 
-@pytest.mark.parametrize("w", [0, 2])
-def test_no_neighbours_cannot_be_selected(w):
-    message = "partition_at_index index 18446744073709551615 greater than length of slice 1"
-    assert panic_message(core.dtsf_fit_residuals, np.arange(w + 2.0), w, 0, True) == message
+@given(st.data())
+def test_reservoir_matches_the_reference(data):
+    n = data.draw(st.integers(0, 9))
+    u = data.draw(st.lists(st.floats(-3, 3), max_size=12))
+    w_in = data.draw(st.lists(st.floats(-1, 1), min_size=n, max_size=n + 2))
+    w = data.draw(st.lists(st.floats(-1, 1), min_size=n * n, max_size=n * n + 2))
+    leak, washout = data.draw(st.floats(-0.5, 1.5)), data.draw(st.integers(0, 14))
+    out = core.esn_reservoir_update(arr(u), arr(w_in), arr(w), n, leak, washout)
+    assert same_bits(out, reservoir_reference(u, w_in, w, n, leak, washout))
+
+
+# --- longer inputs: blocks of windows, of candidates and of units -------------------
 
 
 # Positions with more candidates than the 32 that the selection gathers before
@@ -197,47 +184,6 @@ def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
         assert same_bits(core.dtsf_fit_residuals(y, 4, k, normalize), expected), normalize
 
 
-def test_distances_for_every_count_of_starts():
-    # blocks of 4 or 8 windows side by side, then the rest one by one
-    rng = np.random.default_rng(4)
-    y, q = list(rng.standard_normal(40).cumsum()), list(rng.standard_normal(6))
-    for max_start in range(1, 36):
-        for normalize in (False, True):
-            args = (6, max_start, normalize, 0.05, 40)
-            expected = distances_reference(y, q, *args)
-            assert same_bits(core.dtsf_distances(np.array(y), np.array(q), *args), expected), args
-
-
-# --- esn_reservoir_update ---------------------------------------------------------
-
-U2 = np.array([0.5, -0.5])
-
-
-@pytest.mark.parametrize(
-    "leak, washout, states, final",
-    [
-        (1.0, 0, [math.tanh(0.5), math.tanh(-0.5)], [math.tanh(-0.5)]),
-        (0.5, 0, [0.5 * math.tanh(0.5), 0.5 * (0.5 * math.tanh(0.5)) + 0.5 * math.tanh(-0.5)], None),
-        (1.0, 2, [], [math.tanh(-0.5)]),
-        (1.0, 9, [], [math.tanh(-0.5)]),
-    ],
-)
-def test_reservoir_worked_cases(leak, washout, states, final):
-    out = core.esn_reservoir_update(U2, np.array([1.0]), np.array([0.0, 99.0]), 1, leak, washout)
-    assert same_bits(out, (np.array(states), np.array(final or states[-1:])))
-
-
-@given(st.data())
-def test_reservoir_matches_the_reference(data):
-    n = data.draw(st.integers(0, 9))
-    u = data.draw(st.lists(st.floats(-3, 3), max_size=12))
-    w_in = data.draw(st.lists(st.floats(-1, 1), min_size=n, max_size=n + 2))
-    w = data.draw(st.lists(st.floats(-1, 1), min_size=n * n, max_size=n * n + 2))
-    leak, washout = data.draw(st.floats(-0.5, 1.5)), data.draw(st.integers(0, 14))
-    out = core.esn_reservoir_update(np.array(u), np.array(w_in), np.array(w), n, leak, washout)
-    assert same_bits(out, reservoir_reference(u, w_in, w, n, leak, washout))
-
-
 @pytest.mark.parametrize("n", [15, 16, 17, 31, 33])
 def test_reservoirs_larger_than_a_block_of_units(n):
     # units run in blocks of 8 or 16, the rest in single vectors whose last one
@@ -247,25 +193,3 @@ def test_reservoirs_larger_than_a_block_of_units(n):
     expected = reservoir_reference(list(u), list(w_in), list(w), n, 0.6, 1)
     for name, view in layouts(w).items():
         assert same_bits(core.esn_reservoir_update(u, w_in, view, n, 0.6, 1), expected), name
-
-
-@pytest.mark.parametrize(
-    "u, w_in, w, n, message",
-    [
-        (U2, [1.0, 2.0], [0.0] * 3, 2, "ndarray: index out of bounds"),
-        (U2, [1.0], [0.0] * 4, 2, "ndarray: index out of bounds"),
-        # n * n = 2^64 wraps to 0: the row length is checked without forming it
-        (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, "ndarray: index out of bounds"),
-        (np.empty(0), [], [], 2**60, "capacity overflow"),  # sized before the early return
-        (U2, [], [], 2**59, "capacity overflow"),  # two rows of 2^59 units
-    ],
-)
-def test_reservoir_failures(u, w_in, w, n, message):
-    w_in, w = np.asarray(w_in, dtype=float), np.asarray(w, dtype=float)
-    assert panic_message(core.esn_reservoir_update, u, w_in, w, n, 1.0, 0) == message
-
-
-def test_nothing_to_run_examines_no_weight():
-    empty = np.empty(0)
-    assert same_bits(core.esn_reservoir_update(empty, empty, empty, 3, 0.5, 0), (empty, np.zeros(3)))
-    assert same_bits(core.esn_reservoir_update(U2, empty, empty, 0, 0.5, 0), (empty, empty))

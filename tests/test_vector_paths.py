@@ -1,14 +1,11 @@
 """The kernels with an AVX2 build also pass their tests on the baseline build.
 
-The nearest-pattern search, the reservoir update, the Hurst exponent and the
-entropies are built with two-lane vectors for the x86-64 baseline and with
-four-lane vectors for AVX2, taken when the C library reports AVX2 as usable.
-The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2), so
-these kernels' test modules and the layout table run again in a child process
-on the baseline build, comparing with their Python transcriptions bit for bit.
-(The two builds' results are not compared across processes: the tunable also
-switches the C library's own tanh, exp and log to variants that may differ in
-the last bit.)
+The nearest-pattern search, the reservoir update, the Hurst exponent and the entropies are built with
+two-lane vectors for the x86-64 baseline and four-lane vectors for AVX2, taken when the C library reports
+AVX2 as usable. The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2), so these
+kernels' test modules and the layout table run again in a child process on the baseline build, against
+their Python transcriptions bit for bit. (The two builds' results are not compared across processes: the
+tunable also switches the C library's own tanh, exp and log to variants that may differ in the last bit.)
 """
 
 from __future__ import annotations

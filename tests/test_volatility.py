@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import math
 
 import numpy as np
@@ -39,25 +40,6 @@ def egarch_reference(y, mu, omega, alpha, beta, gamma, x):
     return ll
 
 
-Y3 = np.array([1.0, -1.0, 2.0])
-
-
-@pytest.mark.parametrize(
-    "got, about",
-    [(core.garch_filter(Y3, 0.0, 0.1, 0.1, 0.8, 1.0, False, nan), 3.0),
-     (core.garch_filter(Y3, 0.0, 0.1, 0.1, 0.8, 1.0, True, 0.5), 4.46),
-     (core.gjr_garch_filter(Y3, 0.0, 0.1, 0.1, 0.8, 0.2, 1.0), 2.76),
-     (core.egarch_filter(Y3, 0.0, 0.0, 0.1, 0.9, 0.2, 0.0), 2.92),
-     (core.garch_filter(np.array([3.0]), 0.0, 0.1, 0.1, 0.8, -5.0, False, 0.0), 4.5e20),
-     (core.egarch_filter(np.zeros(4), 0.0, 1e3, 0.1, 0.9, 0.2, 50.0), 25.0 + 3 * 10.0),  # clamp at 20,
-     (core.egarch_filter(np.zeros(4), 0.0, -1e3, 0.1, 0.9, 0.2, -50.0), -25.0 - 3 * 10.0),  # not the start
-     *[(f(np.empty(0), nan, nan, nan, nan, nan, nan), 0.0) for f in (core.egarch_filter, core.gjr_garch_filter)],
-     (core.garch_filter(np.empty(0), nan, nan, nan, nan, nan, True, nan), 0.0)],
-)  # fmt: skip
-def test_worked_cases(got, about):
-    assert got == pytest.approx(about, rel=1e-3)
-
-
 values = {"finite": st.floats(-5, 5), "any": st.floats()}
 
 
@@ -66,43 +48,34 @@ values = {"finite": st.floats(-5, 5), "any": st.floats()}
 def test_bit_identical_to_a_plain_transcription(kind, data):
     y = data.draw(st.lists(values[kind], max_size=20))
     p = data.draw(st.lists(values[kind], min_size=7, max_size=7))
-    use_ar1 = data.draw(st.booleans())
-    array = np.array(y, dtype=np.float64)
-    assert same_bits(core.garch_filter(array, *p[:5], use_ar1, p[5]),
-                     garch_reference(y, *p[:5], use_ar1, p[5]))  # fmt: skip
+    array, garch_args = np.array(y, dtype=np.float64), (*p[:5], data.draw(st.booleans()), p[5])
+    assert same_bits(core.garch_filter(array, *garch_args), garch_reference(y, *garch_args))
     assert same_bits(core.gjr_garch_filter(array, *p[:6]), garch_reference(y, *p[:4], p[5], gamma=p[4]))
     assert same_bits(core.egarch_filter(array, *p[:6]), egarch_reference(y, *p[:6]))
 
 
-# The floors are comparisons that must give exactly fmax's result: the floor for NaN, for
-# every value below it (-inf, -0.0, +0.0, the double just below), the value itself above.
+# The floors are comparisons that must give exactly fmax's result: the floor for NaN, for every value below
+# it (-inf, -0.0, +0.0, the double just below), the value itself above. GARCH floors the variance at 1e-20;
+# EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf), and its first x is not clamped, so
+# the edges arrive through the initial variance and the initial log-variance (clamped to +-20 only after a step).
 FLOOR = 1e-20
-EDGE_VARIANCES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1),
-                  5e-324, 1e-300, 1.0]  # fmt: skip
+EDGES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1), 5e-324, 1e-300,
+         1.0, -46.0, -46.0517, -46.06, -50.0, -745.2, -800.0, 20.0]  # fmt: skip
 
 
-@pytest.mark.parametrize("s2", EDGE_VARIANCES)
-@pytest.mark.parametrize("omega", [0.0, -0.0, 0.1, nan])
-def test_variance_floor_is_fmax_at_its_edges(s2, omega):
+@pytest.mark.parametrize("edge", EDGES)
+def test_floors_are_fmax_at_their_edges(edge):
     y = [0.5, -1.0, 0.0, -0.0, 2.0]
-    array = np.array(y)
-    for use_ar1 in (False, True):
-        assert same_bits(core.garch_filter(array, 0.0, omega, 0.0, 0.0, s2, use_ar1, 0.5),
-                         garch_reference(y, 0.0, omega, 0.0, 0.0, s2, use_ar1, 0.5))  # fmt: skip
-    # beta 1 keeps the edge value in the state for a second step as well
-    assert same_bits(core.gjr_garch_filter(array, 0.0, omega, 0.0, 1.0, 0.0, s2),
-                     garch_reference(y, 0.0, omega, 0.0, 1.0, s2, gamma=0.0))  # fmt: skip
-
-
-# EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf) and sqrt(s2) at
-# 1e-10; the first x is not clamped, so these edges arrive through init_log_sigma2.
-@pytest.mark.parametrize("x0", [nan, inf, -inf, -46.0, -46.0517, -46.06, -50.0, -745.2, -800.0, 0.0, -0.0, 20.0])
-def test_egarch_floors_are_fmax_at_their_edges(x0):
-    # the kernel leaves the second floor out: the square root of the floored variance never falls below it
+    for omega, use_ar1 in itertools.product([0.0, -0.0, 0.1, nan], [False, True]):
+        args = (0.0, omega, 0.0, 0.0, edge, use_ar1, 0.5)
+        assert same_bits(core.garch_filter(np.array(y), *args), garch_reference(y, *args))
+        # beta 1 keeps the edge value in the state for a second step as well
+        expected = garch_reference(y, 0.0, omega, 0.0, 1.0, edge, gamma=0.0)
+        assert same_bits(core.gjr_garch_filter(np.array(y), 0.0, omega, 0.0, 1.0, 0.0, edge), expected)
+    # EGARCH leaves out its second floor, sqrt(s2) at 1e-10: the root of the floored variance never falls below it
     assert math.sqrt(1e-20) == 1e-10 and math.sqrt(math.nextafter(1e-20, 1.0)) >= 1e-10
-    y = [0.5, -1.0, 0.0, 2.0]
     for params in [(0.0, 0.1, 0.9, 0.2), (-1e3, 0.0, 1.0, 0.0), (nan, 0.1, 0.9, 0.2)]:
-        assert same_bits(core.egarch_filter(np.array(y), 0.1, *params, x0), egarch_reference(y, 0.1, *params, x0))
+        assert same_bits(core.egarch_filter(np.array(y), 0.1, *params, edge), egarch_reference(y, 0.1, *params, edge))
 
 
 # The GJR weight alpha + gamma * I is formed once for each value of I and looked up by the
@@ -112,5 +85,5 @@ def test_egarch_floors_are_fmax_at_their_edges(x0):
 def test_leverage_weight_for_every_kind_of_residual(alpha, gamma):
     y = [1.0, -1.0, 0.0, -0.0, nan, -2.0, 3.0, -inf, 0.5]
     for mu in (0.0, -0.0, 1.0):
-        assert same_bits(core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0),
-                         garch_reference(y, mu, 0.1, alpha, 0.5, 1.0, gamma=gamma))  # fmt: skip
+        expected = garch_reference(y, mu, 0.1, alpha, 0.5, 1.0, gamma=gamma)
+        assert same_bits(core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0), expected)

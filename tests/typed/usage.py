@@ -24,14 +24,10 @@ def results() -> dict[str, object]:
 
     codes = (12, 0, 1, 1)  # period, error, trend, seasonal
     out["ets_filter"] = assert_type(core.ets_filter(y, 100.0, 0.0, season, 0.3, 0.1, 0.1, 0.98, *codes), EtsResult)
-    fitted, errors, level, trend, final_season = core.ets_filter(
-        y, 100, 0, season, 0.3, 0.1, 0.1, 0.98, np.int64(12), 0, 1, 1
-    )
-    out["ets_loglik"] = assert_type(
-        core.ets_loglik(y, level0=level, trend0=trend, seasonal0=final_season, alpha=0.3, beta=0.1, gamma=0.1,
-                        phi=0.98, period=12, error_type=1, trend_type=1, seasonal_type=2),
-        float,
-    )  # fmt: skip
+    _, _, level, trend, final_season = core.ets_filter(y, 100, 0, season, 0.3, 0.1, 0.1, 0.98, np.int64(12), 0, 1, 1)
+    loglik = core.ets_loglik(y, level0=level, trend0=trend, seasonal0=final_season, alpha=0.3, beta=0.1, gamma=0.1,
+                             phi=0.98, period=12, error_type=1, trend_type=1, seasonal_type=2)  # fmt: skip
+    out["ets_loglik"] = assert_type(loglik, float)
     out["theta_decompose"] = assert_type(core.theta_decompose(y, 2.0), Array)
     out["arima_css"] = assert_type(core.arima_css(y, coefs, coefs, 1), float)
     out["css_objective"] = assert_type(core.css_objective(y, coefs, np.empty(0)), float)
@@ -57,16 +53,12 @@ def results() -> dict[str, object]:
     out["croston_tsb_filter"] = assert_type(core.croston_tsb_filter(y, 0.1, 0.1, 1.0, 0.5), tuple[float, float, float])
     w_in: Array = np.full(4, 0.5)
     w: Array = np.full(16, 0.1)
-    out["esn_reservoir_update"] = assert_type(
-        core.esn_reservoir_update(y / 100.0, w_in, w, 4, 0.5, 2), tuple[Array, Array]
-    )
+    out["esn_reservoir_update"] = assert_type(core.esn_reservoir_update(y / 100.0, w_in, w, 4, 0.5, 2), tuple[Array, Array])
     lengths = np.array([0, 3], dtype=np.int64)
     pair: Array = np.array([1.0, 1.0])
-    out["four_theta_fitted"] = assert_type(
-        core.four_theta_fitted(4, np.array([0.0, 2.0]), pair, pair, pair * 0.5, np.array([1.0, 2.0, 3.0]), lengths,
-                               np.array([0.0, 10.0])),
-        Array,
-    )  # fmt: skip
+    fitted = core.four_theta_fitted(4, np.array([0.0, 2.0]), pair, pair, pair * 0.5, np.array([1.0, 2.0, 3.0]), lengths,
+                                    np.array([0.0, 10.0]))  # fmt: skip
+    out["four_theta_fitted"] = assert_type(fitted, Array)
     indices, multiplicative, adjusted = core.four_theta_deseasonalize(y, 12)
     assert_type(multiplicative, bool)
     out["four_theta_deseasonalize"] = (indices, multiplicative, adjusted)
