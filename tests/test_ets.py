@@ -135,6 +135,18 @@ def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)
 
 
+@pytest.mark.parametrize("m", [63, 64, 65, 200])  # the likelihood keeps short seasons on the stack
+@pytest.mark.parametrize("err, season", [(0, 1), (1, 2)])
+def test_long_seasons_give_the_filters_likelihood(m, err, season):
+    rng = np.random.default_rng(m)
+    y, seasonal0 = rng.uniform(1, 2, 3 * m + 5), rng.uniform(0.5, 1.5, m)[::-1]
+    args = (y, 1.5, 0.1, seasonal0, 0.3, 0.05, 0.1, 0.9, m, err, 1, season)
+    fitted, errors, *_ = core.ets_filter(*args)
+    assert same_bits(core.ets_loglik(*args), loglik_from_filter(fitted, errors, err))
+    short = (*args[:3], seasonal0[1:], *args[4:])  # one coefficient short of the period
+    assert panic_message(core.ets_loglik, *short) == panic_message(core.ets_filter, *short)
+
+
 @pytest.mark.parametrize("args, message", FAILURES)
 def test_a_failing_series_fails_the_whole_batch(args, message):
     # a zero period is accepted for an empty series (which keeps its initial states)

@@ -2,11 +2,48 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "smoothing/ets_recursion.hpp"
 
 namespace lumetra::smoothing {
+
+namespace {
+
+// The likelihood's private copy of the seasonal vector. Optimisers evaluate
+// the likelihood thousands of times over short seasons, so those are kept on
+// the stack and such a call allocates nothing; longer ones go to the heap.
+class SeasonalCopy {
+public:
+    explicit SeasonalCopy(View<double> seasonal0) : size_(seasonal0.size()) {
+        if (size_ > inline_size) heap_ = work_array<double>(size_);
+        double* out = data();
+        for (std::size_t i = 0; i < size_; ++i) out[i] = seasonal0[i];
+    }
+    SeasonalCopy(const SeasonalCopy&) = delete;
+    SeasonalCopy& operator=(const SeasonalCopy&) = delete;
+
+    std::span<double> span() noexcept { return {data(), size_}; }
+
+private:
+    static constexpr std::size_t inline_size = 64;
+
+    double* data() noexcept { return size_ > inline_size ? heap_.data() : inline_; }
+
+    std::size_t size_;
+    std::vector<double> heap_;
+    double inline_[inline_size];
+};
+
+EtsModel model_of(const EtsParameters& params) {
+    const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type, trend_type,
+                 seasonal_type] = params;
+    return {alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
+}
+
+}  // namespace
 
 EtsFit ets_filter(View<double> y, double level0, double trend0, View<double> seasonal0,
                   double alpha, double beta, double gamma, double phi, std::uint64_t period,
@@ -14,20 +51,21 @@ EtsFit ets_filter(View<double> y, double level0, double trend0, View<double> sea
     const std::size_t n = y.size();
     Series fitted = Series::zeros(n);
     Series errors = Series::zeros(n);
-    EtsState state{level0, trend0, Series::copy_of(seasonal0)};
+    Series seasonal = Series::copy_of(seasonal0);
+    EtsState state{level0, trend0, {seasonal.data(), seasonal.size()}};
     const EtsModel model{alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
     ets_recursion(y, model, state, [&](std::size_t t, double forecast, double e) {
         fitted[t] = forecast;
         errors[t] = e;
     });
-    return {std::move(fitted), std::move(errors), state.level, state.trend,
-            std::move(state.seasonal)};
+    return {std::move(fitted), std::move(errors), state.level, state.trend, std::move(seasonal)};
 }
 
 double ets_loglik(View<double> y, double level0, double trend0, View<double> seasonal0,
                   double alpha, double beta, double gamma, double phi, std::uint64_t period,
                   std::int32_t error_type, std::int32_t trend_type, std::int32_t seasonal_type) {
-    EtsState state{level0, trend0, Series::copy_of(seasonal0)};
+    SeasonalCopy seasonal(seasonal0);
+    EtsState state{level0, trend0, seasonal.span()};
     const EtsModel model{alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
     // Both sums run in step order from zero.
     double squares = 0.0;
@@ -53,16 +91,6 @@ double ets_loglik(View<double> y, double level0, double trend0, View<double> sea
     const double deviance = count * (std::log((squares * two_pi) / count) + 1.0);
     return additive_error ? deviance : (logs + logs) + deviance;
 }
-
-namespace {
-
-EtsModel model_of(const EtsParameters& params) {
-    const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type, trend_type,
-                 seasonal_type] = params;
-    return {alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
-}
-
-}  // namespace
 
 std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
                                      const std::vector<EtsParameters>& params_list) {

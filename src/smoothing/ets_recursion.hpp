@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -37,12 +38,12 @@ struct EtsModel {
     std::int32_t seasonal_type;
 };
 
-// Level, trend and the private seasonal vector (indexed 0..m0-1, never
-// rotated); on return they hold the states after the last step.
+// Level, trend and the caller's private copy of the seasonal vector (indexed
+// 0..m0-1, never rotated); on return they hold the states after the last step.
 struct EtsState {
     double level;
     double trend;
-    Series seasonal;
+    std::span<double> seasonal;
 };
 
 // One series of a batch, as the lockstep run sees it: the observations, the
