@@ -44,13 +44,13 @@ def cases():
         ours = getattr(core, name)
         yield Case(
             name, "n=8", lambda ours=ours: ours(short, alpha),
-            {"no-op floor": lambda name=name: getattr(noop, name)(short, alpha),
+            {"no-op floor": lambda floor=getattr(noop, name): floor(short, alpha),
              "numba": lambda f=numba_fn: f(short, alpha)},
             check=exact,
         )  # fmt: skip
         yield Case(
             name, "n=10^6", lambda ours=ours: ours(long, alpha),
-            {"loop floor": lambda name=name: getattr(loop, name)(long, alpha),
+            {"loop floor": lambda floor=getattr(loop, name): floor(long, alpha),
              "numba": lambda f=numba_fn: f(long, alpha)},
             check=exact,
             note="latency-bound: each level waits for the previous one (a multiply, then an add)",
