@@ -249,6 +249,12 @@ def cases():
                     note += ("; the floor is a plain loop of this one model; one series is a "
                              "chain of dependent steps (latency-bound)")
                 yield pair(function, f"{label}, p=12, {name}", args, numba_fn, y is long, note)
+    # The call frame alone: all twelve arguments converted, an empty series,
+    # so what is left above the no-op floor is the binding and the seasonal copy.
+    no_steps = (short[:0], 100.0, 0.05, MODELS["A,Ad,A"][1], 0.3, 0.05, 0.1, 0.98, 12, 0, 1, 1)
+    yield Case("ets_loglik", "n=0, p=12 (the call frame)", lambda: core.ets_loglik(*no_steps),
+               {"no-op floor": lambda: noop.ets_loglik(*no_steps)},
+               note="12 arguments, no step run: the call's cost without the recursion")
 
     count, n = 1000, 120
     y_list = [seasonal_series(rng, n) for _ in range(count)]
