@@ -49,8 +49,10 @@ EtsFit ets_filter(View<double> y, double level0, double trend0, View<double> sea
                   double alpha, double beta, double gamma, double phi, std::uint64_t period,
                   std::int32_t error_type, std::int32_t trend_type, std::int32_t seasonal_type) {
     const std::size_t n = y.size();
-    Series fitted = Series::zeros(n);
-    Series errors = Series::zeros(n);
+    // The recursion writes every step's forecast and error, and fails (if at
+    // all) before the first step, so the buffers need no zeroing.
+    Series fitted = Series::for_overwrite(n);
+    Series errors = Series::for_overwrite(n);
     Series seasonal = Series::copy_of(seasonal0);
     EtsState state{level0, trend0, {seasonal.data(), seasonal.size()}};
     const EtsModel model{alpha, beta, gamma, phi, period, error_type, trend_type, seasonal_type};
@@ -105,8 +107,8 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
         const std::size_t n = y_list[k].size();
         const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
                      trend_type, seasonal_type] = params_list[k];
-        Series fitted = Series::zeros(n);
-        Series errors = Series::zeros(n);
+        Series fitted = Series::for_overwrite(n);  // every step is written, as in ets_filter
+        Series errors = Series::for_overwrite(n);
         Series seasonal = Series::copy_of(View<double>(seasonal0.data(), seasonal0.size(), 1));
         ets::check(n, model_of(params_list[k]), seasonal.size());
         fits.emplace_back(std::move(fitted), std::move(errors), level0, trend0,
