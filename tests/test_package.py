@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import ast
+import doctest
 import inspect
 import itertools
 import os
@@ -10,21 +12,23 @@ import re
 import subprocess
 import sys
 import typing
-from importlib import resources
+from importlib import metadata, resources
 from pathlib import Path
 
 import numpy as np
 import pytest
 from numpy.typing import NDArray
 
+import lumetra
 import lumetra._core as core
 from lumetra.datasets import airline_passengers
 
 TYPED = Path(__file__).parent / "typed"
 
 
-STUB: dict[str, object] = {}  # the installed stub file, executed as Python (its annotations are evaluated)
-exec(compile(resources.files("lumetra").joinpath("_core.pyi").read_text(), "_core.pyi", "exec"), STUB)
+STUB_TEXT = resources.files("lumetra").joinpath("_core.pyi").read_text()  # the installed stub file
+STUB: dict[str, object] = {}  # executed as Python (its annotations are evaluated)
+exec(compile(STUB_TEXT, "_core.pyi", "exec"), STUB)
 
 
 def test_stubs_beside_the_module_declare_exactly_its_functions_and_signatures():
@@ -37,6 +41,27 @@ def test_stubs_beside_the_module_declare_exactly_its_functions_and_signatures():
         stub = inspect.signature(STUB[name])
         bare = [parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()]
         assert str(stub.replace(parameters=bare, return_annotation=stub.empty)) == getattr(core, name).__text_signature__
+
+
+@pytest.mark.parametrize("name", core.__all__)
+def test_stub_docstring_documents_each_parameter_and_its_examples_hold(name):
+    """The help IDEs show: numpydoc sections, the parameters in signature order, and examples whose
+    output is the compiled module's (a trailing "..." stands for digits that may vary)."""
+    node = next(n for n in ast.parse(STUB_TEXT).body if isinstance(n, ast.FunctionDef) and n.name == name)
+    text = ast.get_docstring(node) or ""
+    sections = dict(re.findall(r"^(\w[\w ]*)\n-+\n(.*?)(?=^\w[\w ]*\n-+\n|\Z)", text, re.M | re.S))
+    assert {"Parameters", "Returns", "Raises", "Examples"} <= set(sections), name
+    documented = [p for line in re.findall(r"^\S.*$", sections["Parameters"], re.M) for p in line.split(" : ")[0].split(", ")]
+    assert documented == list(inspect.signature(getattr(core, name)).parameters)
+    globs = {"np": np} | {function: getattr(core, function) for function in core.__all__}
+    test = doctest.DocTestParser().get_doctest(text, globs, name, "_core.pyi", node.lineno)
+    runner, report = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE), []
+    runner.run(test, out=report.append)
+    assert runner.tries > 0 and runner.failures == 0, "".join(report)
+
+
+def test_version_comes_from_the_installed_metadata():
+    assert lumetra.__version__ == metadata.version("lumetra") and re.fullmatch(r"\d+\.\d+\.\d+\S*", lumetra.__version__)
 
 
 def conforms(value: object, hint: object) -> bool:
