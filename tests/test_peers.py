@@ -4,6 +4,10 @@ that a change on either side shows."""
 
 from __future__ import annotations
 
+import doctest
+import re
+from pathlib import Path
+
 import numpy as np
 import pytest
 from pytest import approx
@@ -173,3 +177,14 @@ def test_egarch_log_variance_clamp_biases_the_likelihood_of_very_small_variances
     peer, first = arch_score(arch.EGARCH(1, 1, 1), [0.1 * log_var, 0.1, 0.0, 0.9], y, 0.0, log_var)
     ours = core.egarch_filter(y, 0.0, 0.1 * log_var, 0.0, 0.9, 0.1, np.log(first))
     assert (ours, peer) == approx((-2016.025, -2259.045), abs=1e-3)
+
+
+def test_the_readme_examples_hold():
+    readme = Path(__file__).parents[1] / "README.md"
+    if not readme.is_file():
+        pytest.skip("run from a checkout")
+    text = re.sub(r"^\s*```.*$", "", readme.read_text(), flags=re.M)  # a fence line ends an example's output
+    test = doctest.DocTestParser().get_doctest(text, {}, "README.md", str(readme), 0)
+    runner, report = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE), []
+    runner.run(test, out=report.append)
+    assert runner.tries > 10 and runner.failures == 0, "".join(report)
