@@ -658,8 +658,8 @@ def ces_nonseasonal_sse(y: _Array, a0_real: _Real, a0_imag: _Real) -> float:
     y : ndarray of float64, shape (n,)
         The series.
     a0_real, a0_imag : float
-        Real and imaginary parts of the complex smoothing parameter (commonly near 1 to 2
-        and 0 to 1.5).
+        Real and imaginary parts of the complex smoothing parameter. The states forget
+        their start when (1 - a0_real)**2 + a0_imag**2 < 1 (for example 1.3 and 0.8).
 
     Returns
     -------
