@@ -1,9 +1,10 @@
 """The demonstration that `python -m lumetra` runs.
 
 It fits a range of forecasting models to the monthly airline passengers series shipped
-with the package, using only lumetra._core's objectives and filters and the two small
-optimisers in `lumetra.demo.optimize`, and prints what each step found and how long it
-took. `--plot FILE.png` also draws the series with fitted values and forecasts.
+with the package, using only lumetra._core's objectives and filters and the small
+optimisers in `lumetra.demo.optimize` (one module per model family in `lumetra.demo.models`),
+and prints what each step found and how long it took (`lumetra.demo.report`). `--plot
+FILE.png` also draws the series with fitted values and forecasts.
 """
 
 from __future__ import annotations
