@@ -1,7 +1,9 @@
-"""Two small derivative-free minimisers, enough to fit the demonstration's models.
+"""Three small minimisers, enough to fit the demonstration's models.
 
-Both are deterministic: the same objective and start give the same answer on every run.
-An objective value that is NaN counts as +inf, so a parameter region where a model's
+Golden-section search and Nelder-Mead need no derivatives; the quasi-Newton method
+estimates them by differences, for smooth objectives of many parameters. All three are
+deterministic: the same objective and start give the same answer on every run. An
+objective value that is NaN counts as +inf, so a parameter region where a model's
 recursion breaks down is simply avoided.
 """
 
@@ -10,6 +12,11 @@ from __future__ import annotations
 import math
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
+
+import numpy as np
+from numpy.typing import NDArray
+
+Array = NDArray[np.float64]
 
 INVERSE_GOLDEN = (math.sqrt(5.0) - 1.0) / 2.0  # 0.618...
 
@@ -141,6 +148,71 @@ def _nelder_mead(
                     values[i] = f(simplex[i])
     best = min(range(dims + 1), key=values.__getitem__)
     return Minimum(tuple(simplex[best]), values[best], evaluations)
+
+
+def quasi_newton(
+    objective: Callable[[Sequence[float]], float],
+    start: Sequence[float],
+    max_iterations: int = 500,
+    tolerance: float = 1e-12,
+    difference: float = 1e-6,
+) -> Minimum:
+    """Minimise a smooth function of several variables by the BFGS method.
+
+    The gradient is estimated by forward differences of size `difference`; each step
+    goes along the quasi-Newton direction as far as a backtracking line search finds
+    enough decrease. The search stops when a step improves the value by no more than
+    `tolerance` (relative to its size), when no step along the direction decreases it,
+    or after `max_iterations` steps.
+    """
+    evaluations = 0
+
+    def f(x: Array) -> float:
+        nonlocal evaluations
+        evaluations += 1
+        return _finite_or_inf(objective(x.tolist()))
+
+    def gradient(x: Array, fx: float) -> Array:
+        """Forward differences; backward ones where a step forward leaves the finite region."""
+        g = np.zeros(x.size)
+        for i, step in enumerate(difference * np.eye(x.size)):
+            change = f(x + step) - fx
+            if change == math.inf:
+                change = fx - f(x - step)
+            if math.isfinite(change):
+                g[i] = change / difference
+        return g
+
+    x = np.array(start, dtype=np.float64)
+    fx = f(x)
+    g = gradient(x, fx)
+    inverse_hessian = np.eye(x.size) / max(1.0, float(np.max(np.abs(g))))
+    for _ in range(max_iterations):
+        direction = -(inverse_hessian @ g)
+        slope = float(g @ direction)
+        if not slope < 0.0:  # not a descent direction: start again from the gradient
+            inverse_hessian = np.eye(x.size) / max(1.0, float(np.max(np.abs(g))))
+            direction, slope = -(inverse_hessian @ g), -float(g @ inverse_hessian @ g)
+        t, x_new = 1.0, x + direction
+        f_new = f(x_new)
+        while f_new > fx + 1e-4 * t * slope and t > 1e-12:  # halve until it decreases enough
+            t *= 0.5
+            x_new = x + t * direction
+            f_new = f(x_new)
+        if not f_new < fx:
+            break
+        g_new = gradient(x_new, f_new)
+        s, change = x_new - x, g_new - g
+        curvature = float(s @ change)
+        if curvature > 1e-12:
+            rho = 1.0 / curvature
+            left = np.eye(x.size) - rho * np.outer(s, change)
+            inverse_hessian = left @ inverse_hessian @ left.T + rho * np.outer(s, s)
+        improvement = fx - f_new
+        x, fx, g = x_new, f_new, g_new
+        if improvement <= tolerance * (abs(fx) + tolerance):
+            break
+    return Minimum(tuple(x.tolist()), fx, evaluations)
 
 
 def bounded(u: float, lo: float, hi: float) -> float:

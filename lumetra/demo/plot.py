@@ -34,7 +34,11 @@ def plot(results: Results, path: Path) -> None:
         label=f"{chosen.model.name} one-step fitted",
     )
     axes.plot(
-        ahead, chosen.forecast, color="tab:red", linewidth=1.8, label=f"{chosen.model.name} forecast"
+        ahead,
+        chosen.forecast,
+        color="tab:red",
+        linewidth=1.8,
+        label=f"{chosen.model.name} forecast",
     )
     axes.plot(
         ahead,
