@@ -30,7 +30,7 @@ PyObject* panic_exception_type() {
     return panic_type;
 }
 
-void report(std::string_view message, const std::source_location& where) {
+void report(std::string_view message, const SourceLocation& where) {
     std::fprintf(stderr,
                  "\nthread %lu: lumetra._core internal failure at %s:%u:%u:\n%.*s\n"
                  "note: run the program under gdb with `catch throw` to obtain a backtrace\n",
@@ -41,7 +41,7 @@ void report(std::string_view message, const std::source_location& where) {
 
 }  // namespace
 
-void raise_panic(std::string_view text, const std::source_location& where) noexcept {
+void raise_panic(std::string_view text, const SourceLocation& where) noexcept {
     report(text, where);
     PyObject* type = panic_exception_type();
     if (type == nullptr) return;  // the creation's own error stands
@@ -62,11 +62,11 @@ void raise_current_exception() noexcept {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
-        raise_panic("capacity overflow", std::source_location::current());
+        raise_panic("capacity overflow", SourceLocation::current());
     } catch (const std::exception& other) {
-        raise_panic(other.what(), std::source_location::current());
+        raise_panic(other.what(), SourceLocation::current());
     } catch (...) {
-        raise_panic("unknown internal failure", std::source_location::current());
+        raise_panic("unknown internal failure", SourceLocation::current());
     }
 }
 

@@ -1,7 +1,6 @@
 // How failures become Python exceptions.
 #pragma once
 
-#include <source_location>
 #include <string_view>
 
 #include "binding/python.hpp"
@@ -12,7 +11,7 @@ namespace lumetra::binding {
 // Writes the short report to standard error and raises PanicException with
 // the failure's message as its single argument.
 void raise_panic(const Failure& failure) noexcept;
-void raise_panic(std::string_view message, const std::source_location& where) noexcept;
+void raise_panic(std::string_view message, const SourceLocation& where) noexcept;
 
 // Called from inside a catch block: maps the exception being handled. A
 // Failure becomes PanicException, std::bad_alloc MemoryError, a length error

@@ -27,7 +27,15 @@
 #define LUMETRA_AVX2_PATHS 1
 #define LUMETRA_AVX2 __attribute__((target("avx2")))
 #if __has_include(<sys/platform/x86.h>)
+// The C library's header declares its tests with C's _Bool, which GCC also
+// accepts in C++ and Clang accepts only outside strict standard mode.
+#if defined(__clang__) && !defined(_Bool)
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #endif
 #else
 #define LUMETRA_AVX2_PATHS 0

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <source_location>
 #include <utility>
 #include <vector>
 
@@ -17,15 +16,13 @@ namespace lumetra {
 // Fails with "capacity overflow" when n elements of T would need more bytes
 // than the largest signed size; checked before any allocation is attempted.
 template <class T>
-inline void check_capacity(std::size_t n,
-                           std::source_location where = std::source_location::current()) {
+inline void check_capacity(std::size_t n, SourceLocation where = SourceLocation::current()) {
     if (n > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(T)) fail_capacity_overflow(where);
 }
 
 // A zero-filled work array of n elements, sized with the capacity check.
 template <class T>
-inline std::vector<T> work_array(std::size_t n,
-                                 std::source_location where = std::source_location::current()) {
+inline std::vector<T> work_array(std::size_t n, SourceLocation where = SourceLocation::current()) {
     check_capacity<T>(n, where);
     return std::vector<T>(n);
 }
@@ -38,8 +35,7 @@ public:
     Series() = default;
 
     // n zeros.
-    static Series zeros(std::size_t n,
-                        std::source_location where = std::source_location::current()) {
+    static Series zeros(std::size_t n, SourceLocation where = SourceLocation::current()) {
         check_capacity<double>(n, where);
         // Never a null pointer, also for n = 0, so the holder always has a
         // buffer to own.
@@ -49,15 +45,13 @@ public:
     // n elements left uninitialised, for a kernel that writes every one of
     // them before it returns the series; this saves the zeroing pass of
     // zeros(n) over a long result.
-    static Series for_overwrite(std::size_t n,
-                                std::source_location where = std::source_location::current()) {
+    static Series for_overwrite(std::size_t n, SourceLocation where = SourceLocation::current()) {
         check_capacity<double>(n, where);
         return Series(std::make_unique_for_overwrite<double[]>(n == 0 ? 1 : n), n);
     }
 
     // A private contiguous copy of a view, in index order.
-    static Series copy_of(View<double> v,
-                          std::source_location where = std::source_location::current()) {
+    static Series copy_of(View<double> v, SourceLocation where = SourceLocation::current()) {
         Series s = zeros(v.size(), where);
         for (std::size_t i = 0; i < v.size(); ++i) s.data_[i] = v[i];
         return s;
@@ -71,7 +65,7 @@ public:
     const double& operator[](std::size_t i) const noexcept { return data_[i]; }
 
     // Checked access for a buffer index that inputs may push past the end.
-    double& at(std::size_t i, std::source_location where = std::source_location::current()) {
+    double& at(std::size_t i, SourceLocation where = SourceLocation::current()) {
         if (i >= size_) fail_index(size_, i, where);
         return data_[i];
     }

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
 
 #include "common/failure.hpp"
 
@@ -30,7 +29,7 @@ public:
     }
 
     // Checked access for the indices that callers may push past the end.
-    const T& at(std::size_t i, std::source_location where = std::source_location::current()) const {
+    const T& at(std::size_t i, SourceLocation where = SourceLocation::current()) const {
         if (i >= size_) fail_view_index(where);
         return (*this)[i];
     }

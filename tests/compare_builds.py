@@ -1,0 +1,79 @@
+"""Results of a fixed, seeded set of calls, as bits, written by one build and compared by another.
+
+    python compare_builds.py --write FILE     # e.g. with the GCC build
+    python compare_builds.py --compare FILE   # with the Clang build: the same bits (see below)
+
+Every case of test_layouts.py runs on its own inputs, on non-finite and constant series, on
+seeded perturbations (values that are not dyadic fractions, so that any change of rounding shows),
+and on series scaled towards overflow and towards the subnormal range."""
+
+from __future__ import annotations
+
+import json
+import sys
+
+import numpy as np
+
+import lumetra._core as core
+from helpers import same_bits
+from test_layouts import CASES, variant
+
+
+def flat(result) -> list[float]:
+    if isinstance(result, tuple | list):
+        return [x for item in result for x in flat(item)]
+    return np.atleast_1d(np.asarray(result, np.float64)).tolist()
+
+
+def inputs(values: list) -> dict[str, list]:
+    arrays = [np.asarray(v, np.float64) if isinstance(v, list) else v for v in values]
+
+    def each(change) -> list:  # the float64 arrays (not four_theta_fitted's lengths)
+        return [change(a) if a.dtype == np.float64 else a for a in arrays]
+
+    out = {kind: each(lambda a: variant(a, kind)) for kind in ["as given", "non-finite", "constant"]}
+    for seed in range(3):
+        rng = np.random.default_rng(seed)
+        out[f"seed {seed}"] = each(lambda a: a * rng.uniform(0.9, 1.1, a.size))
+    for scale in [1e154, 1e300, 1e-160]:  # squares and products overflow, or fall below the normal range
+        out[f"scale {scale:g}"] = each(lambda a: a * scale if a.size > 20 else a)
+    return out
+
+
+def results() -> dict[str, str]:
+    assert {name.split()[0] for name in CASES} == set(core.__all__)
+    out = {}
+    np.seterr(all="ignore")  # the scaled inputs overflow on purpose
+    for case, (call, values) in CASES.items():
+        for kind, args in inputs(values).items():
+            try:
+                out[f"{case}, {kind}"] = np.array(flat(call(*args))).view(np.uint64).tobytes().hex()
+            except BaseException as error:  # noqa: BLE001 - a PanicException is a result too
+                out[f"{case}, {kind}"] = f"{type(error).__name__}: {error}"
+    return out
+
+
+def decoded(result: str) -> np.ndarray | str:
+    try:
+        return np.frombuffer(bytes.fromhex(result), np.float64)
+    except ValueError:
+        return result
+
+
+if __name__ == "__main__":
+    mode, path = sys.argv[1:3]
+    if mode == "--write":
+        with open(path, "w") as file:
+            json.dump(results(), file, indent=0)
+        sys.exit(0)
+    with open(path) as file:
+        expected, actual = json.load(file), results()
+    # Where two NaNs of different sign or payload meet in one operation, IEEE 754 lets the result be
+    # either, and compilers order the operands of a commutative operation as they like: such NaNs are
+    # listed, while any other bit, and where the NaNs are, must agree.
+    unequal = sorted(case for case in expected.keys() | actual.keys() if expected.get(case) != actual.get(case))
+    both = expected.keys() & actual.keys()
+    differing = [c for c in unequal if c not in both or not same_bits(decoded(expected[c]), decoded(actual[c]))]
+    print(f"{len(actual)} results, {len(differing)} differ" + "".join(f"\n  {case}" for case in differing))
+    print("".join(f"  NaN of another sign or payload: {case}\n" for case in unequal if case not in differing), end="")
+    sys.exit(1 if differing else 0)
