@@ -19,6 +19,8 @@ PyObject* to_python(Series&& series) noexcept {
     // NumPy table is loaded; ready() keeps this true for any future caller.
     if (!numpy_api::ready()) return nullptr;
     npy_intp length = static_cast<npy_intp>(series.size());
+    double* values = series.data();
+    for (npy_intp i = 0; i < length; ++i) values[i] = canonical(values[i]);
     // From here on the holder owns the buffer: every exit below frees it.
     Ref holder(PyCapsule_New(series.data(), holder_name, free_holder));
     if (!holder) return nullptr;  // the series still owns and frees its buffer
