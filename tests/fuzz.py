@@ -24,7 +24,8 @@ Seq = type("Seq", (), {"__init__": lambda s, items: setattr(s, "items", items),
 SPECIAL = [*NANS, 0.0, -0.0, 1e-300, -1e300, 5e-324, np.inf, -np.inf, 1.0, 0.5, -2.0]
 SIZES = [0, 0, 1, 2, 3, 4, 5, 7, 8, 12, 13, 30, 67]
 # sizes are small or beyond the address space: one in between would be a real allocation of gigabytes
-COUNTS = [*range(6), *range(13), 24, True, np.int64(2), type("IntSub", (int,), {})(2), 2**60, 2**61, 2**63, 2**64 - 1]
+IntSub = type("IntSub", (int,), {})
+COUNTS = [*range(6), *range(13), 24, True, np.int64(2), IntSub(2), 2**60, 2**61, 2**63, 2**64 - 1]
 PROBES = {"FA": np.zeros(3), "IA": np.zeros(3, np.int64), "F": 0.5, "U": 1, "B": True, "Y": [np.zeros(3)],
           "P": [(1.0, 0.0, [], 0.5, 0.1, 0.1, 0.9, 1, 0, 0, 0)]}  # fmt: skip
 
@@ -72,7 +73,9 @@ class Fuzzer:
                           self.callback("__float__", 0.7), self.callback("__index__", 1)])  # fmt: skip
 
     def callback(self, slot: str, value, what: str = ""):
-        """An object whose conversion returns value, or first changes an argument in place, or raises, or returns x."""
+        """An object whose conversion returns value, or first changes an argument in place, or raises, or returns a
+        str (with __bool__, a NumPy boolean look-alike). The value is not shared with any argument: the object is
+        freed by the collector at any time, and an argument's reference count must not change meanwhile."""
         fuzzer, what = self, what or self.pick(["value", "change"])
 
         def convert(_):
@@ -89,7 +92,7 @@ class Fuzzer:
                         target.shape = fuzzer.pick([(2, -1), (-1, 2), (1, 1, -1), ()])
             return "x" if what == "str" else value
 
-        return type("Callback", (), {slot: convert})()
+        return type("bool" if slot == "__bool__" else "Callback", (), {slot: convert, "__module__": "numpy"})()
 
     def series_list(self):
         if self.chance(0.2):  # the rows of a 2-d array
@@ -110,8 +113,9 @@ class Fuzzer:
             return self.pick([None, "x", object(), [], 1.5, -1, 2**64, 10**400, 1, self.array(wrong=True),
                               self.array(np.int64, wrong=True), self.callback(slot, 1, "raise"),
                               self.callback(slot, 1, "str")])  # fmt: skip
-        draw = {"FA": self.array, "IA": lambda: self.array(np.int64), "F": self.real, "U": lambda: self.pick(COUNTS),
-                "B": lambda: self.pick([True, False, np.bool_(True), np.bool_(False)]), "Y": self.series_list,
+        draw = {"FA": self.array, "IA": lambda: self.array(np.int64), "F": self.real, "Y": self.series_list,
+                "U": lambda: self.pick([*COUNTS, self.callback("__index__", self.pick([3, IntSub(3)]))]),
+                "B": lambda: self.pick([True, False, np.bool_(True), np.bool_(False), self.callback("__bool__", True)]),
                 "P": lambda: [self.params() for _ in range(self.pick([0, 1, 2, 3, 7]))]}  # fmt: skip
         return draw[kind]()
 
