@@ -1,6 +1,6 @@
 """Every array argument of every function, in every memory layout an argument may come in
 (strided, reversed, read-only, a subclass, broadcast, elements not 8-byte aligned), reads
-like a contiguous copy of the same values and comes back unchanged."""
+like a contiguous copy of the same values, to the bit (that it comes back unchanged, fuzz.py checks)."""
 
 from __future__ import annotations
 
@@ -8,19 +8,7 @@ import numpy as np
 import pytest
 
 import lumetra._core as core
-from helpers import layouts, same_bits
-
-
-def every_layout(values: np.ndarray) -> dict[str, np.ndarray]:
-    """The layouts of helpers.layouts, every third element backwards, and layouts whose elements are not 8-byte
-    aligned: a contiguous array starting one byte into a buffer (as message transports rebuild arrays), its
-    reversed view, and a field of a packed record (a byte stride of 9)."""
-    shifted, backwards = (np.zeros(values.nbytes + 1, np.uint8)[1:].view(values.dtype) for _ in "ab")
-    shifted[:], backwards[:] = values, values[::-1]
-    records = np.zeros(values.size, dtype=[("x", values.dtype), ("flag", "i1")])
-    records["x"] = values
-    return {**layouts(values, values.dtype), "every third, reversed": np.repeat(values[::-1], 3)[::-3],
-            "unaligned": shifted, "unaligned reversed": backwards[::-1], "record field": records["x"]}  # fmt: skip
+from helpers import NANS, every_layout, same_bits
 
 
 RNG = np.random.default_rng(5)
@@ -79,7 +67,7 @@ CASES = {
 def variant(values: np.ndarray, kind: str) -> np.ndarray:
     if kind == "non-finite" and values.size > 20:  # the series, not the coefficients
         values = values.copy()
-        values[[3, values.size * 3 // 5]] = [np.nan, np.inf]
+        values[[3, 9, values.size * 3 // 5, values.size - 2]] = [*NANS, np.inf]
     return np.full_like(values, values[0]) if kind == "constant" else values
 
 
@@ -96,6 +84,4 @@ def test_every_layout_reads_like_a_contiguous_copy(case, kind):
     per_array = [every_layout(a) for a in arrays]
     for name in dict.fromkeys(name for views in per_array for name in views):
         args = [views.get(name, a) for views, a in zip(per_array, arrays)]
-        before = [a.copy() for a in args]
         assert same_bits(call(*args), expected), name
-        assert all(map(same_bits, args, before)), name

@@ -11,7 +11,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import arr, check, exp, fmax, layouts, same_bits
+from helpers import arr, check, exp, fmax, layouts, matches
 
 finite = st.floats(-1e3, 1e3, allow_nan=False)
 
@@ -136,7 +136,7 @@ def test_distances_match_the_reference(data):
     n_total = data.draw(st.sampled_from([len(y), 0, 2**64 - 1]))
     for normalize in (False, True):
         args = (w, max_start, normalize, decay, n_total)
-        assert same_bits(core.dtsf_distances(arr(y), arr(q), *args), distances_reference(y, q, *args))
+        assert matches(core.dtsf_distances(arr(y), arr(q), *args), distances_reference(y, q, *args))
 
 
 @given(st.data())
@@ -145,7 +145,7 @@ def test_residuals_match_the_reference(data):
     y = data.draw(st.lists(st.one_of(finite, st.integers(-3, 3).map(float)), min_size=2, max_size=24))
     w, k = data.draw(st.integers(1, len(y) - 1)), data.draw(st.integers(1, len(y)))
     normalize = data.draw(st.booleans())
-    assert same_bits(core.dtsf_fit_residuals(arr(y), w, k, normalize), residuals_reference(y, w, k, normalize))
+    assert matches(core.dtsf_fit_residuals(arr(y), w, k, normalize), residuals_reference(y, w, k, normalize))
 
 
 @given(st.data())
@@ -156,7 +156,7 @@ def test_reservoir_matches_the_reference(data):
     w = data.draw(st.lists(st.floats(-1, 1), min_size=n * n, max_size=n * n + 2))
     leak, washout = data.draw(st.floats(-0.5, 1.5)), data.draw(st.integers(0, 14))
     out = core.esn_reservoir_update(arr(u), arr(w_in), arr(w), n, leak, washout)
-    assert same_bits(out, reservoir_reference(u, w_in, w, n, leak, washout))
+    assert matches(out, reservoir_reference(u, w_in, w, n, leak, washout))
 
 
 # --- longer inputs: blocks of windows, of candidates and of units -------------------
@@ -181,7 +181,7 @@ def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
         y[:45:3] = np.nan
     for normalize in (False, True):
         expected = residuals_reference(list(y), 4, k, normalize)
-        assert same_bits(core.dtsf_fit_residuals(y, 4, k, normalize), expected), normalize
+        assert matches(core.dtsf_fit_residuals(y, 4, k, normalize), expected), normalize
 
 
 @pytest.mark.parametrize("n", [15, 16, 17, 31, 33])
@@ -192,4 +192,4 @@ def test_reservoirs_larger_than_a_block_of_units(n):
     u, w_in, w = rng.standard_normal(4), rng.standard_normal(n), rng.standard_normal(n * n + 1) / n
     expected = reservoir_reference(list(u), list(w_in), list(w), n, 0.6, 1)
     for name, view in layouts(w).items():
-        assert same_bits(core.esn_reservoir_update(u, w_in, view, n, 0.6, 1), expected), name
+        assert matches(core.esn_reservoir_update(u, w_in, view, n, 0.6, 1), expected), name

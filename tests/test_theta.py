@@ -12,7 +12,7 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import arr, check, fmax, panic_message, same_bits
+from helpers import arr, check, fmax, matches, panic_message
 
 WORST, U64, NAN = sys.float_info.max, 2**64, math.nan
 maybe_nan = st.one_of(st.floats(-1e3, 1e3), st.just(NAN))
@@ -154,13 +154,13 @@ dot_args = st.tuples(scalar, scalar, scalar, st.floats(-1, 2), scalar)
 
 @given(st.lists(maybe_nan, max_size=40), dot_args)
 def test_theta_line_and_dot_match_transcriptions_and_the_objective_sums_the_residuals(y, args):
-    assert same_bits(core.theta_decompose(arr(y), args[2]), arr(theta_ref(y, args[2])))
+    assert matches(core.theta_decompose(arr(y), args[2]), arr(theta_ref(y, args[2])))
     errors, level = dot_ref(y, *args)
-    assert same_bits(core.dot_residuals(arr(y), *args), (arr(errors), level))
+    assert matches(core.dot_residuals(arr(y), *args), (arr(errors), level))
     total = 0.0
     for e in errors:
         total = total + e * e
-    assert same_bits(core.dot_objective(arr(y), *args), total)
+    assert matches(core.dot_objective(arr(y), *args), total)
 
 
 hybrid_value = st.one_of(st.floats(-50, 50), st.just(0.0), st.just(NAN))
@@ -177,14 +177,14 @@ hybrid_value = st.one_of(st.floats(-50, 50), st.just(0.0), st.just(NAN))
 def test_hybrid_matches_transcription(pairs, theta, additive, extra):
     y, line = [a for a, _ in pairs], [b for _, b in pairs] + [1e300] * extra  # extra is ignored
     expected = hybrid_ref(y, line, theta, additive)
-    assert same_bits(core.dot_hybrid_objective(arr(y), arr(line), theta, additive), expected)
+    assert matches(core.dot_hybrid_objective(arr(y), arr(line), theta, additive), expected)
 
 
 @given(st.lists(maybe_nan, max_size=40), st.integers(1, 12), st.booleans())
 def test_deseasonalize_matches_transcription(y, period, positive):
     y = [abs(v) + 0.5 for v in y] if positive else y
     indices, mult, d = deseasonalize_ref(y, period)
-    assert same_bits(core.four_theta_deseasonalize(arr(y), period), (arr(indices), mult, arr(d)))
+    assert matches(core.four_theta_deseasonalize(arr(y), period), (arr(indices), mult, arr(d)))
 
 
 lines = st.integers(0, 4).flatmap(
@@ -208,7 +208,7 @@ def test_fitted_matches_transcription(case):
     except IndexError:
         assert panic_message(core.four_theta_fitted, n, *args) == INDEX
     else:
-        assert same_bits(core.four_theta_fitted(n, *args), expected)
+        assert matches(core.four_theta_fitted(n, *args), expected)
 
 
 def test_fitted_lines_across_blocks_of_time_points():
@@ -220,4 +220,4 @@ def test_fitted_lines_across_blocks_of_time_points():
             rng.standard_normal(5).tolist()]  # fmt: skip
     arrays = [arr(a, np.int64 if a is lengths else np.float64) for a in args]
     for n in (0, 1, 1023, 1024, 1025, 2049, 2500):
-        assert same_bits(core.four_theta_fitted(n, *arrays), arr(fitted_ref(n, *args))), n
+        assert matches(core.four_theta_fitted(n, *arrays), arr(fitted_ref(n, *args))), n

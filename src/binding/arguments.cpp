@@ -16,7 +16,7 @@ bool refuse(PyObject* object, const char* target) {
 
 }  // namespace
 
-bool load_array(PyObject* object, PyArray_Descr* dtype, PyArrayObject*& out) {
+bool check_array(PyObject* object, PyArray_Descr* dtype) {
     if (!PyArray_Check(object)) return refuse(object, "PyArray<T, D>");
     auto* array = reinterpret_cast<PyArrayObject*>(object);
     if (PyArray_NDIM(array) != 1) return refuse(object, "PyArray<T, D>");
@@ -24,7 +24,6 @@ bool load_array(PyObject* object, PyArray_Descr* dtype, PyArrayObject*& out) {
     // byte-swapped, aliased or user dtype) goes through NumPy's own test.
     PyArray_Descr* descr = PyArray_DESCR(array);
     if (descr != dtype && !PyArray_EquivTypes(descr, dtype)) return refuse(object, "PyArray<T, D>");
-    out = array;
     return true;
 }
 

@@ -1,11 +1,16 @@
 // Argument kinds: how each Python argument becomes the native value that a
 // kernel parameter of type T receives.
 //
-// Arg<T>::load(object) converts a borrowed object, or raises and returns false;
-// Arg<T>::get() then yields the kernel's value. Loading runs every piece of
-// Python code a conversion may call (__float__, __index__, __bool__); array
-// views are formed by get() only after all arguments are loaded, so no Python
-// code runs between reading an array's layout and the kernel's use of it.
+// Arg<T>::load(object) converts a borrowed object, or raises and returns false.
+// Loading runs every piece of Python code a conversion may call (__float__,
+// __index__, __bool__, a sequence's iteration), and such code may change an
+// array that an earlier argument already accepted: its dtype, its shape, its
+// strides. So once every argument is loaded, finish() checks each array again
+// exactly as its conversion did and takes its data pointer, length and stride
+// (or its aligned copy) from that final state, raising and returning false
+// when it no longer qualifies. finish() runs no Python code: nothing can
+// change an array between it and the kernel. get() then hands over what
+// load() and finish() captured.
 #pragma once
 
 #include <cstddef>
@@ -29,8 +34,10 @@ template <class T>
 struct Arg;  // one specialisation per argument kind
 
 // One-dimensional arrays: FloatArray1 (View<double>) and IntArray1
-// (View<std::int64_t>).
-bool load_array(PyObject* object, PyArray_Descr* dtype, PyArrayObject*& out);
+// (View<std::int64_t>). Whether the object is an ndarray of one dimension
+// whose dtype is equivalent to `dtype`; raises the conversion's TypeError and
+// returns false when it is not.
+bool check_array(PyObject* object, PyArray_Descr* dtype);
 
 // The kernel's view of an accepted array. Arrays are read in place, through
 // their strides, whenever every element lies at an address aligned for its
@@ -43,12 +50,14 @@ class ArrayArg {
 public:
     bool load(PyObject* object) {
         // The dtype objects exist once the NumPy table is loaded.
-        if (!numpy_api::ready()) return false;
-        PyArray_Descr* dtype = std::is_same_v<T, double> ? numpy_api::float64 : numpy_api::int64;
-        return load_array(object, dtype, array_);
+        if (!numpy_api::ready() || !check_array(object, dtype())) return false;
+        array_ = reinterpret_cast<PyArrayObject*>(object);
+        return true;
     }
 
-    View<T> get() const {
+    // The same checks on the array as it is now, then its layout.
+    bool finish() {
+        if (!check_array(reinterpret_cast<PyObject*>(array_), dtype())) return false;
         const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array_, 0));
         const char* data = PyArray_BYTES(array_);
         const npy_intp stride = PyArray_STRIDE(array_, 0);
@@ -57,18 +66,37 @@ public:
                              (size < 2 || stride % width == 0);
         if (aligned || size == 0) {
             const std::ptrdiff_t step = size > 1 ? stride / width : 1;
-            return View<T>(reinterpret_cast<const T*>(data), size, step);
+            view_ = View<T>(reinterpret_cast<const T*>(data), size, step);
+            return true;
         }
-        copy_.reset(new T[size]);
+        copy_ = std::make_unique_for_overwrite<T[]>(size);
         for (std::size_t i = 0; i < size; ++i)
             std::memcpy(&copy_[i], data + static_cast<npy_intp>(i) * stride, sizeof(T));
-        return View<T>(copy_.get(), size, 1);
+        view_ = View<T>(copy_.get(), size, 1);
+        return true;
     }
 
+    View<T> get() const noexcept { return view_; }
+
 private:
+    static PyArray_Descr* dtype() noexcept {
+        return std::is_same_v<T, double> ? numpy_api::float64 : numpy_api::int64;
+    }
+
     PyArrayObject* array_ = nullptr;  // borrowed: the caller's argument keeps it alive
-    mutable std::unique_ptr<T[]> copy_;
+    View<T> view_;
+    std::unique_ptr<T[]> copy_;
 };
+
+// Arg<T>::finish(), for the kinds that have one; scalars are final once loaded.
+template <class A>
+bool finish_arg(A& arg) {
+    if constexpr (requires { arg.finish(); }) {
+        return arg.finish();
+    } else {
+        return true;
+    }
+}
 
 template <>
 struct Arg<View<double>> : ArrayArg<double> {};
@@ -190,9 +218,9 @@ inline std::size_t known_length(PyObject* object) noexcept {
 }
 
 // Items whose Args point into them (array views) stay loaded as Args, each
-// with a strong reference to its item, and are read by get() once every
-// argument is converted. Items read by value are converted straight into the
-// values that get() hands over.
+// with a strong reference to its item, and are finished with the arguments
+// once every argument is loaded. Items read by value are converted straight
+// into the values that get() hands over.
 template <class T, bool Keeps = keeps_object<T>>
 struct SequenceItems;
 
@@ -210,6 +238,11 @@ struct SequenceItems<T, true> {
         held.object = std::move(item);
         return held.arg.load(held.object.get());
     }
+    bool finish() {
+        for (Held& held : items)
+            if (!finish_arg(held.arg)) return false;
+        return true;
+    }
     std::vector<T> take() {
         std::vector<T> values;
         values.reserve(items.size());
@@ -226,10 +259,11 @@ struct SequenceItems<T, false> {
     // The item's own exception, unchanged, is the sequence's.
     bool load(Ref item) {
         Arg<T> arg;
-        if (!arg.load(item.get())) return false;
+        if (!arg.load(item.get()) || !finish_arg(arg)) return false;
         values.push_back(arg.get());
         return true;
     }
+    static bool finish() noexcept { return true; }
     std::vector<T> take() { return std::move(values); }
 };
 
@@ -242,7 +276,9 @@ struct Arg<std::vector<T>> {
         return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
     }
 
-    // Hands the values over; called once, after every argument is loaded.
+    bool finish() { return items.finish(); }
+
+    // Hands the values over; called once, after every argument is finished.
     std::vector<T> get() { return items.take(); }
 };
 
@@ -264,7 +300,11 @@ struct Arg<std::tuple<T...>> {
         }(std::index_sequence_for<T...>{});
     }
 
-    // Hands the values over; called once, after every argument is loaded.
+    bool finish() {
+        return std::apply([](auto&... item) { return (finish_arg(item) && ...); }, items);
+    }
+
+    // Hands the values over; called once, after every argument is finished.
     std::tuple<T...> get() {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
             return std::tuple<T...>(std::get<I>(items).get()...);

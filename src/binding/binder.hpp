@@ -109,14 +109,23 @@ PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kw
 
     try {
         typename Traits::Args converted;
-        const bool loaded = [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return ([&] {
-                if (std::get<I>(converted).load(bound[I])) return true;
-                prefix_argument_error(Decl::params[I]);
-                return false;
-            }() && ...);
-        }(std::make_index_sequence<count>{});
-        if (!loaded) return nullptr;
+        // Runs step(argument, slot) in parameter order until one fails, whose
+        // error then names its parameter.
+        const auto in_order = [&](auto step) {
+            return [&]<std::size_t... I>(std::index_sequence<I...>) {
+                return ([&] {
+                    if (step(std::get<I>(converted), bound[I])) return true;
+                    prefix_argument_error(Decl::params[I]);
+                    return false;
+                }() && ...);
+            }(std::make_index_sequence<count>{});
+        };
+        // Conversions may run Python code, which may change arrays already
+        // accepted; so every array is checked and read again after the last
+        // conversion, and from then on no Python code runs until the kernel
+        // has returned.
+        if (!in_order([](auto& arg, PyObject* object) { return arg.load(object); })) return nullptr;
+        if (!in_order([](auto& arg, PyObject*) { return finish_arg(arg); })) return nullptr;
 
         auto result = [&]<std::size_t... I>(std::index_sequence<I...>) {
             return Kernel(std::get<I>(converted).get()...);

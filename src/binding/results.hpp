@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -11,11 +12,23 @@
 
 namespace lumetra::binding {
 
+// Every NaN that a result holds is handed out as the quiet NaN that Python
+// and NumPy write (np.nan, bits 0x7ff8000000000000); no other value changes.
+// IEEE arithmetic gives an operation on two NaNs the NaN of one of them, and
+// which one depends on the operand order that the compiler picked (free to
+// pick, as the operations commute for every other value), and the processor
+// chooses the sign of a NaN made from numbers: the same operations could
+// otherwise return NaNs of either sign or payload from a scalar loop, from
+// vector lanes, from a strided or a contiguous read, or from another build.
+inline double canonical(double value) noexcept {
+    return value == value ? value : std::numeric_limits<double>::quiet_NaN();
+}
+
 // A float64 array over the series' buffer, without a copy. The buffer is
 // owned by a holder object that NumPy keeps as the array's base.
 PyObject* to_python(Series&& series) noexcept;
 
-inline PyObject* to_python(double value) noexcept { return PyFloat_FromDouble(value); }
+inline PyObject* to_python(double value) noexcept { return PyFloat_FromDouble(canonical(value)); }
 
 inline PyObject* to_python(bool value) noexcept { return Py_NewRef(value ? Py_True : Py_False); }
 
