@@ -1,7 +1,7 @@
 """Results of a fixed, seeded set of calls, as bits, written by one build and compared by another.
 
     python compare_builds.py --write FILE     # e.g. with the GCC build
-    python compare_builds.py --compare FILE   # with the Clang build: the same bits (see below)
+    python compare_builds.py --compare FILE   # with the Clang build: the same bits, NaN included
 
 Every case of test_layouts.py runs on its own inputs, on non-finite and constant series, on
 seeded perturbations (values that are not dyadic fractions, so that any change of rounding shows),
