@@ -12,7 +12,7 @@ import numpy as np
 import lumetra._core as core
 
 
-def PanicException() -> type[BaseException]:
+def panic_type() -> type[BaseException]:
     """The module's internal-failure type (it is created at the first failure)."""
     try:
         core.ses_sse(np.empty(0), 0.5)
@@ -87,7 +87,7 @@ def raised(function, *args, **kwargs) -> tuple[type[BaseException], str]:
 def panic_message(function, *args) -> str:
     """The message of the PanicException that the call must raise."""
     kind, message = raised(function, *args)
-    assert kind is PanicException(), (kind, message)
+    assert kind is panic_type(), (kind, message)
     return message
 
 
