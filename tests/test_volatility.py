@@ -58,9 +58,12 @@ def test_bit_identical_to_a_plain_transcription(kind, data):
 # it (-inf, -0.0, +0.0, the double just below), the value itself above. GARCH floors the variance at 1e-20;
 # EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf), and its first x is not clamped, so
 # the edges arrive through the initial variance and the initial log-variance (clamped to +-20 only after a step).
-FLOOR = 1e-20
+# The log-variances around ln 1e-20 put exp(x) on either side of that floor, where the reference's second
+# floor, sqrt(s2) at 1e-10, meets it: a kernel that leaves that floor out must still agree there.
+FLOOR, LN_FLOOR = 1e-20, math.log(1e-20)
 EDGES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1), 5e-324, 1e-300,
-         1.0, -46.0, -46.0517, -46.06, -50.0, -745.2, -800.0, 20.0]  # fmt: skip
+         1.0, -46.0, LN_FLOOR, math.nextafter(LN_FLOOR, 0), math.nextafter(LN_FLOOR, -inf), -46.06, -50.0, -745.2,
+         -800.0, 20.0]  # fmt: skip
 
 
 @pytest.mark.parametrize("edge", EDGES)
@@ -72,8 +75,6 @@ def test_floors_are_fmax_at_their_edges(edge):
         # beta 1 keeps the edge value in the state for a second step as well
         expected = garch_reference(y, 0.0, omega, 0.0, 1.0, edge, gamma=0.0)
         assert matches(core.gjr_garch_filter(np.array(y), 0.0, omega, 0.0, 1.0, 0.0, edge), expected)
-    # EGARCH leaves out its second floor, sqrt(s2) at 1e-10: the root of the floored variance never falls below it
-    assert math.sqrt(1e-20) == 1e-10 and math.sqrt(math.nextafter(1e-20, 1.0)) >= 1e-10
     for params in [(0.0, 0.1, 0.9, 0.2), (-1e3, 0.0, 1.0, 0.0), (nan, 0.1, 0.9, 0.2)]:
         assert matches(core.egarch_filter(np.array(y), 0.1, *params, edge), egarch_reference(y, 0.1, *params, edge))
 
