@@ -19,11 +19,12 @@ import numpy as np
 import pytest
 from numpy.typing import NDArray
 
+import fuzz
 import lumetra
 import lumetra._core as core
 from lumetra.datasets import airline_passengers
 
-TYPED = Path(__file__).parent / "typed"
+TYPED, README = Path(__file__).parent / "typed", Path(__file__).parents[1] / "README.md"
 
 
 STUB_TEXT = resources.files("lumetra").joinpath("_core.pyi").read_text()  # the installed stub file
@@ -41,6 +42,25 @@ def test_stubs_beside_the_module_declare_exactly_its_functions_and_signatures():
         stub = inspect.signature(STUB[name])
         bare = [parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()]
         assert str(stub.replace(parameters=bare, return_annotation=stub.empty)) == getattr(core, name).__text_signature__
+
+
+# The README's names of the argument kinds, as the fuzzer's probes tell them apart (an ETS code takes a count).
+KINDS = {"FA": "FA", "IA": "IA", "F": "F", "U": "U", "I32": "U", "B": "B", "sequence of FA": "Y",
+         "sequence of 11-tuples": "P"}  # fmt: skip
+
+
+def test_the_readme_table_lists_every_function_in_order_with_its_parameters_and_their_kinds():
+    """The reference table users read keeps up with the module: no function missing, renamed or out of order."""
+    if not README.is_file():
+        pytest.skip("run from a checkout")
+    rows = dict(re.findall(r"^\| `(\w+)` \| (.+?) \|", README.read_text(), re.M))
+    assert list(rows) == core.__all__
+    for name, column in rows.items():
+        same_as = re.fullmatch(r"(?:the parameters of|as) `(\w+)`", column)  # "as `dot_objective`"
+        items = re.sub(r" \([^()]*\)", "", rows[same_as[1]] if same_as else column).split(", ")
+        documented = [(parameter.strip("`"), KINDS[kind]) for parameter, kind in (item.split(" ", 1) for item in items)]
+        function = getattr(core, name)
+        assert documented == list(zip(inspect.signature(function).parameters, fuzz.kinds_of(function))), name
 
 
 @pytest.mark.parametrize("name", core.__all__)
