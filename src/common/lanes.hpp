@@ -249,7 +249,7 @@ private:
 
 // Runs step(i, index) over i = begin .. end-1, width<V> indices at a time
 // with index a V holding i, i + 1, ... as doubles, then the rest one at a
-// time with index the double i. Every index of an array is below 2^53, so it
+// time with index the double i; begin <= end. Every index of an array is below 2^53, so it
 // is exact as a double, and counting it up gives the same values as
 // converting it.
 template <class V, class Step>
@@ -259,7 +259,7 @@ template <class V, class Step>
     V index;
     fill(index,
          [begin](std::size_t l) { return static_cast<double>(begin) + static_cast<double>(l); });
-    for (; end - i >= W && i < end; i += W) {
+    for (; end - i >= W; i += W) {
         step(i, index);
         index = index + static_cast<double>(W);
     }
@@ -273,7 +273,7 @@ enum class Rest {
                  // room for one: it repeats indices already covered
 };
 
-// Covers the indices begin .. end-1: blocks of G vectors of V while they fit,
+// Covers the indices begin .. end-1 (begin <= end): blocks of G vectors of V while they fit,
 // then single vectors, then the rest as R says, calling
 // block.template operator()<U, K>(first) for K vectors of U (U is V or
 // double) starting at index first.
@@ -281,8 +281,8 @@ template <class V, std::size_t G, Rest R = Rest::one_by_one, class Block>
 [[gnu::always_inline]] inline void tile(std::size_t begin, std::size_t end, Block&& block) {
     constexpr std::size_t W = width<V>;
     std::size_t i = begin;
-    for (; end - i >= G * W && i < end; i += G * W) block.template operator()<V, G>(i);
-    for (; end - i >= W && i < end; i += W) block.template operator()<V, 1>(i);
+    for (; end - i >= G * W; i += G * W) block.template operator()<V, G>(i);
+    for (; end - i >= W; i += W) block.template operator()<V, 1>(i);
     if (i == end) return;
     if constexpr (R == Rest::overlap) {
         if (end - begin >= W) return block.template operator()<V, 1>(end - W);
