@@ -66,6 +66,43 @@ std::array<double, 2> search_points(double lo, double hi) {
     return {hi - d, lo + d};
 }
 
+// The smoothing weight of c found by golden-section search over
+// [0.001, 0.999]: a fixed number of iterations and no tolerance test, both
+// sums evaluated anew in every iteration. A tie or a NaN moves the lower end
+// up.
+//
+// Each iteration's interval depends on the comparison of the previous one, so
+// the passes over c cannot overlap by themselves. Two iterations are
+// therefore taken per pass: with this iteration's two points go the points of
+// the next iteration for either outcome, and the two sums of the outcome that
+// did happen are used. Every sum used is the one the plain search computes;
+// the other two are discarded.
+double search_weight(const std::vector<double>& c) {
+    static_assert(search_iterations % 2 == 0);
+    double lo = 0.001;
+    double hi = 0.999;
+    const auto narrow = [&lo, &hi](double x1, double x2, double s1, double s2) {
+        if (s1 < s2) {
+            hi = x2;
+        } else {
+            lo = x1;
+        }
+    };
+    for (int iteration = 0; iteration < search_iterations; iteration += 2) {
+        const auto [x1, x2] = search_points(lo, hi);
+        const auto [low1, low2] = search_points(lo, x2);    // next, when s1 < s2
+        const auto [high1, high2] = search_points(x1, hi);  // next, otherwise
+        const SearchPoints s = sse_six(c, {x1, x2, low1, low2, high1, high2});
+        narrow(x1, x2, s[0], s[1]);
+        if (s[0] < s[1]) {
+            narrow(low1, low2, s[2], s[3]);
+        } else {
+            narrow(high1, high2, s[4], s[5]);
+        }
+    }
+    return (hi + lo) * 0.5;
+}
+
 }  // namespace
 
 double dot_hybrid_objective(View<double> y, View<double> theta_line0, double theta,
@@ -89,39 +126,7 @@ double dot_hybrid_objective(View<double> y, View<double> theta_line0, double the
         }
     }
 
-    // Golden-section search for the smoothing weight of c over [0.001, 0.999]:
-    // a fixed number of iterations and no tolerance test, both sums evaluated
-    // anew in every iteration. A tie or a NaN moves the lower end up.
-    //
-    // Each iteration's interval depends on the comparison of the previous
-    // one, so the passes over c cannot overlap by themselves. Two iterations
-    // are therefore taken per pass: with this iteration's two points go the
-    // points of the next iteration for either outcome, and the two sums of
-    // the outcome that did happen are used. Every sum used is the one the
-    // plain search computes; the other two are discarded.
-    static_assert(search_iterations % 2 == 0);
-    double lo = 0.001;
-    double hi = 0.999;
-    const auto narrow = [&lo, &hi](double x1, double x2, double s1, double s2) {
-        if (s1 < s2) {
-            hi = x2;
-        } else {
-            lo = x1;
-        }
-    };
-    for (int iteration = 0; iteration < search_iterations; iteration += 2) {
-        const auto [x1, x2] = search_points(lo, hi);
-        const auto [low1, low2] = search_points(lo, x2);    // next, when s1 < s2
-        const auto [high1, high2] = search_points(x1, hi);  // next, otherwise
-        const SearchPoints s = sse_six(c, {x1, x2, low1, low2, high1, high2});
-        narrow(x1, x2, s[0], s[1]);
-        if (s[0] < s[1]) {
-            narrow(low1, low2, s[2], s[3]);
-        } else {
-            narrow(high1, high2, s[4], s[5]);
-        }
-    }
-    const double alpha = (hi + lo) * 0.5;
+    const double alpha = search_weight(c);
 
     // Smooth c (levels after absorbing c[i]), recombine with the line and
     // score against the observations, index 0 included. The smoothed weight
