@@ -247,11 +247,11 @@ private:
 #endif
 };
 
-// Runs step(i, index) over i = begin .. end-1, width<V> indices at a time
-// with index a V holding i, i + 1, ... as doubles, then the rest one at a
-// time with index the double i; begin <= end. Every index of an array is below 2^53, so it
-// is exact as a double, and counting it up gives the same values as
-// converting it.
+// Runs step(i, index) over i = begin .. end-1 (begin <= end), width<V>
+// indices at a time with index a V holding i, i + 1, ... as doubles, then the
+// rest one at a time with index the double i. Every index of an array is
+// below 2^53, so it is exact as a double, and counting it up gives the same
+// values as converting it.
 template <class V, class Step>
 [[gnu::always_inline]] inline void for_each_index(std::size_t begin, std::size_t end, Step&& step) {
     constexpr std::size_t W = width<V>;
@@ -273,10 +273,10 @@ enum class Rest {
                  // room for one: it repeats indices already covered
 };
 
-// Covers the indices begin .. end-1 (begin <= end): blocks of G vectors of V while they fit,
-// then single vectors, then the rest as R says, calling
-// block.template operator()<U, K>(first) for K vectors of U (U is V or
-// double) starting at index first.
+// Covers the indices begin .. end-1 (begin <= end) in increasing order:
+// blocks of G vectors of V while they fit, then single vectors, then the rest
+// as R says, calling block.template operator()<U, K>(first) for K vectors of
+// U (U is V or double) starting at index first.
 template <class V, std::size_t G, Rest R = Rest::one_by_one, class Block>
 [[gnu::always_inline]] inline void tile(std::size_t begin, std::size_t end, Block&& block) {
     constexpr std::size_t W = width<V>;

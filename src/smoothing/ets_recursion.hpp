@@ -388,11 +388,13 @@ public:
         for (std::size_t i = 0; i < lane_count; ++i) {
             Slot& slot = slot_[i];
             if (slot.remaining == 0) continue;
-            slot.observed += static_cast<std::ptrdiff_t>(steps) * slot.stride;
-            slot.forecasts += steps;
-            slot.errors += steps;
             slot.remaining -= steps;
-            if (slot.remaining > 0) continue;
+            if (slot.remaining > 0) {
+                slot.observed += static_cast<std::ptrdiff_t>(steps) * slot.stride;
+                slot.forecasts += steps;
+                slot.errors += steps;
+                continue;
+            }
             *slot.level_out = level_[i / width][i % width];
             *slot.trend_out = slope_[i / width][i % width];
             park(i);
