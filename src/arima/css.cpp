@@ -7,21 +7,10 @@
 #include <memory>
 
 #include "arima/css_recursion.hpp"
+#include "common/numeric.hpp"
 #include "common/series.hpp"
 
 namespace lumetra::arima {
-
-namespace {
-
-// a * b, or the largest size when the product does not fit: a start index
-// that large lies past the end of every series.
-std::size_t saturating_product(std::size_t a, std::size_t b) noexcept {
-    if (b != 0 && a > std::numeric_limits<std::size_t>::max() / b)
-        return std::numeric_limits<std::size_t>::max();
-    return a * b;
-}
-
-}  // namespace
 
 double arima_css(View<double> y, View<double> ar, View<double> ma, std::uint64_t d) {
     const std::size_t length = y.size();
@@ -50,9 +39,6 @@ double arima_css(View<double> y, View<double> ar, View<double> ma, std::uint64_t
         w = View<double>(diff, n, 1);
     }
 
-    // The sum of squares formally starts from -0.0; adding a square (never
-    // -0.0) to either zero gives the same value, so the shared 0.0 start
-    // serves.
     const double ss = conditional_sum_of_squares(w, ArmaTerms{ar, ma, {}, {}, 0}, m);
     const double r = static_cast<double>(n - m);
     return r * std::log(ss / r);
@@ -72,8 +58,9 @@ double seasonal_css_objective(View<double> y, View<double> ar_coefs, View<double
     const std::size_t n = y.size();
     const std::size_t lag = static_cast<std::size_t>(m);
     // The recursion starts once every lag of every term lies inside the
-    // series. Seasonal spans are saturated rather than wrapped, so a season
-    // too long to represent puts the start past the end.
+    // series. Seasonal spans are saturated rather than wrapped (a start index
+    // that large lies past the end of every series), so a season too long to
+    // represent puts the start past the end.
     std::size_t start =
         std::max({ar_coefs.size(), ma_coefs.size(), saturating_product(sar_coefs.size(), lag),
                   saturating_product(sma_coefs.size(), lag)});

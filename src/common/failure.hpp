@@ -67,30 +67,37 @@ private:
     fail("ndarray: index out of bounds", where);
 }
 
+// A message that names two sizes: before, x, between, y.
+[[noreturn]] inline void fail_sizes(const std::string& before, std::size_t x, const char* between,
+                                    std::size_t y, SourceLocation where) {
+    fail(before + std::to_string(x) + between + std::to_string(y), where);
+}
+
 // An element past the end of a buffer the kernel owns (a copy, a work array).
 [[noreturn]] inline void fail_index(std::size_t len, std::size_t index,
                                     SourceLocation where = SourceLocation::current()) {
-    fail("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-             std::to_string(index),
-         where);
+    fail_sizes("index out of bounds: the len is ", len, " but the index is ", index, where);
 }
 
 [[noreturn]] inline void fail_remainder_by_zero(SourceLocation where = SourceLocation::current()) {
     fail("attempt to calculate the remainder with a divisor of zero", where);
 }
 
+// A range of a slice that starts or ends past the slice's length.
+[[noreturn]] inline void fail_range(const char* bound, std::size_t index, std::size_t len,
+                                    SourceLocation where) {
+    fail_sizes(std::string("range ") + bound + " index ", index,
+               " out of range for slice of length ", len, where);
+}
+
 [[noreturn]] inline void fail_range_end(std::size_t end, std::size_t len,
                                         SourceLocation where = SourceLocation::current()) {
-    fail("range end index " + std::to_string(end) + " out of range for slice of length " +
-             std::to_string(len),
-         where);
+    fail_range("end", end, len, where);
 }
 
 [[noreturn]] inline void fail_range_start(std::size_t start, std::size_t len,
                                           SourceLocation where = SourceLocation::current()) {
-    fail("range start index " + std::to_string(start) + " out of range for slice of length " +
-             std::to_string(len),
-         where);
+    fail_range("start", start, len, where);
 }
 
 // A buffer whose size in bytes would not fit the largest signed size.
@@ -98,9 +105,16 @@ private:
     fail("capacity overflow", where);
 }
 
-// Three kernels read their series as one contiguous block.
-[[noreturn]] inline void fail_not_contiguous(SourceLocation where = SourceLocation::current()) {
-    fail("called `Option::unwrap()` on a `None` value", where);
+// A result array with more elements than the largest signed size.
+[[noreturn]] inline void fail_shape_too_large(SourceLocation where = SourceLocation::current()) {
+    fail("ndarray: Shape too large, product of non-zero axis lengths overflows isize", where);
+}
+
+// The element of rank `index` asked of a selection over `len` values, where
+// no such rank exists.
+[[noreturn]] inline void fail_selection_index(std::size_t index, std::size_t len,
+                                              SourceLocation where = SourceLocation::current()) {
+    fail_sizes("partition_at_index index ", index, " greater than length of slice ", len, where);
 }
 
 }  // namespace lumetra

@@ -1,16 +1,22 @@
-// Independent computations side by side in the lanes of a vector register.
+// Independent computations side by side in the lanes of a vector register:
+// the one vector vocabulary of the kernels.
 //
-// Kernels that have many independent sums (candidate windows, reservoir
-// units) run several of them at once: each lane is IEEE arithmetic on its
-// own, so a lane computes exactly what the same operations on a scalar
-// would. Nothing here combines lanes; a sum is never split across lanes.
+// Kernels that have many independent chains (candidate windows, reservoir
+// units, series of a batch, smoothing weights) run several of them at once:
+// each lane is IEEE arithmetic on its own, so a lane computes exactly what
+// the same operations on a double would. Nothing here combines lanes; a sum
+// is never split across lanes, and no multiply and add are fused.
 //
-// Such a kernel is written once as a template on its vector type and built
-// twice on x86-64: for the baseline (two-lane SSE2 vectors) and, in a
-// function marked LUMETRA_AVX2, for AVX2 (four lanes), which is chosen at run
-// time when avx2() says the processor runs it. Neither build fuses a multiply
-// and an add (AVX2 does not include FMA, and contraction is off), so both give
-// the same bits.
+// A kernel is written once as a template on its vector type V, which is
+// either a plain double (one lane, for the scalar rest) or Vector<W>. The
+// helpers below take the same arguments for both, so one body serves every
+// width. dispatch.hpp builds such a kernel for the x86-64 baseline (W = 2, one
+// SSE2 register) and for AVX2 (W = 4) and picks one per process.
+//
+// The helpers take vectors by reference and return none: passing a vector
+// wider than the baseline registers by value would change the call ABI
+// between code compiled for different instruction sets. Intrinsics appear
+// only here, each with a portable equivalent for other targets.
 #pragma once
 
 #include <cmath>
@@ -18,49 +24,24 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define LUMETRA_AVX2_PATHS 1
-#define LUMETRA_AVX2 __attribute__((target("avx2")))
-#if __has_include(<sys/platform/x86.h>)
-// The C library's header declares its tests with C's _Bool, which GCC also
-// accepts in C++ and Clang accepts only outside strict standard mode.
-#if defined(__clang__) && !defined(_Bool)
-#define _Bool bool
-#include <sys/platform/x86.h>
-#undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
-#endif
-#else
-#define LUMETRA_AVX2_PATHS 0
-#endif
+#include "common/numeric.hpp"
+#include "common/view.hpp"
+
+// For the lambdas that a kernel body hands to tile() and the like: they are
+// inlined into each build of the kernel, so that they are compiled for its
+// instruction set (a lambda does not take its enclosing function's target).
+#define LUMETRA_INLINE __attribute__((always_inline))
 
 namespace lumetra::lanes {
 
-// Whether code built for AVX2 may run here: the processor has it and the
-// operating system keeps its registers. Where the C library reports the
-// features it uses itself, its answer is taken, so that the baseline path can
-// also be run on a processor with AVX2 (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,
-// which the tests use to compare both paths).
-inline bool avx2() noexcept {
-#if LUMETRA_AVX2_PATHS && defined(CPU_FEATURE_ACTIVE)
-    return CPU_FEATURE_ACTIVE(AVX2);
-#elif LUMETRA_AVX2_PATHS
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
-// W doubles in one GCC vector. W = 2 is one SSE2 register, the x86-64
-// baseline; in code compiled for AVX2, W = 4 is one AVX register. Elsewhere
-// the compiler lowers the lanes to what the processor has.
+// W doubles in one GCC vector; elsewhere than x86-64 the compiler lowers the
+// lanes to what the processor has.
 template <std::size_t W>
 struct VectorOf {
     typedef double type __attribute__((vector_size(W * sizeof(double))));
@@ -69,7 +50,7 @@ template <std::size_t W>
 using Vector = typename VectorOf<W>::type;
 
 // The result of comparing two Vector<W>: per lane, all bits set (-1) where
-// the comparison holds, 0 where it does not.
+// the comparison holds, 0 where it does not (a NaN compares false).
 template <std::size_t W>
 struct MaskOf {
     typedef std::int64_t type __attribute__((vector_size(W * sizeof(std::int64_t))));
@@ -77,25 +58,12 @@ struct MaskOf {
 template <std::size_t W>
 using Mask = typename MaskOf<W>::type;
 
+// The two-lane vector of the x86-64 baseline.
+using Double2 = Vector<2>;
+
 // Lanes in a value: a plain double is one lane.
 template <class V>
 inline constexpr std::size_t width = sizeof(V) / sizeof(double);
-
-// The helpers take vectors by reference and return none: passing a vector
-// wider than the baseline registers by value would change the call ABI
-// between code compiled for different instruction sets.
-
-// v = p[0], ..., p[width - 1] (an unaligned load).
-template <class V, class T>
-[[gnu::always_inline]] inline void load(V& v, const T* p) noexcept {
-    std::memcpy(&v, p, sizeof v);
-}
-
-// p[0], ..., p[width - 1] = v.
-template <class V, class T>
-[[gnu::always_inline]] inline void store(T* p, const V& v) noexcept {
-    std::memcpy(p, &v, sizeof v);
-}
 
 template <class V>
 [[gnu::always_inline]] inline double lane(const V& v, std::size_t l) noexcept {
@@ -115,6 +83,45 @@ template <class V>
     }
 }
 
+template <class V, class Value, std::size_t... L>
+[[gnu::always_inline]] inline void fill_lanes(V& v, Value& value, std::index_sequence<L...>) {
+    v = V{value(L)...};  // evaluated in lane order
+}
+
+// Lane l = value(l) for every lane, called in increasing l.
+template <class V, class Value>
+[[gnu::always_inline]] inline void fill(V& v, Value&& value) {
+    if constexpr (std::is_same_v<V, double>) {
+        v = value(std::size_t{0});
+    } else {
+        fill_lanes(v, value, std::make_index_sequence<width<V>>{});
+    }
+}
+
+// Every lane x.
+template <class V>
+[[gnu::always_inline]] inline void splat(V& v, double x) noexcept {
+    fill(v, [x](std::size_t) { return x; });
+}
+
+// v = p[0], ..., p[width - 1] (an unaligned load).
+template <class V, class T>
+[[gnu::always_inline]] inline void load(V& v, const T* p) noexcept {
+    std::memcpy(&v, p, sizeof v);
+}
+
+// v = y[i], ..., y[i + width - 1] of a view, whatever its step.
+template <class V>
+[[gnu::always_inline]] inline void load(V& v, View<double> y, std::size_t i) noexcept {
+    fill(v, [&](std::size_t l) { return y[i + l]; });
+}
+
+// p[0], ..., p[width - 1] = v.
+template <class V, class T>
+[[gnu::always_inline]] inline void store(T* p, const V& v) noexcept {
+    std::memcpy(p, &v, sizeof v);
+}
+
 // Two adjacent values from each of width<V> rows that lie `stride` apart:
 // lane l of c0 is p[l * stride] and lane l of c1 is p[l * stride + 1]. Each
 // row's pair is loaded at once and the pairs are interleaved in registers (a
@@ -126,9 +133,8 @@ template <class V>
         c0 = p[0];
         c1 = p[1];
     } else {
-        using Pair = Vector<2>;
-        Pair r0;
-        Pair r1;
+        Double2 r0;
+        Double2 r1;
         load(r0, p);
         load(r1, p + stride);
         if constexpr (width<V> == 2) {
@@ -136,8 +142,8 @@ template <class V>
             c1 = __builtin_shufflevector(r0, r1, 1, 3);
         } else {
             static_assert(width<V> == 4);
-            Pair r2;
-            Pair r3;
+            Double2 r2;
+            Double2 r3;
             load(r2, p + 2 * stride);
             load(r3, p + 3 * stride);
             const V even = __builtin_shufflevector(r0, r2, 0, 1, 2, 3);
@@ -156,7 +162,8 @@ template <class V>
 #if defined(__SSE2__)
     } else if constexpr (width<V> % 2 == 0) {
         // Two lanes at a time with the baseline instruction (which code built
-        // for AVX2 encodes in its own form).
+        // for AVX2 encodes in its own form); std::sqrt would keep a library
+        // call per lane for the error flag of a negative argument.
         double x[width<V>];
         std::memcpy(x, &v, sizeof v);
         for (std::size_t l = 0; l < width<V>; l += 2) {
@@ -169,19 +176,118 @@ template <class V>
     }
 }
 
-// v = std::fmax(v, floor) in every lane, for a floor that is not NaN: a NaN
-// lane becomes the floor. A vector lane takes v >= floor ? v : floor, which is
-// what fmax gives in that case, down to the sign of a zero (a lane equal to
-// the floor is kept, as fmax keeps its first operand then).
+// x = std::pow(x, exponent) in every lane.
+template <class V>
+[[gnu::always_inline]] inline void pow(V& x, const V& exponent) {
+    fill(x, [&](std::size_t l) { return std::pow(lane(x, l), lane(exponent, l)); });
+}
+
+// The floors and clamps of numeric.hpp, lane by lane, with the same NaN
+// rules: each is the one comparison and selection that the scalar form is,
+// operand for operand, so every lane gives the scalar bits.
+
+// v = rule(v, bound) with the bound in every lane.
+template <class V, class Rule>
+[[gnu::always_inline]] inline void bound_lanes(V& v, double bound, Rule rule) noexcept {
+    V b;
+    splat(b, bound);
+    rule(v, b);
+}
+
+// v = at_least(v, floor): v > floor ? v : floor, a NaN lane becomes the floor.
 template <class V>
 [[gnu::always_inline]] inline void at_least(V& v, double floor) noexcept {
-    if constexpr (std::is_same_v<V, double>) {
-        v = std::fmax(v, floor);
-    } else {
-        V f;
-        for (std::size_t l = 0; l < width<V>; ++l) f[l] = floor;
-        v = v >= f ? v : f;
+    bound_lanes(v, floor, [](V& x, const V& f) LUMETRA_INLINE { x = x > f ? x : f; });
+}
+
+// v = at_least_or_nan(v, floor): v < floor ? floor : v, a NaN lane stays.
+template <class V>
+[[gnu::always_inline]] inline void at_least_or_nan(V& v, double floor) noexcept {
+    bound_lanes(v, floor, [](V& x, const V& f) LUMETRA_INLINE { x = x < f ? f : x; });
+}
+
+// v = at_most_or_nan(v, ceiling): v > ceiling ? ceiling : v, a NaN lane stays.
+template <class V>
+[[gnu::always_inline]] inline void at_most_or_nan(V& v, double ceiling) noexcept {
+    bound_lanes(v, ceiling, [](V& x, const V& c) LUMETRA_INLINE { x = x > c ? c : x; });
+}
+
+// A choice between two doubles made by bit masks rather than a branch, for a
+// condition that follows no pattern (a branch on it would often be
+// mispredicted): pick(a, b) is every bit of a where the condition holds and
+// of b where it does not, as b ^ (mask & (a ^ b)).
+class Choice {
+public:
+    // The condition x > y (false when either is NaN).
+    [[gnu::always_inline]] static Choice greater(double x, double y) noexcept {
+#if defined(__SSE2__)
+        return Choice(_mm_cmplt_sd(_mm_set_sd(y), _mm_set_sd(x)));
+#else
+        return Choice(x > y);
+#endif
     }
+
+    [[gnu::always_inline]] double pick(double a, double b) const noexcept {
+#if defined(__SSE2__)
+        const __m128d va = _mm_set_sd(a);
+        const __m128d vb = _mm_set_sd(b);
+        return _mm_cvtsd_f64(_mm_xor_pd(vb, _mm_and_pd(mask_, _mm_xor_pd(va, vb))));
+#else
+        return mask_ ? a : b;
+#endif
+    }
+
+private:
+#if defined(__SSE2__)
+    explicit Choice(__m128d mask) noexcept : mask_(mask) {}
+    __m128d mask_;
+#else
+    explicit Choice(bool mask) noexcept : mask_(mask) {}
+    bool mask_;
+#endif
+};
+
+// Runs step(i, index) over i = begin .. end-1 (begin <= end), width<V>
+// indices at a time with index a V holding i, i + 1, ... as doubles, then the
+// rest one at a time with index the double i. Every index of an array is
+// below 2^53, so it is exact as a double, and counting it up gives the same
+// values as converting it.
+template <class V, class Step>
+[[gnu::always_inline]] inline void for_each_index(std::size_t begin, std::size_t end, Step&& step) {
+    constexpr std::size_t W = width<V>;
+    std::size_t i = begin;
+    V index;
+    fill(index,
+         [begin](std::size_t l) { return static_cast<double>(begin) + static_cast<double>(l); });
+    for (; end - i >= W; i += W) {
+        step(i, index);
+        index = index + static_cast<double>(W);
+    }
+    for (; i < end; ++i) step(i, static_cast<double>(i));
+}
+
+// How tile() covers the indices left over after the whole vectors.
+enum class Rest {
+    one_by_one,  // one index at a time, as a double
+    overlap,     // one more vector ending at the last index, when there is
+                 // room for one: it repeats indices already covered
+};
+
+// Covers the indices begin .. end-1 (begin <= end) in increasing order:
+// blocks of G vectors of V while they fit, then single vectors, then the rest
+// as R says, calling block.template operator()<U, K>(first) for K vectors of
+// U (U is V or double) starting at index first.
+template <class V, std::size_t G, Rest R = Rest::one_by_one, class Block>
+[[gnu::always_inline]] inline void tile(std::size_t begin, std::size_t end, Block&& block) {
+    constexpr std::size_t W = width<V>;
+    std::size_t i = begin;
+    for (; end - i >= G * W; i += G * W) block.template operator()<V, G>(i);
+    for (; end - i >= W; i += W) block.template operator()<V, 1>(i);
+    if (i == end) return;
+    if constexpr (R == Rest::overlap) {
+        if (end - begin >= W) return block.template operator()<V, 1>(end - W);
+    }
+    for (; i < end; ++i) block.template operator()<double, 1>(i);
 }
 
 }  // namespace lumetra::lanes

@@ -1,5 +1,4 @@
-// Owned buffers: the result arrays that kernels hand back, and the checked
-// sizing of work arrays.
+// Owned buffers: the result arrays that kernels hand back.
 #pragma once
 
 #include <cstddef>
@@ -9,23 +8,10 @@
 #include <vector>
 
 #include "common/failure.hpp"
+#include "common/numeric.hpp"
 #include "common/view.hpp"
 
 namespace lumetra {
-
-// Fails with "capacity overflow" when n elements of T would need more bytes
-// than the largest signed size; checked before any allocation is attempted.
-template <class T>
-inline void check_capacity(std::size_t n, SourceLocation where = SourceLocation::current()) {
-    if (n > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(T)) fail_capacity_overflow(where);
-}
-
-// A zero-filled work array of n elements, sized with the capacity check.
-template <class T>
-inline std::vector<T> work_array(std::size_t n, SourceLocation where = SourceLocation::current()) {
-    check_capacity<T>(n, where);
-    return std::vector<T>(n);
-}
 
 // A contiguous, move-only buffer of doubles that becomes a NumPy array's data.
 // The binding layer takes the buffer over with release(); the array's holder
@@ -69,8 +55,6 @@ public:
         if (i >= size_) fail_index(size_, i, where);
         return data_[i];
     }
-
-    View<double> view() const noexcept { return View<double>(data_.get(), size_, 1); }
 
     // Hands the buffer over; it must later be passed to Series::free.
     double* release() noexcept {

@@ -7,8 +7,9 @@
 #include <limits>
 #include <vector>
 
+#include "common/contiguous.hpp"
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
-#include "common/series.hpp"
 
 namespace lumetra::diagnostics {
 
@@ -234,19 +235,14 @@ template <class V, int Depth, bool PerTemplate>
 }
 
 template <int Depth, bool PerTemplate>
-void scan_sorted_baseline(const SortedTemplates& t, const double* x, std::size_t m, double r,
-                          std::uint64_t* short_at, std::uint64_t* long_at, Matches& out) {
-    scan_sorted<lanes::Vector<2>, Depth, PerTemplate>(t, x, m, r, short_at, long_at, out);
-}
-
-#if LUMETRA_AVX2_PATHS
-template <int Depth, bool PerTemplate>
-LUMETRA_AVX2 void scan_sorted_avx2(const SortedTemplates& t, const double* x, std::size_t m,
-                                   double r, std::uint64_t* short_at, std::uint64_t* long_at,
-                                   Matches& out) {
-    scan_sorted<lanes::Vector<4>, Depth, PerTemplate>(t, x, m, r, short_at, long_at, out);
-}
-#endif
+struct ScanSorted {
+    template <class V>
+    [[gnu::always_inline]] static void run(const SortedTemplates& t, const double* x, std::size_t m,
+                                           double r, std::uint64_t* short_at,
+                                           std::uint64_t* long_at, Matches& out) noexcept {
+        scan_sorted<V, Depth, PerTemplate>(t, x, m, r, short_at, long_at, out);
+    }
+};
 
 template <int Depth, bool PerTemplate>
 void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) {
@@ -259,15 +255,8 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
 
     std::vector<std::uint64_t> short_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
     std::vector<std::uint64_t> long_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
-#if LUMETRA_AVX2_PATHS
-    if (lanes::avx2()) {
-        scan_sorted_avx2<Depth, PerTemplate>(t, x, m, r, short_at.data(), long_at.data(), out);
-    } else {
-        scan_sorted_baseline<Depth, PerTemplate>(t, x, m, r, short_at.data(), long_at.data(), out);
-    }
-#else
-    scan_sorted_baseline<Depth, PerTemplate>(t, x, m, r, short_at.data(), long_at.data(), out);
-#endif
+    lanes::dispatch<ScanSorted<Depth, PerTemplate>>(t, x, m, r, short_at.data(), long_at.data(),
+                                                    out);
 
     if constexpr (PerTemplate) {
         for (std::size_t q = 0; q < scanned; ++q) {
@@ -298,8 +287,7 @@ Matches count_matches(View<double> y, std::size_t m, std::size_t count, double r
         count_all_pairs<PerTemplate>(y, m, r, out);
         return out;
     }
-    std::vector<double> x = work_array<double>(n);
-    for (std::size_t i = 0; i < n; ++i) x[i] = y[i];
+    const Contiguous x(y);
     if (m <= 1) {
         count_sorted_pairs<1, PerTemplate>(x.data(), m, r, out);
     } else if (m == 2) {

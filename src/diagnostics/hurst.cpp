@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <vector>
 
+#include "common/contiguous.hpp"
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
-#include "common/series.hpp"
 
 namespace lumetra::diagnostics {
 
@@ -71,7 +71,8 @@ template <class V, std::size_t G>
     const double length = static_cast<double>(lag);
     V sum[G], mean[G], c[G], lo[G], hi[G], sq[G];
     for (std::size_t g = 0; g < G; ++g) sum[g] = V{};
-    for_each_value<V, G>(x, lag, [&](std::size_t g, const V& v) { sum[g] = sum[g] + v; });
+    for_each_value<V, G>(x, lag,
+                         [&](std::size_t g, const V& v) LUMETRA_INLINE { sum[g] = sum[g] + v; });
     for (std::size_t g = 0; g < G; ++g) {
         mean[g] = sum[g] / length;
         c[g] = V{};
@@ -81,7 +82,7 @@ template <class V, std::size_t G>
         lo[g] = V{} + std::numeric_limits<double>::max();
         hi[g] = V{} - std::numeric_limits<double>::max();
     }
-    for_each_value<V, G>(x, lag, [&](std::size_t g, const V& v) {
+    for_each_value<V, G>(x, lag, [&](std::size_t g, const V& v) LUMETRA_INLINE {
         const V d = v - mean[g];
         c[g] = c[g] + d;
         lo[g] = c[g] < lo[g] ? c[g] : lo[g];
@@ -114,41 +115,30 @@ struct FitSums {
     std::size_t points = 0;
 };
 
-template <class V>
-[[gnu::always_inline]] inline FitSums fit_sums(const double* x, std::size_t n,
-                                               std::size_t max_k) noexcept {
-    constexpr std::size_t G = 2;
-    constexpr std::size_t L = lanes::width<V>;
-    constexpr std::size_t group = G * L;
-    FitSums f;
-    for (std::size_t lag = 2; lag <= max_k; ++lag) {
-        const std::size_t segments = n / lag;
-        LagSum s;
-        std::size_t k = 0;
-        for (; k + group <= segments; k += group) add_segments<V, G>(x + k * lag, lag, s);
-        for (; k + L <= segments; k += L) add_segments<V, 1>(x + k * lag, lag, s);
-        for (; k < segments; ++k) add_segments<double, 1>(x + k * lag, lag, s);
-        if (s.used == 0) continue;
-        const double px = std::log(static_cast<double>(lag));
-        const double py = std::log(s.rs_sum / static_cast<double>(s.used));
-        f.sx = f.sx + px;
-        f.sy = f.sy + py;
-        f.sxy = f.sxy + px * py;
-        f.sxx = f.sxx + px * px;
-        ++f.points;
+struct FitSumsOfLags {
+    template <class V>
+    [[gnu::always_inline]] static FitSums run(const double* x, std::size_t n,
+                                              std::size_t max_k) noexcept {
+        FitSums f;
+        for (std::size_t lag = 2; lag <= max_k; ++lag) {
+            // Blocks of two vectors of segments, then one vector, then the
+            // rest one by one, in segment order.
+            LagSum s;
+            lanes::tile<V, 2>(0, n / lag,
+                              [&]<class U, std::size_t G>(std::size_t k)
+                                  LUMETRA_INLINE { add_segments<U, G>(x + k * lag, lag, s); });
+            if (s.used == 0) continue;
+            const double px = std::log(static_cast<double>(lag));
+            const double py = std::log(s.rs_sum / static_cast<double>(s.used));
+            f.sx = f.sx + px;
+            f.sy = f.sy + py;
+            f.sxy = f.sxy + px * py;
+            f.sxx = f.sxx + px * px;
+            ++f.points;
+        }
+        return f;
     }
-    return f;
-}
-
-FitSums fit_sums_baseline(const double* x, std::size_t n, std::size_t max_k) noexcept {
-    return fit_sums<lanes::Vector<2>>(x, n, max_k);
-}
-
-#if LUMETRA_AVX2_PATHS
-LUMETRA_AVX2 FitSums fit_sums_avx2(const double* x, std::size_t n, std::size_t max_k) noexcept {
-    return fit_sums<lanes::Vector<4>>(x, n, max_k);
-}
-#endif
+};
 
 }  // namespace
 
@@ -158,21 +148,9 @@ double hurst_exponent(View<double> y, std::uint64_t max_lag) {
     const std::size_t max_k = std::min<std::size_t>(n / 4, max_lag);
     if (max_k < 2) return 0.5;
 
-    // The segments are read as blocks; a strided, reversed or broadcast view
-    // is first copied into index order, which gives the same values.
-    std::vector<double> copy;
-    const double* x = y.data();
-    if (!y.contiguous()) {
-        copy = work_array<double>(n);
-        for (std::size_t i = 0; i < n; ++i) copy[i] = y[i];
-        x = copy.data();
-    }
-
-#if LUMETRA_AVX2_PATHS
-    const FitSums f = lanes::avx2() ? fit_sums_avx2(x, n, max_k) : fit_sums_baseline(x, n, max_k);
-#else
-    const FitSums f = fit_sums_baseline(x, n, max_k);
-#endif
+    // The segments are read as blocks.
+    const Contiguous x(y);
+    const FitSums f = lanes::dispatch<FitSumsOfLags>(x.data(), n, max_k);
     if (f.points < 2) return 0.5;
 
     const double m = static_cast<double>(f.points);

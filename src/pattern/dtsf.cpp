@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string>
-#include <type_traits>
 #include <vector>
 
+#include "common/contiguous.hpp"
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
 
 namespace lumetra::pattern {
@@ -22,8 +22,8 @@ using lanes::set_lane;
 // Mean and floored population standard deviation of windows, as used to
 // z-normalise them, from each window's sum and sum of squares: var = sumsq /
 // w - mean^2, a negative var (from rounding) raised to 0, and sd floored at
-// 1e-8 so that a constant window normalises to zeros. The floors are fmax's:
-// a NaN var or sd becomes the floor.
+// 1e-8 so that a constant window normalises to zeros. The floors are
+// at_least's: a NaN var or sd becomes the floor.
 template <class V>
 [[gnu::always_inline]] inline void window_scale(const V& sum, const V& sumsq, double width, V& mean,
                                                 V& sd) noexcept {
@@ -34,35 +34,25 @@ template <class V>
     lanes::at_least(sd, 1e-8);
 }
 
-// The series is read either as one contiguous block, where the lanes of a
-// vector are consecutive windows and load together, or through a strided view
-// one value at a time.
-template <class V>
-[[gnu::always_inline]] inline void load(V& v, const double* y, std::size_t i) noexcept {
-    lanes::load(v, y + i);
-}
-
-[[gnu::always_inline]] inline void load(double& v, View<double> y, std::size_t i) noexcept {
-    v = y[i];
-}
-
-// Candidate windows are independent, so G * L of them with consecutive starts
-// s, s + 1, ... are computed side by side: lane l of vector g holds the window
-// starting at s + g * L + l. Every window's sums still run over its own
-// values i = 0..w-1 in index order from 0.0, exactly as for a window computed
-// alone; side by side they share the loads and the query value, and their
-// independent dependency chains overlap in the processor.
+// The series is read as one contiguous block (a private copy of a strided,
+// reversed or broadcast view), where the lanes of a vector are consecutive
+// windows and load together. Candidate windows are independent, so G * L of
+// them with consecutive starts s, s + 1, ... are computed side by side: lane l
+// of vector g holds the window starting at s + g * L + l. Every window's sums still run over its
+// own values i = 0..w-1 in index order from 0.0, exactly as for a window computed alone; side by
+// side they share the loads and the query value, and their independent dependency chains overlap in
+// the processor.
 
 // Sum and sum of squares of each window.
-template <class V, std::size_t G, class Y>
-[[gnu::always_inline]] inline void window_sums(Y y, std::size_t s, std::size_t w, V (&sum)[G],
-                                               V (&sumsq)[G]) noexcept {
+template <class V, std::size_t G>
+[[gnu::always_inline]] inline void window_sums(const double* y, std::size_t s, std::size_t w,
+                                               V (&sum)[G], V (&sumsq)[G]) noexcept {
     constexpr std::size_t L = lanes::width<V>;
     for (std::size_t g = 0; g < G; ++g) sum[g] = sumsq[g] = V{};
     for (std::size_t i = 0; i < w; ++i) {
         for (std::size_t g = 0; g < G; ++g) {
             V v;
-            load(v, y, s + g * L + i);
+            lanes::load(v, y + s + g * L + i);
             sum[g] = sum[g] + v;
             sumsq[g] = sumsq[g] + v * v;
         }
@@ -72,17 +62,17 @@ template <class V, std::size_t G, class Y>
 // D = sum over i of (q[i] - c[i])^2 for each window, where c[i] is the
 // window's value, or with Normalize (value - mean) / sd with the window's own
 // mean and sd.
-template <bool Normalize, class V, std::size_t G, class Y, class Q>
-[[gnu::always_inline]] inline void squared_distances(Y y, std::size_t s, Q q, std::size_t w,
-                                                     const V (&mean)[G], const V (&sd)[G],
-                                                     V (&d)[G]) noexcept {
+template <bool Normalize, class V, std::size_t G, class Q>
+[[gnu::always_inline]] inline void squared_distances(const double* y, std::size_t s, Q q,
+                                                     std::size_t w, const V (&mean)[G],
+                                                     const V (&sd)[G], V (&d)[G]) noexcept {
     constexpr std::size_t L = lanes::width<V>;
     for (std::size_t g = 0; g < G; ++g) d[g] = V{};
     for (std::size_t i = 0; i < w; ++i) {
         const double qi = q[i];
         for (std::size_t g = 0; g < G; ++g) {
             V v;
-            load(v, y, s + g * L + i);
+            lanes::load(v, y + s + g * L + i);
             V e;
             if constexpr (Normalize) {
                 e = qi - (v - mean[g]) / sd[g];
@@ -95,8 +85,8 @@ template <bool Normalize, class V, std::size_t G, class Y, class Q>
 }
 
 // out[s] for the G * L windows starting at s of dtsf_distances.
-template <class V, std::size_t G, class Y>
-[[gnu::always_inline]] inline void decayed_distances(Y y, View<double> q, std::size_t s,
+template <class V, std::size_t G>
+[[gnu::always_inline]] inline void decayed_distances(const double* y, View<double> q, std::size_t s,
                                                      std::size_t w, bool normalize,
                                                      double time_decay, std::uint64_t n_total,
                                                      double* out) noexcept {
@@ -127,36 +117,23 @@ template <class V, std::size_t G, class Y>
     }
 }
 
-// Whole blocks of two vectors of windows, then a single vector, then the
-// remaining windows one by one, over a contiguous series.
-template <class V>
-[[gnu::always_inline]] inline void decayed_distances_contiguous(
-    const double* y, View<double> q, std::size_t max_start, std::size_t w, bool normalize,
-    double time_decay, std::uint64_t n_total, double* out) noexcept {
-    constexpr std::size_t L = lanes::width<V>;
-    std::size_t s = 0;
-    for (; s + 2 * L <= max_start; s += 2 * L) {
-        decayed_distances<V, 2>(y, q, s, w, normalize, time_decay, n_total, out);
-    }
-    if (s + L <= max_start) {
-        decayed_distances<V, 1>(y, q, s, w, normalize, time_decay, n_total, out);
-        s += L;
-    }
-    for (; s < max_start; ++s) {
-        decayed_distances<double, 1>(y, q, s, w, normalize, time_decay, n_total, out);
-    }
-}
+// All windows of dtsf_distances: blocks of two vectors of windows, then a
+// single vector, then the rest one by one. The distances wait on the divider
+// (the normalised ones) or on exp (the plain ones) rather than on the number
+// of instructions, so four lanes would not speed them up: they have no AVX2
+// build.
+struct DecayedDistances {
+    static constexpr bool avx2 = false;
 
-// The distances wait on the divider (the normalised ones) or on exp (the
-// plain ones) rather than on the number of instructions, so they have no
-// AVX2 build: measured, four lanes were no faster than two on long series and
-// slower on short ones.
-void decayed_distances_baseline(const double* y, View<double> q, std::size_t max_start,
-                                std::size_t w, bool normalize, double time_decay,
-                                std::uint64_t n_total, double* out) noexcept {
-    decayed_distances_contiguous<lanes::Vector<2>>(y, q, max_start, w, normalize, time_decay,
-                                                   n_total, out);
-}
+    template <class V>
+    [[gnu::always_inline]] static void run(const double* y, View<double> q, std::size_t max_start,
+                                           std::size_t w, bool normalize, double time_decay,
+                                           std::uint64_t n_total, double* out) noexcept {
+        lanes::tile<V, 2>(0, max_start, [&]<class U, std::size_t G>(std::size_t s) LUMETRA_INLINE {
+            decayed_distances<U, G>(y, q, s, w, normalize, time_decay, n_total, out);
+        });
+    }
+};
 
 // An unsigned key whose order is the numeric order of doubles (-0.0 just
 // before +0.0), with every NaN after +inf. Selection and sorting compare keys,
@@ -236,19 +213,13 @@ private:
     double bound_ = std::numeric_limits<double>::infinity();
 };
 
-// The query window y[q..q+w) of dtsf_fit_residuals, read in place.
-const double* window_at(const double* y, std::size_t q) noexcept { return y + q; }
-View<double> window_at(View<double> y, std::size_t q) noexcept {
-    return View<double>(&y[q], y.size() - q, y.step());
-}
-
 // The candidates at starts s..s + G * L - 1 of one position, offered to the
 // selection with their squared distance D to the query q. With Normalize, q
 // holds the normalised query and each window is scaled by its own mean and sd.
-template <bool Normalize, class V, std::size_t G, class Y, class Q>
-[[gnu::always_inline]] inline void offer_candidates(Y y, Q q, std::size_t s, std::size_t w,
-                                                    const double* means, const double* sds,
-                                                    Nearest& nearest) noexcept {
+template <bool Normalize, class V, std::size_t G, class Q>
+[[gnu::always_inline]] inline void offer_candidates(const double* y, Q q, std::size_t s,
+                                                    std::size_t w, const double* means,
+                                                    const double* sds, Nearest& nearest) noexcept {
     constexpr std::size_t L = lanes::width<V>;
     V mean[G] = {};
     V sd[G] = {};
@@ -268,24 +239,6 @@ template <bool Normalize, class V, std::size_t G, class Y, class Q>
     }
 }
 
-// All count candidates of one position: blocks of two vectors of windows,
-// then a single vector, then one at a time.
-template <bool Normalize, class V, class Y, class Q>
-[[gnu::always_inline]] inline void offer_all(Y y, Q q, std::size_t count, std::size_t w,
-                                             const double* means, const double* sds,
-                                             Nearest& nearest) noexcept {
-    constexpr std::size_t L = lanes::width<V>;
-    std::size_t s = 0;
-    for (; s + 2 * L <= count; s += 2 * L) {
-        offer_candidates<Normalize, V, 2>(y, q, s, w, means, sds, nearest);
-    }
-    if (s + L <= count) {
-        offer_candidates<Normalize, V, 1>(y, q, s, w, means, sds, nearest);
-        s += L;
-    }
-    for (; s < count; ++s) offer_candidates<Normalize, double, 1>(y, q, s, w, means, sds, nearest);
-}
-
 // Work storage of dtsf_fit_residuals, sized once for all positions.
 struct ResidualWork {
     std::vector<Candidate> candidates;
@@ -296,85 +249,61 @@ struct ResidualWork {
     std::vector<double> query;
 };
 
+// The normalised query of position t: the window y[q..q+w), q = t - w, scaled
+// by its own mean and sd.
+inline const double* normalised_query(const double* y, std::size_t q, std::size_t w,
+                                      ResidualWork& work) noexcept {
+    double* query = work.query.data();
+    for (std::size_t i = 0; i < w; ++i) query[i] = (y[q + i] - work.means[q]) / work.sds[q];
+    return query;
+}
+
+// The median of the values that followed the k chosen windows.
+inline double median_next(const double* y, std::size_t w, const Candidate* chosen, std::size_t k,
+                          ResidualWork& work) {
+    double* next = work.next.data();
+    for (std::size_t r = 0; r < k; ++r) next[r] = y[chosen[r].start + w];
+    std::sort(next, next + k,
+              [](double a, double b) { return ascending_key(a) < ascending_key(b); });
+    const std::size_t m = k / 2;
+    return k % 2 == 1 ? next[m] : (next[m - 1] + next[m]) * 0.5;
+}
+
 // The residuals of positions w + 1..n-1 (positions up to w have no
-// candidate and keep their 0), with candidates in vectors of V.
-template <bool Normalize, class V, class Y>
-[[gnu::always_inline]] inline void fit_residuals(Y y, std::size_t n, std::size_t w,
-                                                 std::uint64_t n_neighbors, ResidualWork& work,
-                                                 double* out) {
-    for (std::size_t t = w + 1; t < n; ++t) {
-        const std::size_t count = t - w;
-        const std::size_t k = std::min<std::uint64_t>(n_neighbors, count);
-        if (k == 0) {
-            // The k-th smallest of the candidates is asked for with k - 1
-            // taken modulo 2^64.
-            fail("partition_at_index index " + std::to_string(k - 1) +
-                 " greater than length of slice " + std::to_string(count));
-        }
-
-        const std::size_t q = t - w;  // the query window is y[q..t)
-        Nearest nearest(work.candidates.data(), count, k);
-        if constexpr (Normalize) {
-            const double* means = work.means.data();
-            const double* sds = work.sds.data();
-            double* query = work.query.data();
-            for (std::size_t i = 0; i < w; ++i) query[i] = (y[q + i] - means[q]) / sds[q];
-            offer_all<true, V>(y, query, count, w, means, sds, nearest);
-        } else {
-            offer_all<false, V>(y, window_at(y, q), count, w, nullptr, nullptr, nearest);
-        }
-
-        const Candidate* chosen = nearest.least();
-        double* next = work.next.data();
-        for (std::size_t r = 0; r < k; ++r) next[r] = y[chosen[r].start + w];
-        std::sort(next, next + k,
-                  [](double a, double b) { return ascending_key(a) < ascending_key(b); });
-
-        const std::size_t m = k / 2;
-        const double median = k % 2 == 1 ? next[m] : (next[m - 1] + next[m]) * 0.5;
-        out[t] = y[t] - median;
-    }
-}
-
-template <bool Normalize>
-void fit_residuals_baseline(const double* y, std::size_t n, std::size_t w,
-                            std::uint64_t n_neighbors, ResidualWork& work, double* out) {
-    fit_residuals<Normalize, lanes::Vector<2>>(y, n, w, n_neighbors, work, out);
-}
-
+// candidate and keep their 0). Each position's candidates are offered in
+// blocks of two vectors of windows, then a single vector, then one at a time.
+//
 // The plain distances are sums of squared differences, where four lanes
-// halve the instructions per candidate. The normalised ones divide every value
-// and wait on the divider, which divides as many lanes per cycle either way:
-// they have no AVX2 build (measured: four lanes were no faster on long series
-// and slower on short ones).
-#if LUMETRA_AVX2_PATHS
-LUMETRA_AVX2 void fit_residuals_plain_avx2(const double* y, std::size_t n, std::size_t w,
+// halve the instructions per candidate. The normalised ones divide every
+// value and wait on the divider, which divides as many lanes per cycle
+// either way: they have no AVX2 build.
+template <bool Normalize>
+struct Residuals {
+    static constexpr bool avx2 = !Normalize;
+
+    template <class V>
+    [[gnu::always_inline]] static void run(const double* y, std::size_t n, std::size_t w,
                                            std::uint64_t n_neighbors, ResidualWork& work,
                                            double* out) {
-    fit_residuals<false, lanes::Vector<4>>(y, n, w, n_neighbors, work, out);
-}
-#endif
+        const double* means = work.means.data();
+        const double* sds = work.sds.data();
+        for (std::size_t t = w + 1; t < n; ++t) {
+            const std::size_t count = t - w;
+            const std::size_t k = std::min<std::uint64_t>(n_neighbors, count);
+            // The k-th smallest of the candidates is asked for with k - 1
+            // taken modulo 2^64.
+            if (k == 0) fail_selection_index(k - 1, count);
 
-// A strided, reversed or broadcast series, read one value at a time.
-template <bool Normalize>
-void fit_residuals_strided(View<double> y, std::size_t w, std::uint64_t n_neighbors,
-                           ResidualWork& work, double* out) {
-    fit_residuals<Normalize, double>(y, y.size(), w, n_neighbors, work, out);
-}
-
-template <bool Normalize>
-void fit_residuals_any(View<double> y, std::size_t w, std::uint64_t n_neighbors, ResidualWork& work,
-                       double* out) {
-    if (!y.contiguous()) return fit_residuals_strided<Normalize>(y, w, n_neighbors, work, out);
-#if LUMETRA_AVX2_PATHS
-    if constexpr (!Normalize) {
-        if (lanes::avx2()) {
-            return fit_residuals_plain_avx2(y.data(), y.size(), w, n_neighbors, work, out);
+            const std::size_t q = t - w;  // the query window is y[q..t)
+            const double* query = Normalize ? normalised_query(y, q, w, work) : y + q;
+            Nearest nearest(work.candidates.data(), count, k);
+            lanes::tile<V, 2>(0, count, [&]<class U, std::size_t G>(std::size_t s) LUMETRA_INLINE {
+                offer_candidates<Normalize, U, G>(y, query, s, w, means, sds, nearest);
+            });
+            out[t] = y[t] - median_next(y, w, nearest.least(), k, work);
         }
     }
-#endif
-    fit_residuals_baseline<Normalize>(y.data(), y.size(), w, n_neighbors, work, out);
-}
+};
 
 }  // namespace
 
@@ -385,9 +314,7 @@ Series dtsf_distances(View<double> y, View<double> query_norm, std::uint64_t w,
 
     // The result's size is checked first, then the windows; both before any
     // allocation.
-    if (max_start > static_cast<std::uint64_t>(PTRDIFF_MAX)) {
-        fail("ndarray: Shape too large, product of non-zero axis lengths overflows isize");
-    }
+    if (max_start > static_cast<std::uint64_t>(PTRDIFF_MAX)) fail_shape_too_large();
     check_capacity<double>(max_start);
     const std::size_t n = y.size();
     if (w > n) fail_range_end(w, n);
@@ -401,15 +328,10 @@ Series dtsf_distances(View<double> y, View<double> query_norm, std::uint64_t w,
     }
 
     Series out = Series::zeros(max_start);
-    if (!y.contiguous()) {
-        for (std::size_t s = 0; s < max_start; ++s) {
-            decayed_distances<double, 1>(y, query_norm, s, w, normalize, time_decay, n_total,
-                                         out.data());
-        }
-        return out;
-    }
-    decayed_distances_baseline(y.data(), query_norm, max_start, w, normalize, time_decay, n_total,
-                               out.data());
+    const Contiguous series(y);
+    lanes::dispatch<DecayedDistances>(
+        series.data(), query_norm, static_cast<std::size_t>(max_start), static_cast<std::size_t>(w),
+        normalize, time_decay, n_total, out.data());
     return out;
 }
 
@@ -418,6 +340,8 @@ Series dtsf_fit_residuals(View<double> y, std::uint64_t w, std::uint64_t n_neigh
     const std::size_t n = y.size();
     Series out = Series::zeros(n);
     if (w >= n) return out;
+    const Contiguous series(y);
+    const double* const x = series.data();
 
     // Position t has the t - w candidate windows starting at 0..t-w-1, the
     // last position the most. Work storage is sized once for all positions.
@@ -436,15 +360,17 @@ Series dtsf_fit_residuals(View<double> y, std::uint64_t w, std::uint64_t n_neigh
     for (std::size_t s = 0; s < windows; ++s) {
         double sum[1];
         double sumsq[1];
-        window_sums(y, s, w, sum, sumsq);
+        window_sums(x, s, w, sum, sumsq);
         window_scale(sum[0], sumsq[0], static_cast<double>(w), work.means[s], work.sds[s]);
     }
     work.query = work_array<double>(normalize ? w : 0);
 
     if (normalize) {
-        fit_residuals_any<true>(y, w, n_neighbors, work, out.data());
+        lanes::dispatch<Residuals<true>>(x, n, static_cast<std::size_t>(w), n_neighbors, work,
+                                         out.data());
     } else {
-        fit_residuals_any<false>(y, w, n_neighbors, work, out.data());
+        lanes::dispatch<Residuals<false>>(x, n, static_cast<std::size_t>(w), n_neighbors, work,
+                                          out.data());
     }
     return out;
 }

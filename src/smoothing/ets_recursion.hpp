@@ -10,11 +10,8 @@
 #include <span>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "common/failure.hpp"
+#include "common/lanes.hpp"
 #include "common/series.hpp"
 #include "common/view.hpp"
 
@@ -141,39 +138,11 @@ inline void check(std::size_t n, const EtsModel& model, std::size_t m0) {
         fail_index(m0, m0);
 }
 
-// Two independent series advanced together: lane i of every value belongs to
-// series i. GCC applies each operator lane by lane, with the same IEEE
-// operation as on a double (two-lane SSE2 instructions, the x86-64 baseline),
-// so every lane's result is bit-identical to the scalar recursion's.
-inline constexpr std::size_t lane_width = 2;
-using Lanes = double __attribute__((vector_size(lane_width * sizeof(double))));
-
-// x, replaced by bound where it lies below (above) bound, lane by lane; a
-// NaN stays NaN.
-template <class Real>
-inline void raise_to(Real& x, double bound) noexcept {
-    x = x < bound ? bound : x;
-}
-
-template <class Real>
-inline void lower_to(Real& x, double bound) noexcept {
-    x = x > bound ? bound : x;
-}
-
-#if defined(__SSE2__)
-// The same selections as single instructions: maxpd(b, x) is b > x ? b : x
-// and minpd(b, x) is b < x ? b : x, lane by lane, so a NaN x is returned
-// unchanged, as by the comparisons above.
-template <>
-inline void raise_to(Lanes& x, double bound) noexcept {
-    x = Lanes(_mm_max_pd(_mm_set1_pd(bound), __m128d(x)));
-}
-
-template <>
-inline void lower_to(Lanes& x, double bound) noexcept {
-    x = Lanes(_mm_min_pd(_mm_set1_pd(bound), __m128d(x)));
-}
-#endif
+// Several independent series advanced together: lane i of every value
+// belongs to series i. Each lane is computed with the same IEEE operation as
+// on a double (lanes.hpp), so every lane's result is bit-identical to the
+// scalar recursion's.
+using Lanes = lanes::Double2;
 
 // The level bound: x clamped to -level_bound .. level_bound by plain
 // comparisons, so a NaN passes. For a single series the clamp lies on the
@@ -194,27 +163,13 @@ inline void bound_level(double& x) noexcept {
 
 // Lanes are throughput-bound, not latency-bound: the selections are cheaper.
 inline void bound_level(Lanes& x) noexcept {
-    raise_to(x, -level_bound);
-    lower_to(x, level_bound);
+    lanes::at_least_or_nan(x, -level_bound);
+    lanes::at_most_or_nan(x, level_bound);
 }
 
-// The lanes value(0), ..., value(lane_width - 1).
-template <class Value>
-inline Lanes lanes_of(Value&& value) {
-    return [&]<std::size_t... E>(std::index_sequence<E...>) {
-        return Lanes{value(E)...};
-    }(std::make_index_sequence<lane_width>{});
-}
-
-// x = x^exponent with the standard pow, lane by lane.
-inline void raise_to_power(double& x, double exponent) { x = std::pow(x, exponent); }
-
-inline void raise_to_power(Lanes& x, const Lanes& exponent) {
-    for (std::size_t i = 0; i < lane_width; ++i) x[i] = std::pow(x[i], exponent[i]);
-}
-
+// The smoothing weights of one series (Real = double) or of a lane group.
 template <class Real>
-struct Weights {
+struct StepWeights {
     Real alpha;
     Real beta;
     Real gamma;
@@ -231,14 +186,14 @@ struct Weights {
 // (products and quotients before the sums that use them, no fused
 // multiply-add), so that all callers produce the same bits.
 template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Real>
-[[gnu::always_inline]] inline void step(const Weights<Real>& w, const Real& observation,
+[[gnu::always_inline]] inline void step(const StepWeights<Real>& w, const Real& observation,
                                         Real& level, Real& slope, Real& coefficient, Real& forecast,
                                         Real& error) {
     // Seasonal read. A multiplicative coefficient below the floor is raised
     // to it; S keeps the raised value only until the update below replaces it.
     Real s{};
     if constexpr (SeasonKind != Season::none) s = coefficient;
-    if constexpr (SeasonKind == Season::multiplicative) raise_to(s, seasonal_floor);
+    if constexpr (SeasonKind == Season::multiplicative) lanes::at_least_or_nan(s, seasonal_floor);
 
     // One-step-ahead forecast from the previous level and trend.
     Real trended;
@@ -274,7 +229,7 @@ template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Real>
         slope = w.phi * slope + w.beta * (updated - level);
     } else if constexpr (TrendKind == Trend::multiplicative) {
         Real growth = updated / (level + epsilon);
-        raise_to_power(growth, w.beta);
+        lanes::pow(growth, w.beta);
         slope = slope * growth;
     }
 
@@ -287,7 +242,7 @@ template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Real>
         } else {
             updated_coefficient = s * ((w.gamma * error) / (forecast + epsilon) + 1.0);
         }
-        raise_to(updated_coefficient, seasonal_floor);
+        lanes::at_least_or_nan(updated_coefficient, seasonal_floor);
         coefficient = updated_coefficient;
     }
 
@@ -301,7 +256,7 @@ template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class OnStep>
 void run_steps(View<double> y, const EtsModel& model, double* seasonal, std::size_t j,
                double& level_state, double& slope_state, OnStep& on_step) {
     const std::size_t n = y.size();
-    const Weights<double> w{model.alpha, model.beta, model.gamma, model.phi};
+    const StepWeights<double> w{model.alpha, model.beta, model.gamma, model.phi};
     double level = level_state;
     double slope = slope_state;
     for (std::size_t t = 0; t < n; ++t) {
@@ -318,12 +273,29 @@ void run_steps(View<double> y, const EtsModel& model, double* seasonal, std::siz
     slope_state = slope;
 }
 
-// Lane groups that run in lockstep: lane_groups * lane_width series at once.
+// Lane groups that run in lockstep: lane_groups * width<Lanes> series at once.
 inline constexpr std::size_t lane_groups = 3;
 // The most steps run between two refills of the lanes.
 inline constexpr std::size_t lockstep_chunk = 64;
 
-// The series of one kind, from `first` on, run in lockstep.
+// One lane of the lockstep run: the series it carries and how far it has
+// come. Step t of the current chunk reads observed[t * stride] and writes
+// forecasts[t] and errors[t]; after a chunk the pointers move on by its
+// steps. An idle lane has no steps remaining.
+struct Slot {
+    const double* observed;
+    std::ptrdiff_t stride;
+    double* forecasts;
+    double* errors;
+    double* seasonal;
+    std::size_t j;  // the season index of the next step
+    EtsModel model;
+    double* level_out;
+    double* trend_out;
+    std::size_t remaining;
+};
+
+// The series of one kind run in lockstep.
 //
 // One series' recursion is a chain of dependent operations (each level needs
 // the previous one, through a division for multiplicative models), so a
@@ -331,165 +303,183 @@ inline constexpr std::size_t lockstep_chunk = 64;
 // the idle issue slots: each lane carries one series through the same
 // operations, and a lane whose series ends takes the next series of the kind.
 // A lane without a series runs a constant recursion (level, trend and
-// coefficient 1, weights 0) over private locals, so it never meets a NaN,
+// coefficient 1, weights 0) over private members, so it never meets a NaN,
 // an infinity or a subnormal number, and never touches a caller's buffer.
-template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Source>
-void run_lockstep(std::size_t first, std::size_t count, Source& source) {
-    constexpr std::size_t groups = lane_groups;
-    constexpr std::size_t width = lane_width;
-    constexpr std::size_t lanes = groups * width;
-    constexpr bool seasonal_model = SeasonKind != Season::none;
-    using ThisKind = Kind<AdditiveError, TrendKind, SeasonKind>;
+//
+// Lane i is element i % width of group i / width.
+template <bool AdditiveError, Trend TrendKind, Season SeasonKind>
+class Lockstep {
+public:
+    static constexpr std::size_t groups = lane_groups;
+    static constexpr std::size_t width = lanes::width<Lanes>;
+    static constexpr std::size_t lane_count = groups * width;
 
-    // What idle lanes read and write.
-    const double idle_observation = 1.0;
-    double idle_outputs[lockstep_chunk];
-    double idle_coefficient = 1.0;
+    Lockstep() noexcept {
+        for (std::size_t i = 0; i < lane_count; ++i) park(i);
+    }
+    Lockstep(const Lockstep&) = delete;
+    Lockstep& operator=(const Lockstep&) = delete;
 
-    // Lane i is element i % width of group i / width. Its series has
-    // `remaining` steps left from step `done` on.
-    View<double> y[lanes];
-    double* fitted[lanes];
-    double* errors[lanes];
-    std::size_t done[lanes];
-    std::size_t remaining[lanes];
-    double* seasonal[lanes];
-    std::size_t j[lanes];
-    double* level_out[lanes];
-    double* trend_out[lanes];
-    EtsModel model[lanes];
-    Lanes level[groups];
-    Lanes slope[groups];
-    Weights<Lanes> w[groups];
-
-    const auto set_lane = [&](std::size_t i, double level0, double trend0) {
-        const std::size_t g = i / width;
-        const std::size_t e = i % width;
-        level[g][e] = level0;
-        slope[g][e] = trend0;
-        w[g].alpha[e] = model[i].alpha;
-        w[g].beta[e] = model[i].beta;
-        w[g].gamma[e] = model[i].gamma;
-        w[g].phi[e] = model[i].phi;
-    };
-    const auto park = [&](std::size_t i) {
-        remaining[i] = 0;
-        seasonal[i] = &idle_coefficient;
-        j[i] = 0;
-        model[i] = EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0};
-        set_lane(i, 1.0, 1.0);
-    };
-    const auto load = [&](std::size_t i, const EtsSeries& series) {
-        y[i] = series.y;
-        fitted[i] = series.fitted;
-        errors[i] = series.errors;
-        done[i] = 0;
-        remaining[i] = series.y.size();
-        seasonal[i] = series.seasonal;
-        j[i] = 0;
-        level_out[i] = series.level;
-        trend_out[i] = series.trend;
-        model[i] = series.model;
-        set_lane(i, *series.level, *series.trend);
-    };
-
-    for (std::size_t i = 0; i < lanes; ++i) park(i);
-    std::size_t next = first;
-    for (;;) {
-        // Fill the idle lanes, then run until the first lane's series ends
-        // (or for a chunk of steps).
-        std::size_t steps = lockstep_chunk;
-        std::size_t active = 0;
-        std::size_t last = 0;
-        for (std::size_t i = 0; i < lanes; ++i) {
-            while (remaining[i] == 0 && next < count) {
+    // Gives every idle lane the next series of the kind among source(next),
+    // ..., source(end - 1), advancing next past the series looked at.
+    template <class Source>
+    void refill(Source& source, std::size_t& next, std::size_t end) {
+        using ThisKind = Kind<AdditiveError, TrendKind, SeasonKind>;
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            while (slot_[i].remaining == 0 && next < end) {
                 const EtsSeries series = source(next++);
                 if (ThisKind::of(series.model) && !series.y.empty()) load(i, series);
             }
-            if (remaining[i] == 0) continue;
-            ++active;
-            last = i;
-            if (remaining[i] < steps) steps = remaining[i];
         }
-        if (active == 0) return;
-        if (active == 1 && next == count) {
-            // The kind's last series, alone: the single-series loop finishes
-            // it, without the lane bookkeeping and with the shorter chain.
-            const std::size_t i = last;
-            double* forecasts = fitted[i] + done[i];
-            double* errors_left = errors[i] + done[i];
-            auto store = [&](std::size_t t, double forecast, double e) {
-                forecasts[t] = forecast;
-                errors_left[t] = e;
-            };
-            double level_state = level[i / width][i % width];
-            double slope_state = slope[i / width][i % width];
-            run_steps<AdditiveError, TrendKind, SeasonKind>(
-                View<double>(&y[i][done[i]], remaining[i], y[i].step()), model[i], seasonal[i],
-                j[i], level_state, slope_state, store);
-            *level_out[i] = level_state;
-            *trend_out[i] = slope_state;
-            return;
-        }
+    }
 
-        // This chunk's part of each lane's arrays: observations at
-        // observed[i] + t * stride[i], forecasts and errors at t.
-        const double* observed[lanes];
-        std::ptrdiff_t stride[lanes];
-        double* forecasts_at[lanes];
-        double* errors_at[lanes];
-        for (std::size_t i = 0; i < lanes; ++i) {
-            if (remaining[i] == 0) {
-                observed[i] = &idle_observation;
-                stride[i] = 0;
-                forecasts_at[i] = idle_outputs;
-                errors_at[i] = idle_outputs;
-            } else {
-                observed[i] = &y[i][done[i]];
-                stride[i] = y[i].step();
-                forecasts_at[i] = fitted[i] + done[i];
-                errors_at[i] = errors[i] + done[i];
-            }
-        }
+    std::size_t active() const noexcept {
+        std::size_t active = 0;
+        for (const Slot& slot : slot_) active += slot.remaining != 0;
+        return active;
+    }
 
+    // The steps until the first lane's series ends, at most a chunk.
+    std::size_t steps() const noexcept {
+        std::size_t steps = lockstep_chunk;
+        for (const Slot& slot : slot_) {
+            if (slot.remaining != 0 && slot.remaining < steps) steps = slot.remaining;
+        }
+        return steps;
+    }
+
+    // Every lane, idle ones included, advanced by `steps` steps.
+    void run(std::size_t steps) noexcept {
+        constexpr bool seasonal_model = SeasonKind != Season::none;
         for (std::size_t t = 0; t < steps; ++t) {
             const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(t);
             Lanes observation[groups];
             Lanes coefficient[groups];
             for (std::size_t g = 0; g < groups; ++g) {
-                observation[g] = lanes_of([&](std::size_t e) {
-                    const std::size_t i = g * width + e;
-                    return observed[i][at * stride[i]];
-                });
-                coefficient[g] = lanes_of([&](std::size_t e) {
-                    const std::size_t i = g * width + e;
-                    return seasonal_model ? seasonal[i][j[i]] : 0.0;
+                const Slot* group = slot_ + g * width;
+                lanes::fill(observation[g],
+                            [&](std::size_t e) { return group[e].observed[at * group[e].stride]; });
+                lanes::fill(coefficient[g], [&](std::size_t e) {
+                    return seasonal_model ? group[e].seasonal[group[e].j] : 0.0;
                 });
             }
             Lanes forecast[groups];
-            Lanes e[groups];
-            for (std::size_t g = 0; g < groups; ++g)
-                step<AdditiveError, TrendKind, SeasonKind>(w[g], observation[g], level[g], slope[g],
-                                                           coefficient[g], forecast[g], e[g]);
-            for (std::size_t i = 0; i < lanes; ++i) {
-                forecasts_at[i][t] = forecast[i / width][i % width];
-                errors_at[i][t] = e[i / width][i % width];
+            Lanes error[groups];
+            for (std::size_t g = 0; g < groups; ++g) {
+                step<AdditiveError, TrendKind, SeasonKind>(w_[g], observation[g], level_[g],
+                                                           slope_[g], coefficient[g], forecast[g],
+                                                           error[g]);
+            }
+            for (std::size_t i = 0; i < lane_count; ++i) {
+                Slot& slot = slot_[i];
+                slot.forecasts[t] = forecast[i / width][i % width];
+                slot.errors[t] = error[i / width][i % width];
                 if constexpr (seasonal_model) {
-                    seasonal[i][j[i]] = coefficient[i / width][i % width];
-                    if (++j[i] == model[i].period) j[i] = 0;
+                    slot.seasonal[slot.j] = coefficient[i / width][i % width];
+                    if (++slot.j == slot.model.period) slot.j = 0;
                 }
             }
         }
+    }
 
-        for (std::size_t i = 0; i < lanes; ++i) {
-            if (remaining[i] == 0) continue;
-            done[i] += steps;
-            remaining[i] -= steps;
-            if (remaining[i] > 0) continue;
-            *level_out[i] = level[i / width][i % width];
-            *trend_out[i] = slope[i / width][i % width];
+    // Moves the active lanes on by the steps just run; a lane whose series
+    // has ended hands out its final states and becomes idle.
+    void retire(std::size_t steps) noexcept {
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            Slot& slot = slot_[i];
+            if (slot.remaining == 0) continue;
+            slot.remaining -= steps;
+            if (slot.remaining > 0) {
+                slot.observed += static_cast<std::ptrdiff_t>(steps) * slot.stride;
+                slot.forecasts += steps;
+                slot.errors += steps;
+                continue;
+            }
+            *slot.level_out = level_[i / width][i % width];
+            *slot.trend_out = slope_[i / width][i % width];
             park(i);
         }
+    }
+
+    // The one active lane's series, finished by the single-series loop,
+    // without the lane bookkeeping and with the shorter chain.
+    void finish_alone() {
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            Slot& slot = slot_[i];
+            if (slot.remaining == 0) continue;
+            double* forecasts = slot.forecasts;
+            double* errors = slot.errors;
+            auto store = [&](std::size_t t, double forecast, double e) {
+                forecasts[t] = forecast;
+                errors[t] = e;
+            };
+            double level = level_[i / width][i % width];
+            double slope = slope_[i / width][i % width];
+            run_steps<AdditiveError, TrendKind, SeasonKind>(
+                View<double>(slot.observed, slot.remaining, slot.stride), slot.model, slot.seasonal,
+                slot.j, level, slope, store);
+            *slot.level_out = level;
+            *slot.trend_out = slope;
+        }
+    }
+
+private:
+    void set_states(std::size_t i, double level0, double trend0) noexcept {
+        const std::size_t g = i / width;
+        const std::size_t e = i % width;
+        const EtsModel& model = slot_[i].model;
+        level_[g][e] = level0;
+        slope_[g][e] = trend0;
+        w_[g].alpha[e] = model.alpha;
+        w_[g].beta[e] = model.beta;
+        w_[g].gamma[e] = model.gamma;
+        w_[g].phi[e] = model.phi;
+    }
+
+    void park(std::size_t i) noexcept {
+        slot_[i] = Slot{&idle_observation_,
+                        0,
+                        idle_outputs_,
+                        idle_outputs_,
+                        &idle_coefficient_,
+                        0,
+                        EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0},
+                        nullptr,
+                        nullptr,
+                        0};
+        set_states(i, 1.0, 1.0);
+    }
+
+    void load(std::size_t i, const EtsSeries& series) noexcept {
+        slot_[i] =
+            Slot{&series.y[0], series.y.step(), series.fitted, series.errors,  series.seasonal, 0,
+                 series.model, series.level,    series.trend,  series.y.size()};
+        set_states(i, *series.level, *series.trend);
+    }
+
+    Slot slot_[lane_count];
+    Lanes level_[groups];
+    Lanes slope_[groups];
+    StepWeights<Lanes> w_[groups];
+    // What idle lanes read and write.
+    double idle_observation_ = 1.0;
+    double idle_coefficient_ = 1.0;
+    double idle_outputs_[lockstep_chunk];
+};
+
+// The series of one kind, from `first` on, run in lockstep.
+template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Source>
+void run_lockstep(std::size_t first, std::size_t count, Source& source) {
+    Lockstep<AdditiveError, TrendKind, SeasonKind> lockstep;
+    std::size_t next = first;
+    for (;;) {
+        lockstep.refill(source, next, count);
+        const std::size_t active = lockstep.active();
+        if (active == 0) return;
+        if (active == 1 && next == count) return lockstep.finish_alone();
+        const std::size_t steps = lockstep.steps();
+        lockstep.run(steps);
+        lockstep.retire(steps);
     }
 }
 

@@ -1,20 +1,147 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "theta/lanes.hpp"
+#include "common/lanes.hpp"
 #include "theta/theta.hpp"
 
 namespace lumetra::theta {
 
 namespace {
 
+using lanes::Double2;
+
 // Indices below this are raised to it in the multiplicative mode, so that no
 // phase divides an observation by (nearly) zero.
 constexpr double index_floor = 0.01;
+
+// The phase after phase s of a period of p phases.
+inline std::size_t next_phase(std::size_t s, std::size_t p) noexcept {
+    return s + 1 == p ? 0 : s + 1;
+}
+
+// The window terms y[i] * r into term[0..n), and whether the decomposition is
+// multiplicative: when every observation is positive, that is when the
+// smallest non-NaN value (+inf if there is none) is above 0, so that no
+// observation may be <= 0, a test that NaN never passes. Two observations per
+// step.
+bool window_terms(View<double> y, double r, double* term) {
+    lanes::Mask<2> nonpositive = {0, 0};
+    bool any_nonpositive = false;
+    lanes::tile<Double2, 1>(0, y.size(), [&]<class V, std::size_t>(std::size_t i) {
+        V value;
+        lanes::load(value, y, i);
+        lanes::store(term + i, value * r);
+        if constexpr (std::is_same_v<V, double>) {
+            any_nonpositive = any_nonpositive || value <= 0.0;
+        } else {
+            nonpositive = nonpositive | (value <= 0.0);
+        }
+    });
+    return (nonpositive[0] | nonpositive[1]) == 0 && !any_nonpositive;
+}
+
+// The average of window j: its p terms added from 0.0 in increasing k, each
+// window summed afresh, for one window (double) or two neighbouring ones side
+// by side (Double2).
+template <class V>
+[[gnu::always_inline]] inline V window_average(const double* term, std::size_t p, std::size_t j) {
+    V average{};
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < p; ++k) {
+        V t;
+        lanes::load(t, term + j + k);
+        average = average + t;
+    }
+    return average;
+}
+
+// The sums of the windows' ratios or differences per phase, in indices, and
+// how many each phase has, in counts. Windows of p observations: window j is
+// matched with observation j + h, h = floor((p - 1) / 2), so for even p the
+// centre is rounded down, and observation t has phase t mod p (counted along
+// instead of divided out). A period longer than the series leaves no window.
+void add_window_contributions(View<double> y, std::size_t p, bool multiplicative,
+                              const double* term, Series& indices,
+                              std::vector<std::uint64_t>& counts) {
+    const std::size_t n = y.size();
+    const std::size_t windows = p <= n ? n - p + 1 : 0;
+    const std::size_t h = (p - 1) / 2;
+    std::size_t s = h;  // (0 + h) mod p, as h < p
+    // A ratio counts only for a positive average (not for a non-positive or
+    // NaN one, which says nothing about the ratio); a difference always does.
+    const auto contribute = [&](double average, double contribution) {
+        if (!multiplicative || average > 0.0) {
+            indices[s] = indices[s] + contribution;
+            ++counts[s];
+        }
+        s = next_phase(s, p);
+    };
+    // Two windows at a time: their averages and their ratios or differences
+    // side by side, then added to their phases one after the other. A lane
+    // whose average does not count computes a ratio that is never used.
+    lanes::tile<Double2, 1>(0, windows, [&]<class V, std::size_t>(std::size_t j) {
+        const V average = window_average<V>(term, p, j);
+        V value;
+        lanes::load(value, y, j + h);
+        const V contribution = multiplicative ? value / average : value - average;
+        for (std::size_t l = 0; l < lanes::width<V>; ++l) {
+            contribute(lanes::lane(average, l), lanes::lane(contribution, l));
+        }
+    });
+}
+
+// The indices from the phase sums: the mean contribution per phase (a phase
+// without any gets the neutral index of its mode, 1 for ratios, 0 for
+// differences), then centred on their mean. Ratios are rescaled to average 1
+// only when their mean allows it and then raised to the floor (a NaN index
+// stays NaN); differences have their mean taken off.
+void finish_indices(Series& indices, const std::vector<std::uint64_t>& counts,
+                    bool multiplicative) {
+    const std::size_t p = indices.size();
+    for (std::size_t phase = 0; phase < p; ++phase) {
+        if (counts[phase] == 0) {
+            indices[phase] = multiplicative ? 1.0 : 0.0;
+        } else {
+            indices[phase] = indices[phase] / static_cast<double>(counts[phase]);
+        }
+    }
+
+    double sum = -0.0;
+    for (std::size_t phase = 0; phase < p; ++phase) sum = sum + indices[phase];
+    const double mean = sum / static_cast<double>(p);
+    if (multiplicative) {
+        if (mean > 0.0) {
+            for (std::size_t phase = 0; phase < p; ++phase) indices[phase] = indices[phase] / mean;
+        }
+        for (std::size_t phase = 0; phase < p; ++phase) {
+            indices[phase] = at_least_or_nan(indices[phase], index_floor);
+        }
+    } else {
+        for (std::size_t phase = 0; phase < p; ++phase) indices[phase] = indices[phase] - mean;
+    }
+}
+
+// adjusted[i] = y[i] / index or y[i] - index with the index of its phase
+// (i mod p, counted along), two observations at a time.
+void adjust(View<double> y, const Series& indices, bool multiplicative, double* adjusted) {
+    const std::size_t p = indices.size();
+    std::size_t s = 0;
+    lanes::tile<Double2, 1>(0, y.size(), [&]<class V, std::size_t>(std::size_t i) {
+        V value;
+        lanes::load(value, y, i);
+        V index;
+        lanes::fill(index, [&](std::size_t) {
+            const double at = indices[s];
+            s = next_phase(s, p);
+            return at;
+        });
+        lanes::store(adjusted + i, multiplicative ? value / index : value - index);
+    });
+}
 
 }  // namespace
 
@@ -35,197 +162,127 @@ std::tuple<Series, bool, Series> four_theta_deseasonalize(View<double> y, std::u
     // The adjusted series is written last; until then its buffer holds the
     // window terms y[i] * r, which every window containing observation i
     // would otherwise form again: each is the same product.
-    const double r = 1.0 / static_cast<double>(p);
     Series adjusted = Series::for_overwrite(n);
-    double* const term = adjusted.data();
+    const bool multiplicative = window_terms(y, 1.0 / static_cast<double>(p), adjusted.data());
 
-    // Multiplicative when every observation is positive, that is when the
-    // smallest non-NaN value (+inf if there is none) is above 0: no
-    // observation may be <= 0, a test that NaN never passes. Two observations
-    // per step, in the same pass as the window terms.
-    std::size_t i = 0;
-    Mask2 nonpositive = {0, 0};
-    for (; i + 1 < n; i += lane_count) {
-        const Double2 value = pair_at(y, i);
-        store(term + i, value * r);
-        nonpositive = nonpositive | (value <= 0.0);
-    }
-    bool multiplicative = (nonpositive[0] | nonpositive[1]) == 0;
-    if (i < n) {
-        term[i] = y[i] * r;
-        multiplicative = multiplicative && !(y[i] <= 0.0);
-    }
-
-    // Windows of p observations; window j is matched with observation j + h,
-    // h = floor((p - 1) / 2), so for even p the centre is rounded down. A
-    // period longer than the series leaves no window at all.
-    const std::size_t windows = p <= n ? n - p + 1 : 0;
-    const std::size_t h = (p - 1) / 2;
-
-    // The average of window j: its terms added from 0.0 in increasing k, each
-    // window summed afresh. The same code adds up one window (double) or two
-    // neighbouring ones side by side (Double2).
-    const auto window_average = [term, p](std::size_t j, auto zero) {
-        auto average = zero;
-#pragma GCC unroll 4
-        for (std::size_t k = 0; k < p; ++k) average = average + load_as(zero, term + j + k);
-        return average;
-    };
-
-    // Phase sums, turned into the indices in place below. Observation t of
-    // window j has phase t mod p, counted along instead of divided out.
+    // Phase sums, turned into the indices in place.
     Series indices = Series::zeros(p);
     std::vector<std::uint64_t> counts = work_array<std::uint64_t>(p);
-    const auto next_phase = [p](std::size_t s) { return s + 1 == p ? 0 : s + 1; };
-    std::size_t s = h;  // (0 + h) mod p, as h < p
-    // A ratio counts only for a positive average (not for a non-positive or
-    // NaN one, which says nothing about the ratio); a difference always does.
-    const auto contribute = [&](double average, double contribution) {
-        if (!multiplicative || average > 0.0) {
-            indices[s] = indices[s] + contribution;
-            ++counts[s];
-        }
-        s = next_phase(s);
-    };
-    // Two windows at a time: their averages and their ratios or differences
-    // side by side, then added to their phases one after the other. A lane
-    // whose average does not count computes a ratio that is never used.
-    std::size_t j = 0;
-    for (; j + 1 < windows; j += lane_count) {
-        const Double2 average = window_average(j, both(0.0));
-        const Double2 value = pair_at(y, j + h);
-        const Double2 contribution = multiplicative ? value / average : value - average;
-        contribute(average[0], contribution[0]);
-        contribute(average[1], contribution[1]);
-    }
-    if (j < windows) {
-        const double average = window_average(j, 0.0);
-        const double value = y[j + h];
-        contribute(average, multiplicative ? value / average : value - average);
-    }
+    add_window_contributions(y, p, multiplicative, adjusted.data(), indices, counts);
+    finish_indices(indices, counts, multiplicative);
 
-    // Raw indices: the mean contribution per phase. A phase without any gets
-    // the neutral index of its mode (1 for ratios, 0 for differences).
-    for (std::size_t phase = 0; phase < p; ++phase) {
-        if (counts[phase] == 0) {
-            indices[phase] = multiplicative ? 1.0 : 0.0;
-        } else {
-            indices[phase] = indices[phase] / static_cast<double>(counts[phase]);
-        }
-    }
-
-    double sum = -0.0;
-    for (std::size_t phase = 0; phase < p; ++phase) sum = sum + indices[phase];
-    const double mean = sum / static_cast<double>(p);
-    if (multiplicative) {
-        // Ratios are rescaled to average 1 only when their mean allows it; the
-        // floor comes after, and a NaN index stays NaN.
-        if (mean > 0.0) {
-            for (std::size_t phase = 0; phase < p; ++phase) indices[phase] = indices[phase] / mean;
-        }
-        for (std::size_t phase = 0; phase < p; ++phase) {
-            if (indices[phase] < index_floor) indices[phase] = index_floor;
-        }
-    } else {
-        for (std::size_t phase = 0; phase < p; ++phase) indices[phase] = indices[phase] - mean;
-    }
-
-    // The adjusted series, two observations at a time with the indices of
-    // their phases (i mod p, counted along).
-    const auto adjust = [multiplicative](auto value, auto index) {
-        return multiplicative ? value / index : value - index;
-    };
-    s = 0;
-    for (i = 0; i + 1 < n; i += lane_count) {
-        const std::size_t s1 = next_phase(s);
-        store(&adjusted[i], adjust(pair_at(y, i), Double2{indices[s], indices[s1]}));
-        s = next_phase(s1);
-    }
-    if (i < n) adjusted[i] = adjust(y[i], indices[s]);
+    adjust(y, indices, multiplicative, adjusted.data());
     return {std::move(indices), multiplicative, std::move(adjusted)};
 }
 
-Series four_theta_fitted(std::uint64_t n, View<double> thetas, View<double> intercepts,
-                         View<double> slopes, View<double> weights, View<double> filtered_flat,
-                         View<std::int64_t> filtered_lengths, View<double> last_levels) {
-    const std::size_t lines = thetas.size();
+namespace {
 
-    // Line i's levels occupy filtered_flat[off_i .. off_i + len_i - 1]. The
-    // lengths are unsigned 64-bit counts (a negative entry reads as a huge
-    // one), and the offsets wrap modulo 2^64 rather than overflow.
+// The lines of four_theta_fitted, as the caller gave them.
+struct Lines {
+    View<double> thetas;
+    View<double> intercepts;
+    View<double> slopes;
+    View<double> weights;
+    View<double> filtered_flat;
+    View<std::int64_t> filtered_lengths;
+    View<double> last_levels;
+    // Line i's levels occupy filtered_flat[offsets[i] .. offsets[i] + len_i).
+    std::vector<std::uint64_t> offsets;
+};
+
+// The offsets of the lines' pieces of filtered_flat. The lengths are unsigned
+// 64-bit counts (a negative entry reads as a huge one), and the offsets wrap
+// modulo 2^64 rather than overflow.
+std::vector<std::uint64_t> piece_offsets(View<std::int64_t> filtered_lengths, std::size_t lines) {
     std::vector<std::uint64_t> offsets = work_array<std::uint64_t>(lines);
     for (std::size_t i = 1; i < lines; ++i) {
         offsets[i] = offsets[i - 1] + static_cast<std::uint64_t>(filtered_lengths.at(i - 1));
     }
+    return offsets;
+}
 
-    // Every line is checked before any is accumulated: a failure returns no
-    // result either way. Line i needs weights, intercepts, slopes and
-    // filtered_lengths to have an element i; the level of every time point is
-    // looked up, also on a theta-0 line that does not use it: t < len_i reads
-    // the line's piece of filtered_flat, which must lie inside it, and later
-    // points read last_levels[i], which must exist. The result is sized
-    // before any line is checked.
-    check_capacity<double>(n);
-    const std::size_t flat_size = filtered_flat.size();
-    for (std::size_t i = 0; i < lines; ++i) {
-        (void)weights.at(i);
-        (void)intercepts.at(i);
-        (void)slopes.at(i);
-        const std::uint64_t length = static_cast<std::uint64_t>(filtered_lengths.at(i));
-        const std::uint64_t offset = offsets[i];
+// Every line is checked before any is accumulated: a failure returns no
+// result either way. Line i needs weights, intercepts, slopes and
+// filtered_lengths to have an element i; the level of every time point is
+// looked up, also on a theta-0 line that does not use it: t < len_i reads
+// the line's piece of filtered_flat, which must lie inside it, and later
+// points read last_levels[i], which must exist.
+void check_lines(const Lines& lines, std::uint64_t n) {
+    const std::size_t flat_size = lines.filtered_flat.size();
+    for (std::size_t i = 0; i < lines.thetas.size(); ++i) {
+        (void)lines.weights.at(i);
+        (void)lines.intercepts.at(i);
+        (void)lines.slopes.at(i);
+        const std::uint64_t length = static_cast<std::uint64_t>(lines.filtered_lengths.at(i));
+        const std::uint64_t offset = lines.offsets[i];
         const std::uint64_t from_piece = std::min<std::uint64_t>(length, n);
         if (from_piece > 0 && (offset >= flat_size || from_piece > flat_size - offset)) {
             fail_view_index();
         }
-        if (from_piece < n) (void)last_levels.at(i);
+        if (from_piece < n) (void)lines.last_levels.at(i);
     }
+}
+
+// Adds line i's terms to f[begin..end), two time points at a time. The first
+// line adds its terms to 0.0 itself (which turns -0.0 into +0.0 as the
+// addition to a zeroed f would), so f needs no zeroing pass.
+void add_line(const Lines& lines, std::size_t i, std::uint64_t n, std::size_t begin,
+              std::size_t end, double* f) {
+    const bool first = i == 0;
+    const auto add = [first, f](std::size_t t, auto term) {
+        decltype(term) before{};
+        if (!first) lanes::load(before, f + t);
+        lanes::store(f + t, before + term);
+    };
+    const double w = lines.weights[i];
+    const double a = lines.intercepts[i];
+    const double b = lines.slopes[i];
+    if (lines.thetas[i] == 0.0) {
+        // The trend line alone.
+        lanes::for_each_index<Double2>(begin, end,
+                                       [=](std::size_t t, auto at) { add(t, w * (a + b * at)); });
+        return;
+    }
+    // The mean of trend and level, formed as (w * (T + L)) * 0.5: levels from
+    // the line's piece of filtered_flat, then its last level.
+    const std::size_t from_piece =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(lines.filtered_lengths[i]), n);
+    const std::size_t split = std::clamp(from_piece, begin, end);
+    const std::uint64_t offset = lines.offsets[i];
+    const View<double> flat = lines.filtered_flat;
+    lanes::for_each_index<Double2>(begin, split, [=](std::size_t t, auto at) {
+        decltype(at) level;
+        lanes::load(level, flat, offset + t);
+        add(t, (w * ((a + b * at) + level)) * 0.5);
+    });
+    if (split == end) return;
+    const double last = lines.last_levels[i];
+    lanes::for_each_index<Double2>(
+        split, end, [=](std::size_t t, auto at) { add(t, (w * ((a + b * at) + last)) * 0.5); });
+}
+
+}  // namespace
+
+Series four_theta_fitted(std::uint64_t n, View<double> thetas, View<double> intercepts,
+                         View<double> slopes, View<double> weights, View<double> filtered_flat,
+                         View<std::int64_t> filtered_lengths, View<double> last_levels) {
+    const std::size_t count = thetas.size();
+    const Lines lines{
+        thetas,        intercepts,       slopes,      weights,
+        filtered_flat, filtered_lengths, last_levels, piece_offsets(filtered_lengths, count)};
+    // The result is sized before any line is checked.
+    check_capacity<double>(n);
+    check_lines(lines, n);
 
     // The lines are added into each f[t] in increasing i. The time points are
     // taken in blocks, all lines over one block before the next, so that the
     // block of f stays in the first-level cache instead of making one pass
-    // over memory per line; within a line two time points are formed at a
-    // time.
-    //
-    // f starts at 0.0: the first line adds its terms to 0.0 itself (which
-    // turns -0.0 into +0.0 as the addition to a zeroed f would), so the
-    // result needs no zeroing pass unless there is no line at all.
-    Series f = lines == 0 ? Series::zeros(n) : Series::for_overwrite(n);
+    // over memory per line.
+    Series f = count == 0 ? Series::zeros(n) : Series::for_overwrite(n);
     constexpr std::size_t block = 1024;
-    double* const out = f.data();
     for (std::size_t begin = 0; begin < n; begin += block) {
         const std::size_t end = std::min<std::size_t>(n, begin + block);
-        for (std::size_t i = 0; i < lines; ++i) {
-            const bool first = i == 0;
-            const auto add = [first, out](std::size_t t, auto term) {
-                const decltype(term) before = first ? decltype(term){} : load_as(term, out + t);
-                store(out + t, before + term);
-            };
-            const double w = weights[i];
-            const double a = intercepts[i];
-            const double b = slopes[i];
-            if (thetas[i] == 0.0) {
-                // The trend line alone.
-                for_each_pair(begin, end,
-                              [=](std::size_t t, auto at) { add(t, w * (a + b * at)); });
-                continue;
-            }
-            // The mean of trend and level, formed as (w * (T + L)) * 0.5:
-            // levels from the line's piece of filtered_flat, then its last
-            // level.
-            const std::size_t from_piece =
-                std::min<std::uint64_t>(static_cast<std::uint64_t>(filtered_lengths[i]), n);
-            const std::size_t split = std::clamp(from_piece, begin, end);
-            const std::uint64_t offset = offsets[i];
-            for_each_pair(begin, split, [=](std::size_t t, auto at) {
-                const auto level = load_as(at, filtered_flat, offset + t);
-                add(t, (w * ((a + b * at) + level)) * 0.5);
-            });
-            if (split == end) continue;
-            const double last = last_levels[i];
-            for_each_pair(split, end, [=](std::size_t t, auto at) {
-                add(t, (w * ((a + b * at) + last)) * 0.5);
-            });
-        }
+        for (std::size_t i = 0; i < count; ++i) add_line(lines, i, n, begin, end, f.data());
     }
     return f;
 }

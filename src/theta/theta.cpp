@@ -1,5 +1,6 @@
 #include "theta/theta.hpp"
-#include "theta/lanes.hpp"
+
+#include "common/lanes.hpp"
 
 namespace lumetra::theta {
 
@@ -19,10 +20,12 @@ Series theta_decompose(View<double> y, double theta) {
         const auto line = first + frac * span;
         return theta * value + keep * line;
     };
-    // Two elements per step, with the index counted as a double (exact, as
-    // for_each_pair says), so (index + 1.0) is the i + 1 of the formula.
-    for_each_pair(0, n, [&](std::size_t i, auto index) {
-        store(&r[i], mix(index + 1.0, load_as(index, y, i)));
+    // Two elements per step, with the index counted as a double, so (index +
+    // 1.0) is the i + 1 of the formula.
+    lanes::for_each_index<lanes::Double2>(0, n, [&](std::size_t i, auto index) {
+        decltype(index) value;
+        lanes::load(value, y, i);
+        lanes::store(&r[i], mix(index + 1.0, value));
     });
     return r;
 }

@@ -3,27 +3,19 @@
 #include <cmath>
 #include <cstddef>
 
+#include "common/numeric.hpp"
+
 namespace lumetra::volatility {
 
 namespace {
 
-// The variance floor of the likelihood term. It is applied as fmax does, so a
-// NaN or negative variance is scored as this floor; the recursion itself
-// carries the unfloored value.
+// The variance floor of the likelihood term (at_least: a NaN or negative
+// variance is scored as this floor); the recursion itself carries the
+// unfloored value.
 constexpr double variance_floor = 1e-20;
 // sqrt(2 / pi), the mean of |z| for a standard normal z.
 constexpr double mean_abs_normal = 0.7978845608028654;
 constexpr double log_variance_bound = 20.0;
-
-// max(value, floor) with the semantics of fmax for a floor that is a positive
-// number: a NaN value gives the floor (the comparison is false), a value
-// above the floor is returned as it is, and anything below it, -0.0, +0.0 and
-// -inf included, gives the floor. When value == floor the two are the same
-// nonzero double, bit for bit, so which of them is returned does not matter.
-// Written as a comparison because the compiler turns it into one maximum
-// instruction, while std::fmax becomes a call into the math library on every
-// step of the recursion.
-inline double floored(double value, double floor) noexcept { return value > floor ? value : floor; }
 
 // The pass shared by GARCH and GJR-GARCH:
 //
@@ -60,7 +52,7 @@ double variance_pass(View<double> y, double mu, double ar1, double omega, const 
         const double e = data[at] - mean;
         // The floor acts only inside the likelihood term: the recursion
         // carries the unfloored variance.
-        const double h = floored(s2, variance_floor);
+        const double h = at_least(s2, variance_floor);
         ll = ll + (std::log(h) + (e * e) / h) * 0.5;
         s2 = beta * s2 + (omega + e * (e * weight[Leverage && e < 0.0]));
     }
@@ -84,7 +76,7 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
     // recursion are clamped.
     double x = init_log_sigma2;
     for (std::size_t t = 0; t < n; ++t) {
-        const double s2 = floored(std::exp(x), variance_floor);
+        const double s2 = at_least(std::exp(x), variance_floor);
         const double e = y[t] - mu;
         // The standardised residual e / max(sqrt(s2), 1e-10). The maximum
         // never changes the value: s2 >= 1e-20 after its floor (NaN included,
@@ -95,11 +87,10 @@ double egarch_filter(View<double> y, double mu, double omega, double alpha_e, do
         const double z = e / std::sqrt(s2);
         // The log term is the state x itself, not ln(s2).
         ll = ll + (x + (e * e) / s2) * 0.5;
-        double v = beta_e * x + (omega + (alpha_e * z + gamma * (std::fabs(z) - mean_abs_normal)));
-        // Plain comparisons: a NaN log-variance passes the clamp unchanged.
-        if (v < -log_variance_bound) v = -log_variance_bound;
-        if (v > log_variance_bound) v = log_variance_bound;
-        x = v;
+        const double v =
+            beta_e * x + (omega + (alpha_e * z + gamma * (std::fabs(z) - mean_abs_normal)));
+        // A NaN log-variance passes the clamp unchanged.
+        x = clamp_or_nan(v, -log_variance_bound, log_variance_bound);
     }
     return ll;
 }
