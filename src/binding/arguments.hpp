@@ -48,44 +48,62 @@ bool check_array(PyObject* object, PyArray_Descr* dtype);
 template <class T>
 class ArrayArg {
 public:
+    // (Not defaulted: the members that are only set by finish() are then not
+    // zeroed first for every call.)
+    ArrayArg() noexcept {}
+
     bool load(PyObject* object) {
         // The dtype objects exist once the NumPy table is loaded.
-        if (!numpy_api::ready() || !check_array(object, dtype())) return false;
+        if (!numpy_api::ready() || !accepts(object)) return false;
         array_ = reinterpret_cast<PyArrayObject*>(object);
         return true;
     }
 
     // The same checks on the array as it is now, then its layout.
     bool finish() {
-        if (!check_array(reinterpret_cast<PyObject*>(array_), dtype())) return false;
-        const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array_, 0));
+        if (!accepts(reinterpret_cast<PyObject*>(array_))) return false;
+        size_ = static_cast<std::size_t>(PyArray_DIM(array_, 0));
         const char* data = PyArray_BYTES(array_);
         const npy_intp stride = PyArray_STRIDE(array_, 0);
         constexpr npy_intp width = static_cast<npy_intp>(sizeof(T));
         const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(T) == 0 &&
-                             (size < 2 || stride % width == 0);
-        if (aligned || size == 0) {
-            const std::ptrdiff_t step = size > 1 ? stride / width : 1;
-            view_ = View<T>(reinterpret_cast<const T*>(data), size, step);
+                             (size_ < 2 || stride % width == 0);
+        if (aligned || size_ == 0) {
+            data_ = reinterpret_cast<const T*>(data);
+            step_ = size_ > 1 ? stride / width : 1;
             return true;
         }
-        copy_ = std::make_unique_for_overwrite<T[]>(size);
-        for (std::size_t i = 0; i < size; ++i)
+        copy_ = std::make_unique_for_overwrite<T[]>(size_);
+        for (std::size_t i = 0; i < size_; ++i)
             std::memcpy(&copy_[i], data + static_cast<npy_intp>(i) * stride, sizeof(T));
-        view_ = View<T>(copy_.get(), size, 1);
+        data_ = copy_.get();
+        step_ = 1;
         return true;
     }
 
-    View<T> get() const noexcept { return view_; }
+    View<T> get() const noexcept { return View<T>(data_, size_, step_); }
 
 private:
     static PyArray_Descr* dtype() noexcept {
         return std::is_same_v<T, double> ? numpy_api::float64 : numpy_api::int64;
     }
 
+    // The common case (an ndarray itself, of one dimension, with the builtin
+    // descriptor) is decided here; check_array decides the rest.
+    static bool accepts(PyObject* object) {
+        if (Py_IS_TYPE(object, &PyArray_Type)) {
+            auto* array = reinterpret_cast<PyArrayObject*>(object);
+            if (PyArray_NDIM(array) == 1 && PyArray_DESCR(array) == dtype()) return true;
+        }
+        return check_array(object, dtype());
+    }
+
     PyArrayObject* array_ = nullptr;  // borrowed: the caller's argument keeps it alive
-    View<T> view_;
     std::unique_ptr<T[]> copy_;
+    // The view that get() hands over, set by finish().
+    const T* data_;
+    std::size_t size_;
+    std::ptrdiff_t step_;
 };
 
 // Arg<T>::finish(), for the kinds that have one; scalars are final once loaded.
@@ -267,11 +285,25 @@ struct SequenceItems<T, false> {
     std::vector<T> take() { return std::move(values); }
 };
 
+// A sequence of floats given as a one-dimensional float64 array that its
+// type iterates as ndarray does: copies its items into `out`, in index order,
+// and returns true. Iterating such an array yields NumPy float64 scalars,
+// whose float conversion reads their double unchanged, and runs no Python
+// code between two items; the copy gives the same values (NaN bits included)
+// without an object per item. Returns false, having read nothing, for any
+// other object, which then takes the sequence protocol. Throws
+// std::bad_alloc (MemoryError) when the copy cannot be allocated, as the
+// protocol's growing copy would.
+bool copy_float64_items(PyObject* object, std::vector<double>& out);
+
 template <class T>
 struct Arg<std::vector<T>> {
     SequenceItems<T> items;
 
     bool load(PyObject* object) {
+        if constexpr (std::is_same_v<T, double>) {
+            if (copy_float64_items(object, items.values)) return true;
+        }
         items.reserve(known_length(object));
         return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
     }
