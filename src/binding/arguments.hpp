@@ -138,13 +138,31 @@ struct Arg<double> {
     double get() const noexcept { return value; }
 };
 
+// The value of an exact int that fits in one of the interpreter's digits
+// (below 2^30 in magnitude), read in place: the value that its conversions
+// give, without a call. Returns false for anything else.
+inline bool small_int(PyObject* object, long& value) noexcept {
+    if (!PyLong_CheckExact(object)) return false;
+    auto* number = reinterpret_cast<PyLongObject*>(object);
+    if (!PyUnstable_Long_IsCompact(number)) return false;
+    value = static_cast<long>(PyUnstable_Long_CompactValue(number));
+    return true;
+}
+
 // unsigned integer: 0 to 2^64 - 1, through the interpreter's index conversion.
 bool load_unsigned(PyObject* object, std::uint64_t& out);
 
 template <>
 struct Arg<std::uint64_t> {
     std::uint64_t value = 0;
-    bool load(PyObject* object) { return load_unsigned(object, value); }
+    bool load(PyObject* object) {
+        long small;
+        if (small_int(object, small) && small >= 0) {
+            value = static_cast<std::uint64_t>(small);
+            return true;
+        }
+        return load_unsigned(object, value);
+    }
     std::uint64_t get() const noexcept { return value; }
 };
 
@@ -153,6 +171,11 @@ template <>
 struct Arg<std::int32_t> {
     std::int32_t value = 0;
     bool load(PyObject* object) {
+        long small;
+        if (small_int(object, small)) {  // within 32 bits
+            value = static_cast<std::int32_t>(small);
+            return true;
+        }
         const long wide = PyLong_AsLong(object);
         if (wide == -1 && PyErr_Occurred()) return false;
         if (wide < std::numeric_limits<std::int32_t>::min() ||
