@@ -71,7 +71,21 @@ bool load_bool(PyObject* object, bool& out) {
     return true;
 }
 
-bool copy_float64_items(PyObject* object, std::vector<double>& out) {
+namespace {
+
+// The items of an exact list or tuple, when every one is an exact float.
+bool copy_exact_floats(PyObject* object, std::vector<double>& out) {
+    if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return false;
+    PyObject* const* items = PySequence_Fast_ITEMS(object);
+    const std::size_t size = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
+    for (std::size_t i = 0; i < size; ++i)
+        if (!PyFloat_CheckExact(items[i])) return false;
+    out.resize(size);
+    for (std::size_t i = 0; i < size; ++i) out[i] = PyFloat_AS_DOUBLE(items[i]);
+    return true;
+}
+
+bool copy_float64_array(PyObject* object, std::vector<double>& out) {
     // Before the first array argument NumPy's table may not be loaded yet;
     // such a call reads its sequences through the protocol.
     if (!numpy_api::loaded || !PyArray_Check(object)) return false;
@@ -105,6 +119,12 @@ bool copy_float64_items(PyObject* object, std::vector<double>& out) {
             std::memcpy(&out[i], data + static_cast<npy_intp>(i) * stride, sizeof(double));
     }
     return true;
+}
+
+}  // namespace
+
+bool copy_floats(PyObject* object, std::vector<double>& out) {
+    return copy_exact_floats(object, out) || copy_float64_array(object, out);
 }
 
 Ref iterate_sequence(PyObject* object) {

@@ -308,16 +308,17 @@ struct SequenceItems<T, false> {
     std::vector<T> take() { return std::move(values); }
 };
 
-// A sequence of floats given as a one-dimensional float64 array that its
-// type iterates as ndarray does: copies its items into `out`, in index order,
-// and returns true. Iterating such an array yields NumPy float64 scalars,
-// whose float conversion reads their double unchanged, and runs no Python
-// code between two items; the copy gives the same values (NaN bits included)
-// without an object per item. Returns false, having read nothing, for any
-// other object, which then takes the sequence protocol. Throws
-// std::bad_alloc (MemoryError) when the copy cannot be allocated, as the
-// protocol's growing copy would.
-bool copy_float64_items(PyObject* object, std::vector<double>& out);
+// A sequence of floats whose items can be read without converting each one:
+// copies them into `out`, in index order, and returns true. These are a
+// one-dimensional float64 array that its type iterates as ndarray does
+// (iteration yields NumPy float64 scalars, whose float conversion reads their
+// double unchanged) and a list or tuple whose items are all exact floats. No
+// Python code runs between two items on either road, so the copy gives the
+// values (NaN bits included) that converting the items one by one gives.
+// Returns false, having read nothing, for any other object, which then takes
+// the sequence protocol. Throws std::bad_alloc (MemoryError) when the copy
+// cannot be allocated, as the protocol's growing copy would.
+bool copy_floats(PyObject* object, std::vector<double>& out);
 
 template <class T>
 struct Arg<std::vector<T>> {
@@ -325,7 +326,7 @@ struct Arg<std::vector<T>> {
 
     bool load(PyObject* object) {
         if constexpr (std::is_same_v<T, double>) {
-            if (copy_float64_items(object, items.values)) return true;
+            if (copy_floats(object, items.values)) return true;
         }
         items.reserve(known_length(object));
         return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
