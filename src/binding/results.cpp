@@ -43,24 +43,29 @@ bool make_holder_type() {
 }
 
 // Whether any of the n values is NaN. Results rarely hold one, so they are
-// only read (four vectors of W lanes a step), and written only when one is
-// found.
+// only read (four vectors of W lanes a step, then one at a time, the last one
+// ending at the last value), and written only when one is found.
 template <std::size_t W>
 [[gnu::always_inline]] inline bool any_nan_in(const double* values, std::size_t n) noexcept {
-    using V = lanes::Vector<W>;
-    lanes::Mask<W> seen[4] = {};
-    std::size_t i = 0;
-    for (; i + 4 * W <= n; i += 4 * W) {
-        for (std::size_t k = 0; k < 4; ++k) {
-            V x;
-            lanes::load(x, values + i + W * k);
-            seen[k] |= x != x;
-        }
+    if (n < W) {
+        bool any = false;
+        for (std::size_t i = 0; i < n; ++i) any |= values[i] != values[i];
+        return any;
     }
+    lanes::Mask<W> seen[4] = {};
+    const auto check = [&](std::size_t k, std::size_t at) {
+        lanes::Vector<W> x;
+        lanes::load(x, values + at);
+        seen[k] |= x != x;
+    };
+    std::size_t i = 0;
+    for (; i + 4 * W <= n; i += 4 * W)
+        for (std::size_t k = 0; k < 4; ++k) check(k, i + W * k);
+    for (; i + W <= n; i += W) check(0, i);
+    if (i < n) check(1, n - W);  // (values already read are read again)
     const lanes::Mask<W> all = (seen[0] | seen[1]) | (seen[2] | seen[3]);
     bool any = false;
     for (std::size_t l = 0; l < W; ++l) any |= all[l] != 0;
-    for (; i < n; ++i) any |= values[i] != values[i];
     return any;
 }
 
