@@ -236,6 +236,37 @@ def pair(function, label, args, numba_fn, long, note=""):
     )  # fmt: skip
 
 
+def batch_of_four_models(y_list):
+    """batch_ets_filter against a loop of ets_filter over the same objects, four models in turn, with seasonal0
+    given as the float64 arrays that the loop passes and as lists; the no-op floor builds the same result objects."""
+    season = np.sin(2 * np.pi * np.arange(12) / 12)
+    models = [(0.05, 10.0 * season, 0, 1, 1), (0.05, 1.0 + 0.1 * season, 1, 1, 2), (0.0, 10.0 * season, 0, 0, 1),
+              (0.0, 1.0 + 0.1 * season, 1, 0, 2)]  # A,Ad,A; M,Ad,M; A,N,A; M,N,M
+    arrays = []
+    for i in range(len(y_list)):
+        trend0, seasonal0, error, trend, seasonal = models[i % 4]
+        arrays.append((100.0, trend0, seasonal0.copy(), 0.1 + 0.4 * i / len(y_list), 0.05, 0.1, 0.98, 12, error,
+                       trend, seasonal))  # fmt: skip
+    lists = [(*p[:2], p[2].tolist(), *p[3:]) for p in arrays]
+
+    def python_loop():
+        return [core.ets_filter(y, *p) for y, p in zip(y_list, arrays)]
+
+    def numba_loop():
+        return [ets_filter_numba(y, *p) for y, p in zip(y_list, arrays)]
+
+    for spelling, params in (("arrays", arrays), ("lists", lists)):
+        yield Case(
+            "batch_ets_filter", f"1000 series x 120, p=12, four models, seasonal0 as {spelling}",
+            lambda params=params: core.batch_ets_filter(y_list, params),
+            {"python loop of ets_filter": python_loop, "numba": numba_loop,
+             "no-op floor": lambda params=params: noop.batch_ets_filter(y_list, params)},
+            check=exact,
+            note="models A,Ad,A, M,Ad,M, A,N,A and M,N,M in turn; the python loop passes seasonal0 as arrays; "
+            "numba: a python loop of the numba filter; floor: the same result objects, nothing computed",
+        )  # fmt: skip
+
+
 def cases():
     rng = np.random.default_rng(3)
     short = seasonal_series(rng, 24)
@@ -285,10 +316,10 @@ def cases():
         {"loop floor": lambda: loop.batch_ets_filter(y_list, params_list), "numba": numba_loop,
          "python loop of ets_filter": python_loop},
         check=exact,
-        note="models A,Ad,A and M,Ad,M alternate; seasonal0 as lists of 12 floats; target: the "
-        "python loop of ets_filter 2x slower; numba: a python loop of the numba filter; floor: "
-        "the plain loop series after series",
+        note="models A,Ad,A and M,Ad,M alternate; seasonal0 as lists of 12 floats; numba: a python "
+        "loop of the numba filter; floor: the plain loop series after series",
     )  # fmt: skip
+    yield from batch_of_four_models(y_list)
 
     demand_short, demand_long = intermittent(rng, 48), intermittent(rng, 10**6)
     for label, y in (("n=48", demand_short), ("n=10^6", demand_long)):

@@ -102,7 +102,8 @@ class Fuzzer:
 
     def params(self):
         seasonal = [self.real() for _ in range(self.pick([0, 1, 3, 4, 12]))]
-        seasonal = self.pick([seasonal, tuple(seasonal), np.array(seasonal, object), Seq(seasonal)])
+        seasonal = self.pick([seasonal, tuple(seasonal), np.array(seasonal, object), Seq(seasonal),
+                              self.array(wrong=self.chance(0.3))])  # fmt: skip
         items = (self.real(), self.real(), seasonal, *(self.real() for _ in range(4)), self.pick(COUNTS),
                  *(self.pick([0, 1, 2, 3, 7, -1, 2**31]) for _ in range(3)))  # fmt: skip
         return items if self.chance(0.9) else self.pick([items[:10], list(items), items + (1,)])
@@ -166,7 +167,7 @@ def check_result(name: str, result, others) -> None:
         if isinstance(v, np.ndarray):
             flags, arrays = v.flags, [a for a in walk(others) if isinstance(a, np.ndarray)]
             assert v.dtype == np.float64 and v.ndim == 1 and flags.c_contiguous and flags.writeable, name
-            assert not flags.owndata and type(v.base).__name__ == "PyCapsule", name
+            assert not flags.owndata and type(v.base).__name__ == "buffer", name
             assert not any(np.may_share_memory(v, a) for a in arrays), f"{name} shares memory with {type(others)}"
         if isinstance(v, float | np.ndarray):
             nans = np.atleast_1d(v)[np.isnan(v)]

@@ -17,7 +17,7 @@ import pytest
 
 import fuzz
 import lumetra._core as core
-from helpers import obj, panic_type, raised, raiser, same_bits
+from helpers import every_layout, obj, panic_type, raised, raiser, same_bits
 
 Y = np.array([1.0, 2.0, 3.0])
 
@@ -176,6 +176,42 @@ def test_accepted_spellings(call, value, same_as):
     assert same_bits(call(value), call(same_as))
 
 
+SEASONAL = np.array([0.5, -0.5, np.nan, 2.0])
+SWAPPED = ">" if sys.byteorder == "little" else "<"
+Negated = type("Negated", (np.ndarray,), {"__getitem__": lambda s, i: -np.ndarray.__getitem__(s, i)})
+
+
+def seasonal_outcome(seasonal, alpha=PARAMS[3]):
+    try:
+        return core.batch_ets_filter([Y124], [(*PARAMS[:2], seasonal, alpha, *PARAMS[4:])])
+    except TypeError as error:
+        return str(error)
+
+
+@pytest.mark.filterwarnings("ignore")  # NumPy's warnings about converting a masked item or a 1-element row
+@pytest.mark.parametrize(
+    "seasonal",
+    [*every_layout(SEASONAL).values(), np.broadcast_to(SEASONAL[:1], 4), SEASONAL.astype(SWAPPED + "f8"),
+     SEASONAL.astype(np.float32), np.ma.masked_array(SEASONAL, [0, 1, 0, 0]), SEASONAL.view(Negated),
+     SEASONAL[None], SEASONAL[:1, None], np.array(0.5)],
+)  # fmt: skip
+def test_a_seasonal_array_converts_as_its_items_do(seasonal):
+    """A float64 array is read in one pass (a subclass whose items differ from its elements, a byte-swapped or other
+    array, is iterated): the values and the errors are those of the items its iteration yields."""
+    items = list(seasonal) if seasonal.ndim else None
+    expected = seasonal_outcome(items) if seasonal.ndim else "argument 'params_list': iteration over a 0-d array"
+    assert same_bits(seasonal_outcome(seasonal), expected)
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")  # NumPy deprecates changing an array in place
+@pytest.mark.parametrize("change", [lambda s: s.fill(9.0), lambda s: setattr(s, "dtype", np.float32),
+                                    lambda s: setattr(s, "shape", (2, 2))])  # fmt: skip
+def test_a_seasonal_array_is_read_when_its_item_is_converted(change):
+    seasonal = SEASONAL.copy()
+    later = obj(__float__=lambda self: (change(seasonal), PARAMS[3])[1])
+    assert same_bits(seasonal_outcome(seasonal, later), seasonal_outcome(SEASONAL.copy()))
+
+
 # --- argument kinds: refusals, with the exact type and message ---------------------
 
 
@@ -186,7 +222,6 @@ def batch(args):
     return core.batch_ets_filter(*args)
 
 
-SWAPPED = ">" if sys.byteorder == "little" else "<"
 SubArray = type("SubArray", (np.ndarray,), {})
 WRONG_FLOATS, WRONG_INTS = [np.float32, np.int64, object, SWAPPED + "f8"], [np.int32, np.uint64, SWAPPED + "i8"]
 CONVERTED = "object cannot be converted to"

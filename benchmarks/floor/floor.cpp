@@ -105,6 +105,64 @@ PyObject* noop(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
 }
 
+PyObject* refused() {
+    fail_type();
+    return nullptr;
+}
+
+// The result objects of one series of batch_ets_filter: the tuple of an
+// ets_filter call (fitted and errors as long as y, two floats, the seasonal
+// vector), from y and an 11-tuple whose seasonal item is a float64 array or
+// a list of floats, each item read as noop() reads an argument of its kind.
+PyObject* batch_item(PyObject* y, PyObject* params) {
+    if (!PyTuple_Check(params) || PyTuple_GET_SIZE(params) != 11) return refused();
+    PyObject* const* p = &PyTuple_GET_ITEM(params, 0);
+    Py_ssize_t lengths[3] = {};  // y, (unused), seasonal
+    Py_ssize_t& none = lengths[1];
+    bool ok = read<'A'>(y, lengths[0]) && read<'F'>(p[0], none) && read<'F'>(p[1], none);
+    if (ok && PyList_Check(p[2])) {
+        lengths[2] = PyList_GET_SIZE(p[2]);
+        for (Py_ssize_t i = 0; ok && i < lengths[2]; ++i)
+            ok = read<'F'>(PyList_GET_ITEM(p[2], i), none);
+    } else if (ok) {
+        ok = read<'A'>(p[2], lengths[2]);
+    }
+    ok = ok && read<'F'>(p[3], none) && read<'F'>(p[4], none) && read<'F'>(p[5], none) &&
+         read<'F'>(p[6], none) && read<'U'>(p[7], none) && read<'S'>(p[8], none) &&
+         read<'S'>(p[9], none) && read<'S'>(p[10], none);
+    if (!ok) return nullptr;
+    none = 0;
+    PyObject* tuple = PyTuple_New(5);
+    if (tuple == nullptr) return nullptr;
+    const char codes[] = "00ff2";
+    for (Py_ssize_t i = 0; i < 5; ++i) {
+        PyObject* item = make(codes[i], lengths);
+        if (item == nullptr) {
+            Py_DECREF(tuple);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(tuple, i, item);
+    }
+    return tuple;
+}
+
+// batch_ets_filter over two lists: a list of batch_item tuples.
+PyObject* noop_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyList_Check(args[0]) || !PyList_Check(args[1])) return refused();
+    const Py_ssize_t count = std::min(PyList_GET_SIZE(args[0]), PyList_GET_SIZE(args[1]));
+    PyObject* list = PyList_New(count);
+    if (list == nullptr) return nullptr;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        PyObject* item = batch_item(PyList_GET_ITEM(args[0], k), PyList_GET_ITEM(args[1], k));
+        if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, k, item);
+    }
+    return list;
+}
+
 template <Lit Name, Lit Args, Lit Result>
 constexpr PyMethodDef noop_entry() {
     return {Name.text,
@@ -112,8 +170,7 @@ constexpr PyMethodDef noop_entry() {
             METH_FASTCALL, nullptr};
 }
 
-// One entry per function of lumetra._core, except batch_ets_filter, whose
-// short-call floor is a loop of ets_filter.
+// One entry per function of lumetra._core.
 PyMethodDef noop_methods[] = {
     noop_entry<"ets_filter", "AFFAFFFFUSSS", "00ff3">(),
     noop_entry<"ets_loglik", "AFFAFFFFUSSS", "f">(),
@@ -123,6 +180,8 @@ PyMethodDef noop_methods[] = {
     noop_entry<"seasonal_css_objective", "AAAAAU", "f">(),
     noop_entry<"ses_sse", "AF", "f">(),
     noop_entry<"ses_filter", "AF", "0">(),
+    {"batch_ets_filter", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noop_batch)),
+     METH_FASTCALL, nullptr},
     noop_entry<"dot_objective", "AFFFFF", "f">(),
     noop_entry<"dot_residuals", "AFFFFF", "0f">(),
     noop_entry<"ces_nonseasonal_sse", "AFF", "f">(),

@@ -1,6 +1,8 @@
 #include "binding/arguments.hpp"
 
 #include <cstring>
+#include <new>
+#include <vector>
 
 namespace lumetra::binding {
 
@@ -67,6 +69,62 @@ bool load_bool(PyObject* object, bool& out) {
     if (value < 0) return false;
     out = value != 0;
     return true;
+}
+
+namespace {
+
+// The items of an exact list or tuple, when every one is an exact float.
+bool copy_exact_floats(PyObject* object, std::vector<double>& out) {
+    if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return false;
+    PyObject* const* items = PySequence_Fast_ITEMS(object);
+    const std::size_t size = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
+    for (std::size_t i = 0; i < size; ++i)
+        if (!PyFloat_CheckExact(items[i])) return false;
+    out.resize(size);
+    for (std::size_t i = 0; i < size; ++i) out[i] = PyFloat_AS_DOUBLE(items[i]);
+    return true;
+}
+
+bool copy_float64_array(PyObject* object, std::vector<double>& out) {
+    // Before the first array argument NumPy's table may not be loaded yet;
+    // such a call reads its sequences through the protocol.
+    if (!numpy_api::loaded || !PyArray_Check(object)) return false;
+    // A subclass that defines __iter__ or __getitem__ (a masked array, a
+    // memory map) yields whatever those return.
+    PyTypeObject* type = Py_TYPE(object);
+    if (type != &PyArray_Type &&
+        (type->tp_iter != PyArray_Type.tp_iter || type->tp_as_sequence == nullptr ||
+         type->tp_as_sequence->sq_item != PyArray_Type.tp_as_sequence->sq_item))
+        return false;
+    auto* array = reinterpret_cast<PyArrayObject*>(object);
+    if (PyArray_NDIM(array) != 1) return false;
+    // Byte-swapped float64 iterates as the same numbers but is stored
+    // otherwise; the items must be float64 scalars.
+    PyArray_Descr* descr = PyArray_DESCR(array);
+    if (descr != numpy_api::float64 && (descr->typeobj != numpy_api::float64->typeobj ||
+                                        !PyArray_EquivTypes(descr, numpy_api::float64)))
+        return false;
+    const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array, 0));
+    // (A broadcast array may be longer than any buffer: a failing
+    // allocation, as for the protocol's copy, not a size error.)
+    if (size > out.max_size()) throw std::bad_alloc();
+    out.resize(size);
+    // Elements may lie at any address (a field of a packed record).
+    const char* data = PyArray_BYTES(array);
+    const npy_intp stride = PyArray_STRIDE(array, 0);
+    if (stride == static_cast<npy_intp>(sizeof(double))) {
+        if (size > 0) std::memcpy(out.data(), data, size * sizeof(double));
+    } else {
+        for (std::size_t i = 0; i < size; ++i)
+            std::memcpy(&out[i], data + static_cast<npy_intp>(i) * stride, sizeof(double));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool copy_floats(PyObject* object, std::vector<double>& out) {
+    return copy_exact_floats(object, out) || copy_float64_array(object, out);
 }
 
 Ref iterate_sequence(PyObject* object) {

@@ -48,44 +48,62 @@ bool check_array(PyObject* object, PyArray_Descr* dtype);
 template <class T>
 class ArrayArg {
 public:
+    // (Not defaulted: the members that are only set by finish() are then not
+    // zeroed first for every call.)
+    ArrayArg() noexcept {}
+
     bool load(PyObject* object) {
         // The dtype objects exist once the NumPy table is loaded.
-        if (!numpy_api::ready() || !check_array(object, dtype())) return false;
+        if (!numpy_api::ready() || !accepts(object)) return false;
         array_ = reinterpret_cast<PyArrayObject*>(object);
         return true;
     }
 
     // The same checks on the array as it is now, then its layout.
     bool finish() {
-        if (!check_array(reinterpret_cast<PyObject*>(array_), dtype())) return false;
-        const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array_, 0));
+        if (!accepts(reinterpret_cast<PyObject*>(array_))) return false;
+        size_ = static_cast<std::size_t>(PyArray_DIM(array_, 0));
         const char* data = PyArray_BYTES(array_);
         const npy_intp stride = PyArray_STRIDE(array_, 0);
         constexpr npy_intp width = static_cast<npy_intp>(sizeof(T));
         const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(T) == 0 &&
-                             (size < 2 || stride % width == 0);
-        if (aligned || size == 0) {
-            const std::ptrdiff_t step = size > 1 ? stride / width : 1;
-            view_ = View<T>(reinterpret_cast<const T*>(data), size, step);
+                             (size_ < 2 || stride % width == 0);
+        if (aligned || size_ == 0) {
+            data_ = reinterpret_cast<const T*>(data);
+            step_ = size_ > 1 ? stride / width : 1;
             return true;
         }
-        copy_ = std::make_unique_for_overwrite<T[]>(size);
-        for (std::size_t i = 0; i < size; ++i)
+        copy_ = std::make_unique_for_overwrite<T[]>(size_);
+        for (std::size_t i = 0; i < size_; ++i)
             std::memcpy(&copy_[i], data + static_cast<npy_intp>(i) * stride, sizeof(T));
-        view_ = View<T>(copy_.get(), size, 1);
+        data_ = copy_.get();
+        step_ = 1;
         return true;
     }
 
-    View<T> get() const noexcept { return view_; }
+    View<T> get() const noexcept { return View<T>(data_, size_, step_); }
 
 private:
     static PyArray_Descr* dtype() noexcept {
         return std::is_same_v<T, double> ? numpy_api::float64 : numpy_api::int64;
     }
 
+    // The common case (an ndarray itself, of one dimension, with the builtin
+    // descriptor) is decided here; check_array decides the rest.
+    static bool accepts(PyObject* object) {
+        if (Py_IS_TYPE(object, &PyArray_Type)) {
+            auto* array = reinterpret_cast<PyArrayObject*>(object);
+            if (PyArray_NDIM(array) == 1 && PyArray_DESCR(array) == dtype()) return true;
+        }
+        return check_array(object, dtype());
+    }
+
     PyArrayObject* array_ = nullptr;  // borrowed: the caller's argument keeps it alive
-    View<T> view_;
     std::unique_ptr<T[]> copy_;
+    // The view that get() hands over, set by finish().
+    const T* data_;
+    std::size_t size_;
+    std::ptrdiff_t step_;
 };
 
 // Arg<T>::finish(), for the kinds that have one; scalars are final once loaded.
@@ -120,13 +138,31 @@ struct Arg<double> {
     double get() const noexcept { return value; }
 };
 
+// The value of an exact int that fits in one of the interpreter's digits
+// (below 2^30 in magnitude), read in place: the value that its conversions
+// give, without a call. Returns false for anything else.
+inline bool small_int(PyObject* object, long& value) noexcept {
+    if (!PyLong_CheckExact(object)) return false;
+    auto* number = reinterpret_cast<PyLongObject*>(object);
+    if (!PyUnstable_Long_IsCompact(number)) return false;
+    value = static_cast<long>(PyUnstable_Long_CompactValue(number));
+    return true;
+}
+
 // unsigned integer: 0 to 2^64 - 1, through the interpreter's index conversion.
 bool load_unsigned(PyObject* object, std::uint64_t& out);
 
 template <>
 struct Arg<std::uint64_t> {
     std::uint64_t value = 0;
-    bool load(PyObject* object) { return load_unsigned(object, value); }
+    bool load(PyObject* object) {
+        long small;
+        if (small_int(object, small) && small >= 0) {
+            value = static_cast<std::uint64_t>(small);
+            return true;
+        }
+        return load_unsigned(object, value);
+    }
     std::uint64_t get() const noexcept { return value; }
 };
 
@@ -135,6 +171,11 @@ template <>
 struct Arg<std::int32_t> {
     std::int32_t value = 0;
     bool load(PyObject* object) {
+        long small;
+        if (small_int(object, small)) {  // within 32 bits
+            value = static_cast<std::int32_t>(small);
+            return true;
+        }
         const long wide = PyLong_AsLong(object);
         if (wide == -1 && PyErr_Occurred()) return false;
         if (wide < std::numeric_limits<std::int32_t>::min() ||
@@ -267,11 +308,26 @@ struct SequenceItems<T, false> {
     std::vector<T> take() { return std::move(values); }
 };
 
+// A sequence of floats whose items can be read without converting each one:
+// copies them into `out`, in index order, and returns true. These are a
+// one-dimensional float64 array that its type iterates as ndarray does
+// (iteration yields NumPy float64 scalars, whose float conversion reads their
+// double unchanged) and a list or tuple whose items are all exact floats. No
+// Python code runs between two items on either road, so the copy gives the
+// values (NaN bits included) that converting the items one by one gives.
+// Returns false, having read nothing, for any other object, which then takes
+// the sequence protocol. Throws std::bad_alloc (MemoryError) when the copy
+// cannot be allocated, as the protocol's growing copy would.
+bool copy_floats(PyObject* object, std::vector<double>& out);
+
 template <class T>
 struct Arg<std::vector<T>> {
     SequenceItems<T> items;
 
     bool load(PyObject* object) {
+        if constexpr (std::is_same_v<T, double>) {
+            if (copy_floats(object, items.values)) return true;
+        }
         items.reserve(known_length(object));
         return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
     }

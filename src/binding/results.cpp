@@ -3,36 +3,78 @@
 #include <cstddef>
 
 #include "binding/numpy_api.hpp"
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
 
 namespace lumetra::binding {
 
 namespace {
 
-const char holder_name[] = "lumetra._core.buffer";
+// The object that owns a result array's buffer, kept by NumPy as the array's
+// base. It is built in the room that a Series leaves before its elements, so
+// it costs no allocation of its own, and it frees the whole block when the
+// array lets it go. It refers to no object but its type: the cycle collector
+// has no business with it.
+struct Holder {
+    PyObject_HEAD
+};
+static_assert(sizeof(Holder) <= Series::owner_room && alignof(Holder) <= alignof(double));
 
 void free_holder(PyObject* holder) {
-    Series::free(static_cast<double*>(PyCapsule_GetPointer(holder, holder_name)));
+    PyTypeObject* type = Py_TYPE(holder);
+    Series::free(reinterpret_cast<std::byte*>(holder));
+    Py_DECREF(type);  // each holder holds its (heap) type
+}
+
+// The holders' type, made at the first result array and kept for the life of
+// the process.
+PyTypeObject* holder_type = nullptr;
+
+bool make_holder_type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(&free_holder)},
+        {Py_tp_doc, const_cast<char*>("The owner of a result array's buffer.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "lumetra._core.buffer", sizeof(Holder), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    holder_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    return holder_type != nullptr;
 }
 
 // Whether any of the n values is NaN. Results rarely hold one, so they are
-// only read (eight values a step, in four two-lane comparisons), and written
-// only when one is found.
-bool any_nan(const double* values, std::size_t n) noexcept {
-    using V = lanes::Vector<2>;
-    lanes::Mask<2> seen[4] = {};
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        for (std::size_t k = 0; k < 4; ++k) {
-            V x;
-            lanes::load(x, values + i + 2 * k);
-            seen[k] |= x != x;
+// only read (four vectors a step, then one at a time, the last one ending at
+// the last value), and written only when one is found.
+struct AnyNan {
+    template <class V>
+    [[gnu::always_inline]] static bool run(const double* values, std::size_t n) noexcept {
+        constexpr std::size_t w = lanes::width<V>;
+        if (n < w) {
+            bool any = false;
+            for (std::size_t i = 0; i < n; ++i) any |= values[i] != values[i];
+            return any;
         }
+        lanes::Mask<w> seen[4] = {};
+        const auto check = [&](std::size_t k, std::size_t at) {
+            V x;
+            lanes::load(x, values + at);
+            seen[k] |= x != x;
+        };
+        std::size_t i = 0;
+        for (; i + 4 * w <= n; i += 4 * w)
+            for (std::size_t k = 0; k < 4; ++k) check(k, i + w * k);
+        for (; i + w <= n; i += w) check(0, i);
+        if (i < n) check(1, n - w);  // (values already read are read again)
+        const lanes::Mask<w> all = (seen[0] | seen[1]) | (seen[2] | seen[3]);
+        bool any = false;
+        for (std::size_t l = 0; l < w; ++l) any |= all[l] != 0;
+        return any;
     }
-    const lanes::Mask<2> all = (seen[0] | seen[1]) | (seen[2] | seen[3]);
-    bool any = (all[0] | all[1]) != 0;
-    for (; i < n; ++i) any |= values[i] != values[i];
-    return any;
+};
+
+bool any_nan(const double* values, std::size_t n) noexcept {
+    return lanes::dispatch<AnyNan>(values, n);
 }
 
 }  // namespace
@@ -41,20 +83,22 @@ PyObject* to_python(Series&& series) noexcept {
     // Result arrays are only made after arguments were converted, so the
     // NumPy table is loaded; ready() keeps this true for any future caller.
     if (!numpy_api::ready()) return nullptr;
+    if (holder_type == nullptr && !make_holder_type()) return nullptr;
     npy_intp length = static_cast<npy_intp>(series.size());
     double* values = series.data();
     if (any_nan(values, series.size()))
         for (npy_intp i = 0; i < length; ++i) values[i] = canonical(values[i]);
-    // From here on the holder owns the buffer: every exit below frees it.
-    Ref holder(PyCapsule_New(series.data(), holder_name, free_holder));
-    if (!holder) return nullptr;  // the series still owns and frees its buffer
-    double* data = series.release();
+    // From here on the holder owns the block: every exit below frees it.
+    PyObject* holder = PyObject_Init(reinterpret_cast<PyObject*>(series.release()), holder_type);
     Py_INCREF(numpy_api::float64);  // PyArray_NewFromDescr steals a reference
     PyObject* array = PyArray_NewFromDescr(&PyArray_Type, numpy_api::float64, 1, &length, nullptr,
-                                           data, NPY_ARRAY_CARRAY, nullptr);
-    if (array == nullptr) return nullptr;
+                                           values, NPY_ARRAY_CARRAY, nullptr);
+    if (array == nullptr) {
+        Py_DECREF(holder);
+        return nullptr;
+    }
     // SetBaseObject takes the holder's reference whether or not it succeeds.
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), holder.release()) < 0) {
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array), holder) < 0) {
         Py_DECREF(array);
         return nullptr;
     }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <limits>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,12 @@ PyObject* to_python(Series&& series) noexcept;
 inline PyObject* to_python(double value) noexcept { return PyFloat_FromDouble(canonical(value)); }
 
 inline PyObject* to_python(bool value) noexcept { return Py_NewRef(value ? Py_True : Py_False); }
+
+// Kernel values whose Python objects are no containers to the cycle
+// collector (it does not track floats, bools or arrays).
+template <class T>
+inline constexpr bool atomic_result =
+    std::is_same_v<T, double> || std::is_same_v<T, bool> || std::is_same_v<T, Series>;
 
 template <class... T>
 PyObject* to_python(std::tuple<T...>&& values) noexcept;
@@ -61,6 +68,11 @@ PyObject* to_python(std::tuple<T...>&& values) noexcept {
         Py_XDECREF(tuple);
         return nullptr;
     }
+    // The collector cannot follow a reference out of a float, a bool or an
+    // array, so a tuple of them can be part of no cycle that it would find:
+    // it stops tracking such a tuple at its next pass, and is spared visiting
+    // it until then.
+    if constexpr ((atomic_result<T> && ...)) PyObject_GC_UnTrack(tuple);
     return tuple;
 }
 

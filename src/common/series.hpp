@@ -1,9 +1,11 @@
 // Owned buffers: the result arrays that kernels hand back.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -14,18 +16,24 @@
 namespace lumetra {
 
 // A contiguous, move-only buffer of doubles that becomes a NumPy array's data.
-// The binding layer takes the buffer over with release(); the array's holder
-// object frees it with Series::free.
+// The elements are preceded, in the same allocation, by room for the object
+// that owns them once they are an array's data (the binding layer's holder),
+// so that handing a series over to NumPy allocates nothing more. The binding
+// layer takes the whole block over with release(); the holder frees it with
+// Series::free.
 class Series {
 public:
+    // Bytes before the first element; a multiple of the allocation's
+    // alignment, so the elements keep it.
+    static constexpr std::size_t owner_room = 32;
+
     Series() = default;
 
     // n zeros.
     static Series zeros(std::size_t n, SourceLocation where = SourceLocation::current()) {
-        check_capacity<double>(n, where);
-        // Never a null pointer, also for n = 0, so the holder always has a
-        // buffer to own.
-        return Series(std::unique_ptr<double[]>(new double[n == 0 ? 1 : n]()), n);
+        Series s = for_overwrite(n, where);
+        std::fill_n(s.data(), n, 0.0);
+        return s;
     }
 
     // n elements left uninitialised, for a kernel that writes every one of
@@ -33,41 +41,53 @@ public:
     // zeros(n) over a long result.
     static Series for_overwrite(std::size_t n, SourceLocation where = SourceLocation::current()) {
         check_capacity<double>(n, where);
-        return Series(std::make_unique_for_overwrite<double[]>(n == 0 ? 1 : n), n);
+        // Room for one element at least, so that every array's data pointer
+        // points into its own buffer.
+        const std::size_t elements = n == 0 ? 1 : n;
+        return Series(
+            static_cast<std::byte*>(::operator new(owner_room + elements * sizeof(double))), n);
     }
 
     // A private contiguous copy of a view, in index order.
     static Series copy_of(View<double> v, SourceLocation where = SourceLocation::current()) {
-        Series s = zeros(v.size(), where);
-        for (std::size_t i = 0; i < v.size(); ++i) s.data_[i] = v[i];
+        Series s = for_overwrite(v.size(), where);
+        for (std::size_t i = 0; i < v.size(); ++i) s[i] = v[i];
         return s;
     }
 
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
-    double* data() noexcept { return data_.get(); }
-    const double* data() const noexcept { return data_.get(); }
-    double& operator[](std::size_t i) noexcept { return data_[i]; }
-    const double& operator[](std::size_t i) const noexcept { return data_[i]; }
+    double* data() noexcept { return elements_of(block_.get()); }
+    const double* data() const noexcept { return elements_of(block_.get()); }
+    double& operator[](std::size_t i) noexcept { return data()[i]; }
+    const double& operator[](std::size_t i) const noexcept { return data()[i]; }
 
     // Checked access for a buffer index that inputs may push past the end.
     double& at(std::size_t i, SourceLocation where = SourceLocation::current()) {
         if (i >= size_) fail_index(size_, i, where);
-        return data_[i];
+        return data()[i];
     }
 
-    // Hands the buffer over; it must later be passed to Series::free.
-    double* release() noexcept {
+    // Hands the block over: owner_room bytes, then the elements (data() of
+    // the series until then); it must later be passed to Series::free.
+    std::byte* release() noexcept {
         size_ = 0;
-        return data_.release();
+        return block_.release();
     }
-    static void free(double* data) noexcept { delete[] data; }
+    static void free(std::byte* block) noexcept { ::operator delete(block); }
 
 private:
-    Series(std::unique_ptr<double[]> data, std::size_t size) noexcept
-        : data_(std::move(data)), size_(size) {}
+    static double* elements_of(std::byte* block) noexcept {
+        return block == nullptr ? nullptr : reinterpret_cast<double*>(block + owner_room);
+    }
 
-    std::unique_ptr<double[]> data_;
+    struct Free {
+        void operator()(std::byte* block) const noexcept { Series::free(block); }
+    };
+
+    Series(std::byte* block, std::size_t size) noexcept : block_(block), size_(size) {}
+
+    std::unique_ptr<std::byte, Free> block_;
     std::size_t size_ = 0;
 };
 
