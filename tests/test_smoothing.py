@@ -91,6 +91,20 @@ layout = st.sampled_from(["contiguous", "strided", "reversed", "readonly"])
        seasonal=st.lists(weight, min_size=1, max_size=5), m=st.integers(1, 5),
        alpha=st.floats(-2, 2) | st.sampled_from([0.0, 1.0, math.nan]))  # fmt: skip
 def test_bit_identical_to_the_transcriptions(y, a, b, c, d, name, flags, frequencies, h, seasonal, m, alpha):
+    agree_with_the_transcriptions(y, a, b, c, d, name, flags, frequencies, h, seasonal, m, alpha)
+
+
+def test_bit_identical_to_the_transcriptions_on_values_that_round():
+    """Drawn values are mostly dyadic, on which an update grouped otherwise rounds alike: uniform ones are not."""
+    rng = np.random.default_rng(0)
+    for _ in range(200):
+        w, flags = rng.uniform(0, 1, 6).tolist(), tuple(rng.integers(0, 2, 2).astype(bool).tolist())
+        frequencies, seasonal = rng.uniform(0, 3, 3).tolist(), rng.uniform(-1, 1, 4).tolist()
+        y = rng.uniform(-10, 10, 24).tolist()
+        agree_with_the_transcriptions(y, *w[:4], "contiguous", flags, frequencies, 3, seasonal, 4, w[4])
+
+
+def agree_with_the_transcriptions(y, a, b, c, d, name, flags, frequencies, h, seasonal, m, alpha):
     y_view, y64 = layouts(y)[name], [f64(v) for v in y]
     f_view, s_view = layouts(frequencies)[name], layouts(seasonal)[name]
     assert matches(core.croston_tsb_filter(y_view, a, b, c, d), croston_reference(y64, a, b, c, d))
