@@ -191,7 +191,6 @@ LENGTH = "expected tuple of length 11, but got tuple of length"
     "call, value, kind, message",
     [
         (sse_alpha, "2", TypeError, "argument 'alpha': must be real number, not str"),
-        (sse_alpha, [0.5], TypeError, "argument 'alpha': must be real number, not list"),
         (sse_alpha, 10**400, OverflowError, "int too large to convert to float"),
         (sse_alpha, obj(__float__=raiser(ValueError("bad value"))), ValueError, "bad value"),
         *[(garch_with_ar1, v, TypeError, f"argument 'use_ar1': '{type(v).__qualname__}' {CONVERTED} 'PyBool'")

@@ -46,7 +46,7 @@ def hurst_reference(y, max_lag):
 def template_matches(y, length, count, r):
     """Which of the first `count` templates of `length` values match: every difference at most r (or NaN)."""
     differ = np.zeros((count, count), dtype=bool)
-    with np.errstate(invalid="ignore"):  # inf - inf is NaN, and NaN is a match
+    with np.errstate(invalid="ignore", over="ignore"):  # inf - inf is NaN, and NaN is a match
         for k in range(length):
             differ |= np.abs(y[k : k + count, None] - y[None, k : k + count]) > r
     return ~differ

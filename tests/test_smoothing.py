@@ -97,10 +97,8 @@ def test_bit_identical_to_the_transcriptions_on_values_that_round():
     """Drawn values are mostly dyadic, on which an update grouped otherwise rounds alike: uniform ones are not."""
     rng = np.random.default_rng(0)
     for _ in range(200):
-        w, flags = rng.uniform(0, 1, 6).tolist(), tuple(rng.integers(0, 2, 2).astype(bool).tolist())
-        frequencies, seasonal = rng.uniform(0, 3, 3).tolist(), rng.uniform(-1, 1, 4).tolist()
-        y = rng.uniform(-10, 10, 24).tolist()
-        agree_with_the_transcriptions(y, *w[:4], flags, frequencies, 3, seasonal, 4, w[4])
+        w, f, s, y = (rng.uniform(lo, hi, k).tolist() for lo, hi, k in [(0, 1, 7), (0, 3, 3), (-1, 1, 4), (-9, 9, 24)])
+        agree_with_the_transcriptions(y, *w[:4], (w[5] < 0.5, w[6] < 0.5), f, 3, s, 4, w[4])
 
 
 def agree_with_the_transcriptions(y, a, b, c, d, flags, frequencies, h, seasonal, m, alpha):
