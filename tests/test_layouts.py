@@ -35,6 +35,7 @@ CASES = {
     "theta_decompose": (lambda y: core.theta_decompose(y, 1.7), [Y]),
     "arima_css": (lambda y, ar, ma: core.arima_css(y, ar, ma, 1), [Y, [0.3, -0.2], MA]),
     "css_objective": (core.css_objective, [Y, [0.3, -0.2], MA]),
+    "css_objective past order 5": (core.css_objective, [Y, [0.3, -0.2, 0.1, 0.05, -0.1, 0.2], [*MA, 0.1, -0.1, 0.05]]),
     "seasonal_css_objective": (lambda *a: core.seasonal_css_objective(*a, 4), [Y, [0.3], MA, [0.4, -0.2], [-0.3]]),
     "ses_sse": (lambda y: core.ses_sse(y, 0.3), [Y]),
     "ses_filter": (lambda y: core.ses_filter(y, 0.3), [Y]),
