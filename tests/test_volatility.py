@@ -77,12 +77,14 @@ def test_floors_are_fmax_at_their_edges(edge):
         assert matches(core.egarch_filter(np.array(y), 0.1, *params, edge), egarch_reference(y, 0.1, *params, edge))
 
 
-# The GJR weight alpha + gamma * I is formed once for each value of I and looked up by the
-# sign of the residual: zero residuals of both signs, NaN residuals and non-finite weights.
-@pytest.mark.parametrize("gamma", [0.2, -0.0, inf, -inf, nan])
-@pytest.mark.parametrize("alpha", [0.1, -0.0, inf])
+# The GJR weight alpha + gamma * I is formed once for each value of I and looked up by the sign of the
+# residual: zero residuals of both signs, NaN residuals, non-finite weights, and a pair 1e308 + 1e308 that is
+# finite for a zero residual (whose term is then 0) and infinite for a negative one. Each kind of residual
+# comes first, followed by steps that show the variance it left.
+@pytest.mark.parametrize("gamma", [0.2, -0.0, inf, -inf, nan, 1e308])
+@pytest.mark.parametrize("alpha", [0.1, -0.0, inf, 1e308])
 def test_leverage_weight_for_every_kind_of_residual(alpha, gamma):
-    y = [1.0, -1.0, 0.0, -0.0, nan, -2.0, 3.0, -inf, 0.5]
-    for mu in (0.0, -0.0, 1.0):
+    for first, mu in itertools.product([1.0, -1.0, 0.0, -0.0, nan, -2.0, -inf], [0.0, -0.0, 1.0]):
+        y = [first, 0.5, -1.0]
         expected = garch_reference(y, mu, 0.1, alpha, 0.5, 1.0, gamma=gamma)
         assert matches(core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0), expected)
