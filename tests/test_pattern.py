@@ -85,6 +85,8 @@ def end(i, n):
         # each window of a line normalises to [-1, 1]
         (core.dtsf_distances, (Y4, [3, -4], 2, 3, True, 0.0, 4), arr([math.sqrt(20.5)] * 3)),
         (core.dtsf_distances, (Y4, E, 0, 5, True, 0.0, 4), arr([math.nan] * 5)),  # empty windows
+        # a constant window whose variance overflows (inf - inf) still normalises to zeros
+        (core.dtsf_distances, (arr([1e200] * 6), [0, 0], 2, 5, True, 0.0, 6), arr([0] * 5)),
         (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
         (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
         (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),  # median of y[w..t-1]
