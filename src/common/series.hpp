@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -24,7 +23,7 @@ namespace lumetra {
 // layer takes the room over with release(); the holder gives it back with
 // Series::free.
 //
-// Several series can share one allocation (several()), each with its own
+// Several series can share one allocation (group()), each with its own
 // room; the allocation is freed with the last of them.
 class Series {
 public:
@@ -77,13 +76,14 @@ public:
         return s;
     }
 
-    // K series of the given sizes, elements left uninitialised, in one
+    // Series of the given sizes, elements left uninitialised, in one
     // allocation: for results that are made together in great numbers, one
-    // allocation and one release instead of K. The sizes are checked in
-    // order, as K calls of for_overwrite would check them.
-    template <std::size_t K>
-    static std::array<Series, K> several(const std::array<std::size_t, K>& sizes,
-                                         SourceLocation where = SourceLocation::current()) {
+    // allocation and one release instead of one per series (and no trimming
+    // and faulting of the heap's top as a thousand small blocks come and go).
+    // The allocation is freed with the last of them. The sizes are checked
+    // in order, as a for_overwrite call for each would check them.
+    static std::vector<Series> group(const std::vector<std::size_t>& sizes,
+                                     SourceLocation where = SourceLocation::current()) {
         std::size_t total = group_header;
         for (std::size_t n : sizes) {
             check_capacity<double>(n, where);
@@ -92,14 +92,16 @@ public:
             total += part_bytes(n);
             if (total > static_cast<std::size_t>(PTRDIFF_MAX)) throw std::bad_alloc();
         }
+        std::vector<Series> parts;
+        parts.reserve(sizes.size());
+        if (sizes.empty()) return parts;
         std::byte* block = allocate(total);
-        Group* group = new (block) Group{K};
-        std::array<Series, K> parts;
+        Group* shared = new (block) Group{sizes.size()};
         std::byte* room = block + group_header;
-        for (std::size_t k = 0; k < K; ++k) {
-            set_group(room, group);
-            parts[k] = Series(room, sizes[k]);
-            room += part_bytes(sizes[k]);
+        for (std::size_t n : sizes) {
+            set_group(room, shared);
+            parts.push_back(Series(room, n));
+            room += part_bytes(n);
         }
         return parts;
     }
