@@ -91,30 +91,37 @@ inline std::uint32_t float_key(double v) noexcept {
 
 // The indices 0..len-1 ordered by x[index] (equal values in a fixed order).
 //
-// A radix sort (least significant digit first, stable) orders the indices by
-// the single-precision keys of their values; only values that share a key
-// can still be out of order, and each such group, rare unless the values
-// differ by less than single precision resolves, is sorted on its own.
+// A short list is sorted by comparisons. A long one is first ordered by a
+// radix sort (least significant digit first, stable) on the single-precision
+// keys of its values; only values that share a key can then still be out of
+// order, and each such group, rare unless the values differ by less than
+// single precision resolves, is sorted on its own.
 std::vector<std::size_t> ascending(const double* x, std::size_t len) {
     std::vector<std::size_t> order = work_array<std::size_t>(len);
-    if (len == 0) return order;
-    const auto by_value = [x](std::size_t a, std::size_t b) {
-        return x[a] < x[b] || (x[a] == x[b] && a < b);
-    };
+    // Below this length the radix sort's tables cost more than they save.
+    constexpr std::size_t radix_from = 256;
     constexpr std::uint64_t low = 0xffffffffu;
-    if (len > low) {
-        for (std::size_t s = 0; s < len; ++s) order[s] = s;
-        std::sort(order.begin(), order.end(), by_value);
+    if (len < radix_from || len > low) {
+        struct Keyed {
+            double value;
+            std::size_t index;
+        };
+        std::vector<Keyed> keyed = work_array<Keyed>(len);
+        for (std::size_t s = 0; s < len; ++s) keyed[s] = {x[s], s};
+        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+            return a.value < b.value || (a.value == b.value && a.index < b.index);
+        });
+        for (std::size_t q = 0; q < len; ++q) order[q] = keyed[q].index;
         return order;
     }
-    // Each entry is the key above the index; three passes of at most 11 bits
-    // sort on the key.
-    constexpr int digit_bits = 11;
-    constexpr std::size_t digits = 3;
+    // Each entry is the key above the index; four passes of 8 bits sort on
+    // the key.
+    constexpr int digit_bits = 8;
+    constexpr std::size_t digits = 4;
     constexpr std::size_t buckets = std::size_t{1} << digit_bits;
     std::vector<std::uint64_t> keyed = work_array<std::uint64_t>(len);
     std::vector<std::uint64_t> moved = work_array<std::uint64_t>(len);
-    std::vector<std::size_t> histogram = work_array<std::size_t>(digits * buckets);
+    std::vector<std::uint32_t> histogram = work_array<std::uint32_t>(digits * buckets);
     const auto digit = [](std::uint64_t entry, std::size_t d) {
         return static_cast<std::size_t>(entry >> (32 + digit_bits * d)) & (buckets - 1);
     };
@@ -123,12 +130,12 @@ std::vector<std::size_t> ascending(const double* x, std::size_t len) {
         for (std::size_t d = 0; d < digits; ++d) ++histogram[d * buckets + digit(keyed[s], d)];
     }
     for (std::size_t d = 0; d < digits; ++d) {
-        std::size_t* place = histogram.data() + d * buckets;
+        std::uint32_t* place = histogram.data() + d * buckets;
         // A digit that all keys share moves nothing.
         if (place[digit(keyed[0], d)] == len) continue;
-        std::size_t total = 0;
+        std::uint32_t total = 0;
         for (std::size_t k = 0; k < buckets; ++k) {
-            const std::size_t here = place[k];
+            const std::uint32_t here = place[k];
             place[k] = total;
             total += here;
         }
@@ -139,9 +146,13 @@ std::vector<std::size_t> ascending(const double* x, std::size_t len) {
     for (std::size_t q = 0; q < len;) {
         std::size_t e = q + 1;
         while (e < len && keyed[e] >> 32 == keyed[q] >> 32) ++e;
-        if (e - q > 1)
+        if (e - q > 1) {
             std::sort(order.begin() + static_cast<std::ptrdiff_t>(q),
-                      order.begin() + static_cast<std::ptrdiff_t>(e), by_value);
+                      order.begin() + static_cast<std::ptrdiff_t>(e),
+                      [x](std::size_t a, std::size_t b) {
+                          return x[a] < x[b] || (x[a] == x[b] && a < b);
+                      });
+        }
         q = e;
     }
     return order;
@@ -152,32 +163,37 @@ std::vector<std::size_t> ascending(const double* x, std::size_t len) {
 // template, or at the end of the templates, stays inside it.
 constexpr std::size_t room = lanes::width<lanes::Vector<4>>;
 
-// The templates of a finite series arranged in strips for counting.
+// The templates of a finite series, arranged so that each is compared with
+// few others.
 //
-// Two values of an ordered list are within r of each other only when their
-// rounded difference is at most r, and that rounded difference never
-// decreases as the values lie further apart (rounding is monotone; it also
-// equals the absolute difference that the all-pairs test takes, rounding
-// being symmetric). So the templates are cut, in the order of their first
-// values, into strips: a strip starts at a value v0 and holds the following
-// values v with v - v0 <= r. The first value of a template in strip b lies
-// then within r only of those in strips b - 1, b and b + 1: a value two
-// strips up is at least the start of that strip, the template's own value at
-// most the start of the strip between, and these two starts differ by more
-// than r. Within each strip the templates are ordered by their value at
-// position 1 (Depth >= 2); those that lie within r of a given value there form
-// one run, which moves up as that value grows. A template is then compared
-// only with the runs of the three strips around it.
+// Whether |a - b| <= r is decided by the rounded difference of the larger and
+// the smaller value (rounding is symmetric, so that difference is what fabs
+// gives), and rounding is monotone: along an ascending list, the difference
+// from a given value never decreases. Hence:
 //
-// With Depth 1 (m <= 1) there is one strip, ordered by the first value, and
-// the runs are taken on that value.
+// Strips. In the order of their first values, the templates are cut into
+// strips: a strip starts at a value v0 and holds the values v after it with
+// v - v0 <= r. A template of strip b can match on its first value only those
+// of strips b - 1, b and b + 1: a value two strips up is at least the start
+// of its strip, the template's own value at most the start of the strip
+// between, and those two starts differ by more than r.
+//
+// Runs. Within a strip the templates are ordered by a key, their value at
+// position 1; those whose keys lie within r of a given value form one run of
+// strip positions, and both ends of the run only move up as that value
+// grows.
+//
+// A template is then compared only with the runs of the strips around it,
+// on its other positions. Where strips would hold few templates each, and
+// always for m <= 1 (Depth 1), the templates form one strip instead, keyed
+// by their first values.
 struct Strips {
-    // Per template in strip order: the value the runs are taken on (position
-    // 1, or 0 for Depth 1), the first value (Depth >= 2), the value at
-    // position m (NaN for the one template that has no long version, which
-    // fails every "<=" test and so takes part in no long match), the start.
+    // Per template in strip order: the key, the other one of positions 0
+    // and 1 (Depth >= 2), the value at position m (NaN for the one template
+    // that has no long version, which fails every "<=" test and so takes
+    // part in no long match), the start.
     std::vector<double> key;
-    std::vector<double> first;
+    std::vector<double> other;
     std::vector<double> last;
     std::vector<std::size_t> start;
     // Strip b holds the strip positions bounds[b] .. bounds[b + 1] - 1.
@@ -189,28 +205,25 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
                   double r) {
     Strips t;
     t.key = work_array<double>(scanned + room);
-    t.first = work_array<double>(Depth >= 2 ? scanned + room : 0);
+    t.other = work_array<double>(Depth >= 2 ? scanned + room : 0);
     t.last = work_array<double>(scanned + room);
     t.start = work_array<std::size_t>(scanned + room);
-    const auto place = [&](std::size_t q, std::size_t s) {
-        t.key[q] = Depth >= 2 ? x[s + 1] : x[s];
-        if constexpr (Depth >= 2) t.first[q] = x[s];
+    // The template at start s at strip position q, its runs taken on its
+    // value at position at (0 or 1).
+    const auto place = [&](std::size_t q, std::size_t s, std::size_t at) {
+        t.key[q] = x[s + at];
+        if constexpr (Depth >= 2) t.other[q] = x[s + 1 - at];
         t.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
         t.start[q] = s;
     };
-    if constexpr (Depth == 1) {
-        const std::vector<std::size_t> order = ascending(x, scanned);
-        for (std::size_t q = 0; q < scanned; ++q) place(q, order[q]);
-        t.bounds = {0, scanned};
-        return t;
-    } else {
-        // The value at position 1 of the template at start s is the first
-        // value of the one at s + 1, so one ordering of x[0..scanned] gives
-        // both: without index scanned, the templates by first value; without
-        // index 0 and shifted down by one, the templates by second value.
-        const std::vector<std::size_t> order = ascending(x, scanned + 1);
-        std::vector<std::size_t> strip_of = work_array<std::size_t>(scanned);
-        std::size_t strips = 0;
+    // Depth >= 2: the value at position 1 of the template at start s is the
+    // first value of the one at s + 1, so one ordering of x[0..scanned] gives
+    // both orders: without index scanned, the templates by first value;
+    // without index 0 and shifted down by one, the templates by second value.
+    const std::vector<std::size_t> order = ascending(x, Depth >= 2 ? scanned + 1 : scanned);
+    std::vector<std::size_t> strip_of = work_array<std::size_t>(Depth >= 2 ? scanned : 0);
+    std::size_t strips = 0;
+    if constexpr (Depth >= 2) {
         double strip_start = 0.0;
         for (const std::size_t s : order) {
             if (s == scanned) continue;
@@ -220,18 +233,29 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
             }
             strip_of[s] = strips - 1;
         }
-        t.bounds = work_array<std::size_t>(strips + 1);
-        for (std::size_t s = 0; s < scanned; ++s) ++t.bounds[strip_of[s] + 1];
-        for (std::size_t b = 0; b < strips; ++b) t.bounds[b + 1] += t.bounds[b];
-        // The templates dealt into their strips in the order of their second
-        // values.
-        std::vector<std::size_t> next(t.bounds.begin(), t.bounds.end() - 1);
+    }
+    // Strips that hold few templates each cost more in runs to follow than
+    // they save in comparisons: then the templates form one strip, ordered
+    // by their first values, with runs taken on those.
+    constexpr std::size_t least_held = 32;
+    if (Depth == 1 || strips > scanned / least_held) {
+        std::size_t q = 0;
         for (const std::size_t s : order) {
-            if (s == 0) continue;
-            place(next[strip_of[s - 1]]++, s - 1);
+            if (s < scanned) place(q++, s, 0);
         }
+        t.bounds = {0, scanned};
         return t;
     }
+    t.bounds = work_array<std::size_t>(strips + 1);
+    for (std::size_t s = 0; s < scanned; ++s) ++t.bounds[strip_of[s] + 1];
+    for (std::size_t b = 0; b < strips; ++b) t.bounds[b + 1] += t.bounds[b];
+    // The templates dealt into their strips in the order of their second
+    // values.
+    std::vector<std::size_t> next(t.bounds.begin(), t.bounds.end() - 1);
+    for (const std::size_t s : order) {
+        if (s > 0) place(next[strip_of[s - 1]]++, s - 1, 1);
+    }
+    return t;
 }
 
 // In every lane, whether |d| <= r: the sign bit cleared, as fabs does, then
@@ -244,24 +268,24 @@ template <class V, class M>
 
 // The template at strip position p compared with those at strip positions
 // q..end-1, a vector of candidates per step, the last one partial. Each lane
-// computes the all-pairs test for its candidate, less the position the run
-// was taken on; a true comparison is a lane of all ones (-1 as an integer),
-// so subtracting the masks from the lanes of shorts and longs counts the
-// matches.
+// computes the all-pairs test for its candidate, less the key, which the run
+// has already tested; a true comparison is a lane of all ones (-1 as an
+// integer), so subtracting the masks from the lanes of shorts and longs
+// counts the matches.
 template <class V, int Depth, class M>
 [[gnu::always_inline]] inline void count_run(const Strips& t, const double* x, std::size_t m,
                                              double r, std::size_t p, std::size_t q,
                                              std::size_t end, M& shorts, M& longs) noexcept {
     constexpr std::size_t L = lanes::width<V>;
-    const double fp = Depth >= 2 ? t.first[p] : 0.0;
+    const double op = Depth >= 2 ? t.other[p] : 0.0;
     const double lp = t.last[p];
     const auto step = [&](std::size_t c, const M& candidates) LUMETRA_INLINE {
         M is_short = candidates;
         if constexpr (Depth >= 2) {
             V d;
-            lanes::load(d, t.first.data() + c);
+            lanes::load(d, t.other.data() + c);
             M near;
-            within(near, d - fp, r);
+            within(near, d - op, r);
             is_short &= near;
         }
         if constexpr (Depth >= 3) {
@@ -287,14 +311,19 @@ template <class V, int Depth, class M>
     }
 }
 
-// The sum of the lanes of a vector of counts.
+// The sum of the lanes of a vector of counts, halving the vector.
 template <class M>
 [[gnu::always_inline]] inline std::uint64_t lane_sum(const M& counts) noexcept {
-    std::uint64_t sum = 0;
-    for (std::size_t l = 0; l < sizeof(M) / sizeof(std::int64_t); ++l) {
-        sum += static_cast<std::uint64_t>(counts[l]);
+    static_assert(sizeof(M) == 2 * sizeof(std::int64_t) || sizeof(M) == 4 * sizeof(std::int64_t));
+    if constexpr (sizeof(M) == 4 * sizeof(std::int64_t)) {
+        const lanes::Mask<2> half = __builtin_shufflevector(counts, counts, 0, 1) +
+                                    __builtin_shufflevector(counts, counts, 2, 3);
+        const lanes::Mask<2> sum = half + __builtin_shufflevector(half, half, 1, 0);
+        return static_cast<std::uint64_t>(sum[0]);
+    } else {
+        const M sum = counts + __builtin_shufflevector(counts, counts, 1, 0);
+        return static_cast<std::uint64_t>(sum[0]);
     }
-    return sum;
 }
 
 // The run of strip positions lo..hi-1 whose keys lie within r of the key k
@@ -318,9 +347,11 @@ struct Run {
             lanes::load(values, key + q);
             M holds;
             test(holds, values);
-            M inside;
-            lanes::first_lanes(inside, std::min(end - q, L));
-            holds &= inside;
+            if (end - q < L) {
+                M inside;
+                lanes::first_lanes(inside, end - q);
+                holds &= inside;
+            }
             const std::size_t passed = 0 - lane_sum(holds);  // a set lane is -1
             q += passed;
             if (passed < L) return q;
@@ -328,12 +359,23 @@ struct Run {
     }
 
     template <class V>
-    [[gnu::always_inline]] void follow(const double* key, double k, double r) noexcept {
+    [[gnu::always_inline]] void follow_lo(const double* key, double k, double r) noexcept {
         using M = lanes::Mask<lanes::width<V>>;
         lo = advance<V>(key, lo, end,
                         [k, r](M& holds, const V& v) LUMETRA_INLINE { holds = k - v > r; });
+    }
+
+    template <class V>
+    [[gnu::always_inline]] void follow_hi(const double* key, double k, double r) noexcept {
+        using M = lanes::Mask<lanes::width<V>>;
         hi = advance<V>(key, std::max(hi, lo), end,
                         [k, r](M& holds, const V& v) LUMETRA_INLINE { holds = v - k <= r; });
+    }
+
+    template <class V>
+    [[gnu::always_inline]] void follow(const double* key, double k, double r) noexcept {
+        follow_lo<V>(key, k, r);
+        follow_hi<V>(key, k, r);
     }
 };
 
@@ -361,22 +403,33 @@ template <class V, int Depth, bool PerTemplate>
         Run below = {below_begin, below_begin, begin};
         Run own = {begin, begin, end};
         Run above = {end, end, above_end};
+        const bool has_below = b > 0;
+        const bool has_above = b + 1 < strips;
         for (std::size_t p = begin; p < end; ++p) {
             const double k = key[p];
-            own.template follow<V>(key, k, r);
-            above.template follow<V>(key, k, r);
             if constexpr (PerTemplate) {
-                below.template follow<V>(key, k, r);
+                // The bounds first, then the counts: the three searches are
+                // independent and overlap.
+                if (has_below) below.template follow<V>(key, k, r);
+                own.template follow<V>(key, k, r);
+                if (has_above) above.template follow<V>(key, k, r);
                 M shorts = {};
                 M longs = {};
-                count_run<V, Depth>(t, x, m, r, p, below.lo, below.hi, shorts, longs);
+                if (has_below)
+                    count_run<V, Depth>(t, x, m, r, p, below.lo, below.hi, shorts, longs);
                 count_run<V, Depth>(t, x, m, r, p, own.lo, own.hi, shorts, longs);
-                count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, shorts, longs);
+                if (has_above)
+                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, shorts, longs);
                 out.short_of[t.start[p]] = lane_sum(shorts);
                 out.long_of[t.start[p]] = lane_sum(longs);
             } else {
+                // The run of the template's own strip begins at or before it.
+                own.template follow_hi<V>(key, k, r);
+                if (has_above) above.template follow<V>(key, k, r);
                 count_run<V, Depth>(t, x, m, r, p, p + 1, own.hi, all_shorts, all_longs);
-                count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, all_shorts, all_longs);
+                if (has_above) {
+                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, all_shorts, all_longs);
+                }
             }
         }
     }
