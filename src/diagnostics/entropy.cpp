@@ -216,14 +216,19 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
         t.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
         t.start[q] = s;
     };
-    // Depth >= 2: the value at position 1 of the template at start s is the
-    // first value of the one at s + 1, so one ordering of x[0..scanned] gives
-    // both orders: without index scanned, the templates by first value;
-    // without index 0 and shifted down by one, the templates by second value.
-    const std::vector<std::size_t> order = ascending(x, Depth >= 2 ? scanned + 1 : scanned);
-    std::vector<std::size_t> strip_of = work_array<std::size_t>(Depth >= 2 ? scanned : 0);
+    // Strips that hold few templates each cost more in runs to follow than
+    // they save in comparisons: the templates are cut into strips only when
+    // these hold least_held of them on average, and form one strip otherwise.
+    constexpr std::size_t least_held = 32;
+    const bool cut = Depth >= 2 && scanned >= 2 * least_held;
+    // The value at position 1 of the template at start s is the first value
+    // of the one at s + 1, so one ordering of x[0..scanned] gives both orders:
+    // without index scanned, the templates by first value; without index 0
+    // and shifted down by one, the templates by second value.
+    const std::vector<std::size_t> order = ascending(x, cut ? scanned + 1 : scanned);
+    std::vector<std::size_t> strip_of = work_array<std::size_t>(cut ? scanned : 0);
     std::size_t strips = 0;
-    if constexpr (Depth >= 2) {
+    if (cut) {
         double strip_start = 0.0;
         for (const std::size_t s : order) {
             if (s == scanned) continue;
@@ -234,11 +239,7 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
             strip_of[s] = strips - 1;
         }
     }
-    // Strips that hold few templates each cost more in runs to follow than
-    // they save in comparisons: then the templates form one strip, ordered
-    // by their first values, with runs taken on those.
-    constexpr std::size_t least_held = 32;
-    if (Depth == 1 || strips > scanned / least_held) {
+    if (!cut || strips > scanned / least_held) {
         std::size_t q = 0;
         for (const std::size_t s : order) {
             if (s < scanned) place(q++, s, 0);
