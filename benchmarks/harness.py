@@ -25,8 +25,9 @@ class Case:
     size: str  # a short description of the inputs, e.g. "n=10^6"
     ours: Callable[[], object]
     peers: dict[str, Callable[[], object]] = field(default_factory=dict)
-    # optional check that a peer computes the same quantity: (ours, peer) -> bool
-    check: Callable[[object, object], bool] | None = None
+    # optional check that a peer computes the same quantity: (ours, peer) -> bool,
+    # one for every peer or one per peer name (a peer left out is not checked)
+    check: Callable[[object, object], bool] | dict[str, Callable[[object, object], bool]] | None = None
     note: str = ""
 
 
@@ -74,8 +75,9 @@ def measure(case: Case, rounds: int = 7, target: float = 0.05) -> Result:
     reference = case.ours()  # also warms up (numba compiles on first call)
     for name, fn in case.peers.items():
         value = fn()
+        check = case.check.get(name) if isinstance(case.check, dict) else case.check
         # a no-op floor computes nothing, so there is nothing to compare
-        if case.check is not None and "no-op" not in name and not case.check(reference, value):
+        if check is not None and "no-op" not in name and not check(reference, value):
             mismatched.append(name)
     calls = {name: _calls_per_round(fn, target) for name, fn in contenders.items()}
     samples: dict[str, list[float]] = {name: [] for name in contenders}

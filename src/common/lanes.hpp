@@ -19,6 +19,7 @@
 // only here, each with a portable equivalent for other targets.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -125,6 +126,22 @@ template <class V>
 template <class V, class T>
 [[gnu::always_inline]] inline void store(T* p, const V& v) noexcept {
     std::memcpy(p, &v, sizeof v);
+}
+
+// The mask whose first k lanes are set and whose others are clear (k at most
+// the mask's width): the lanes of a last, partial vector that hold data.
+// It is read from a table of W set lanes followed by W clear ones.
+template <std::size_t W>
+inline constexpr std::array<std::int64_t, 2 * W> ones_then_zeros = [] {
+    std::array<std::int64_t, 2 * W> table{};
+    for (std::size_t l = 0; l < W; ++l) table[l] = -1;
+    return table;
+}();
+
+template <class M>
+[[gnu::always_inline]] inline void first_lanes(M& mask, std::size_t k) noexcept {
+    constexpr std::size_t W = sizeof(M) / sizeof(std::int64_t);
+    load(mask, ones_then_zeros<W>.data() + (W - k));
 }
 
 // Two adjacent values from each of width<V> rows that lie `stride` apart:

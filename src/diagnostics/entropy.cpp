@@ -1,6 +1,7 @@
 #include "diagnostics/entropy.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -32,19 +33,24 @@ struct Matches {
     // Unordered pairs of distinct templates that match.
     std::uint64_t short_pairs = 0;
     std::uint64_t long_pairs = 0;
-    // Per template, by start: how many other templates it matches (filled only
-    // for per-template counting).
+    // Per template, by start: how many templates it matches, itself included
+    // (filled only for per-template counting).
     std::vector<std::uint64_t> short_of;
     std::vector<std::uint64_t> long_of;
 };
 
 // Every pair compared position by position up to the first difference,
 // reading the series in place. Used when a value or the tolerance is not
-// finite, where NaN's match-everything rule defeats any ordering.
+// finite, where NaN's match-everything rule defeats any ordering. A template
+// always matches itself there: its differences are 0 or NaN.
 template <bool PerTemplate>
 void count_all_pairs(View<double> y, std::size_t m, double r, Matches& out) {
     const std::size_t count = out.count;
     const std::size_t long_count = count - 1;
+    if constexpr (PerTemplate) {
+        std::fill(out.short_of.begin(), out.short_of.end(), 1);
+        std::fill(out.long_of.begin(), out.long_of.end(), 1);
+    }
     for (std::size_t i = 0; i < count; ++i) {
         for (std::size_t j = i + 1; j < count; ++j) {
             std::size_t k = 0;
@@ -75,35 +81,180 @@ inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t fro
     return true;
 }
 
-// The templates of a finite series ordered by their first value (equal values
-// by start), with the values that the counting compares: position 1 (kept
-// for Depth >= 2) and position m (NaN for the one template that has no long
-// version, which fails every "<=" test and so takes part in no long match).
-struct SortedTemplates {
-    struct First {
-        double value;
-        std::size_t start;
+// A key whose unsigned order is the order of the single-precision value
+// nearest to v (which never reverses the order of two doubles): the sign bit
+// set for positive values, all bits flipped for negative ones.
+inline std::uint32_t float_key(double v) noexcept {
+    const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
+    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+
+// The indices 0..len-1 ordered by x[index] (equal values in a fixed order).
+//
+// A short list is sorted by comparisons. A long one is first ordered by a
+// radix sort (least significant digit first, stable) on the single-precision
+// keys of its values; only values that share a key can then still be out of
+// order, and each such group, rare unless the values differ by less than
+// single precision resolves, is sorted on its own.
+std::vector<std::size_t> ascending(const double* x, std::size_t len) {
+    std::vector<std::size_t> order = work_array<std::size_t>(len);
+    // Below this length the radix sort's tables cost more than they save.
+    constexpr std::size_t radix_from = 256;
+    constexpr std::uint64_t low = 0xffffffffu;
+    if (len < radix_from || len > low) {
+        struct Keyed {
+            double value;
+            std::size_t index;
+        };
+        std::vector<Keyed> keyed = work_array<Keyed>(len);
+        for (std::size_t s = 0; s < len; ++s) keyed[s] = {x[s], s};
+        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+            return a.value < b.value || (a.value == b.value && a.index < b.index);
+        });
+        for (std::size_t q = 0; q < len; ++q) order[q] = keyed[q].index;
+        return order;
+    }
+    // Each entry is the key above the index; four passes of 8 bits sort on
+    // the key.
+    constexpr int digit_bits = 8;
+    constexpr std::size_t digits = 4;
+    constexpr std::size_t buckets = std::size_t{1} << digit_bits;
+    std::vector<std::uint64_t> keyed = work_array<std::uint64_t>(len);
+    std::vector<std::uint64_t> moved = work_array<std::uint64_t>(len);
+    std::vector<std::uint32_t> histogram = work_array<std::uint32_t>(digits * buckets);
+    const auto digit = [](std::uint64_t entry, std::size_t d) {
+        return static_cast<std::size_t>(entry >> (32 + digit_bits * d)) & (buckets - 1);
     };
-    std::vector<First> first;
-    std::vector<double> second;
+    for (std::size_t s = 0; s < len; ++s) {
+        keyed[s] = std::uint64_t{float_key(x[s])} << 32 | s;
+        for (std::size_t d = 0; d < digits; ++d) ++histogram[d * buckets + digit(keyed[s], d)];
+    }
+    for (std::size_t d = 0; d < digits; ++d) {
+        std::uint32_t* place = histogram.data() + d * buckets;
+        // A digit that all keys share moves nothing.
+        if (place[digit(keyed[0], d)] == len) continue;
+        std::uint32_t total = 0;
+        for (std::size_t k = 0; k < buckets; ++k) {
+            const std::uint32_t here = place[k];
+            place[k] = total;
+            total += here;
+        }
+        for (std::size_t q = 0; q < len; ++q) moved[place[digit(keyed[q], d)]++] = keyed[q];
+        keyed.swap(moved);
+    }
+    for (std::size_t q = 0; q < len; ++q) order[q] = static_cast<std::size_t>(keyed[q] & low);
+    for (std::size_t q = 0; q < len;) {
+        std::size_t e = q + 1;
+        while (e < len && keyed[e] >> 32 == keyed[q] >> 32) ++e;
+        if (e - q > 1) {
+            std::sort(order.begin() + static_cast<std::ptrdiff_t>(q),
+                      order.begin() + static_cast<std::ptrdiff_t>(e),
+                      [x](std::size_t a, std::size_t b) {
+                          return x[a] < x[b] || (x[a] == x[b] && a < b);
+                      });
+        }
+        q = e;
+    }
+    return order;
+}
+
+// The lanes of the widest vector: every column below has this many values of
+// room after its last template, so that a vector load that starts at a
+// template, or at the end of the templates, stays inside it.
+constexpr std::size_t room = lanes::width<lanes::Vector<4>>;
+
+// The templates of a finite series, arranged so that each is compared with
+// few others.
+//
+// Whether |a - b| <= r is decided by the rounded difference of the larger and
+// the smaller value (rounding is symmetric, so that difference is what fabs
+// gives), and rounding is monotone: along an ascending list, the difference
+// from a given value never decreases. Hence:
+//
+// Strips. In the order of their first values, the templates are cut into
+// strips: a strip starts at a value v0 and holds the values v after it with
+// v - v0 <= r. A template of strip b can match on its first value only those
+// of strips b - 1, b and b + 1: a value two strips up is at least the start
+// of its strip, the template's own value at most the start of the strip
+// between, and those two starts differ by more than r.
+//
+// Runs. Within a strip the templates are ordered by a key, their value at
+// position 1; those whose keys lie within r of a given value form one run of
+// strip positions, and both ends of the run only move up as that value
+// grows.
+//
+// A template is then compared only with the runs of the strips around it,
+// on its other positions. Where strips would hold few templates each, and
+// always for m <= 1 (Depth 1), the templates form one strip instead, keyed
+// by their first values.
+struct Strips {
+    // Per template in strip order: the key, the other one of positions 0
+    // and 1 (Depth >= 2), the value at position m (NaN for the one template
+    // that has no long version, which fails every "<=" test and so takes
+    // part in no long match), the start.
+    std::vector<double> key;
+    std::vector<double> other;
     std::vector<double> last;
+    std::vector<std::size_t> start;
+    // Strip b holds the strip positions bounds[b] .. bounds[b + 1] - 1.
+    std::vector<std::size_t> bounds;
 };
 
 template <int Depth>
-SortedTemplates sort_templates(const double* x, std::size_t scanned, std::size_t long_count,
-                               std::size_t m) {
-    SortedTemplates t;
-    t.first = work_array<SortedTemplates::First>(scanned);
-    for (std::size_t s = 0; s < scanned; ++s) t.first[s] = {x[s], s};
-    std::sort(t.first.begin(), t.first.end(), [](const auto& a, const auto& b) {
-        return a.value < b.value || (a.value == b.value && a.start < b.start);
-    });
-    t.second = work_array<double>(Depth >= 2 ? scanned : 0);
-    t.last = work_array<double>(scanned);
-    for (std::size_t q = 0; q < scanned; ++q) {
-        const std::size_t s = t.first[q].start;
-        if constexpr (Depth >= 2) t.second[q] = x[s + 1];
+Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, std::size_t m,
+                  double r) {
+    Strips t;
+    t.key = work_array<double>(scanned + room);
+    t.other = work_array<double>(Depth >= 2 ? scanned + room : 0);
+    t.last = work_array<double>(scanned + room);
+    t.start = work_array<std::size_t>(scanned + room);
+    // The template at start s at strip position q, its runs taken on its
+    // value at position at (0 or 1).
+    const auto place = [&](std::size_t q, std::size_t s, std::size_t at) {
+        t.key[q] = x[s + at];
+        if constexpr (Depth >= 2) t.other[q] = x[s + 1 - at];
         t.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
+        t.start[q] = s;
+    };
+    // Strips that hold few templates each cost more in runs to follow than
+    // they save in comparisons: the templates are cut into strips only when
+    // these hold least_held of them on average, and form one strip otherwise.
+    constexpr std::size_t least_held = 32;
+    const bool cut = Depth >= 2 && scanned >= 2 * least_held;
+    // The value at position 1 of the template at start s is the first value
+    // of the one at s + 1, so one ordering of x[0..scanned] gives both orders:
+    // without index scanned, the templates by first value; without index 0
+    // and shifted down by one, the templates by second value.
+    const std::vector<std::size_t> order = ascending(x, cut ? scanned + 1 : scanned);
+    std::vector<std::size_t> strip_of = work_array<std::size_t>(cut ? scanned : 0);
+    std::size_t strips = 0;
+    if (cut) {
+        double strip_start = 0.0;
+        for (const std::size_t s : order) {
+            if (s == scanned) continue;
+            if (strips == 0 || x[s] - strip_start > r) {
+                ++strips;
+                strip_start = x[s];
+            }
+            strip_of[s] = strips - 1;
+        }
+    }
+    if (!cut || strips > scanned / least_held) {
+        std::size_t q = 0;
+        for (const std::size_t s : order) {
+            if (s < scanned) place(q++, s, 0);
+        }
+        t.bounds = {0, scanned};
+        return t;
+    }
+    t.bounds = work_array<std::size_t>(strips + 1);
+    for (std::size_t s = 0; s < scanned; ++s) ++t.bounds[strip_of[s] + 1];
+    for (std::size_t b = 0; b < strips; ++b) t.bounds[b + 1] += t.bounds[b];
+    // The templates dealt into their strips in the order of their second
+    // values.
+    std::vector<std::size_t> next(t.bounds.begin(), t.bounds.end() - 1);
+    for (const std::size_t s : order) {
+        if (s > 0) place(next[strip_of[s - 1]]++, s - 1, 1);
     }
     return t;
 }
@@ -116,118 +267,171 @@ template <class V, class M>
     out = reinterpret_cast<V>(magnitude) <= r;
 }
 
-// The candidates at sorted positions q.. below end compared with the template
-// at sorted position p, whose values at positions 1 and m are sp and lp, a
-// vector of candidates per step. Each lane computes exactly the scalar test
-// of the loop in scan_sorted; a true comparison is a lane of all ones (-1 as
-// an integer), so subtracting the masks from the lanes of shorts and longs
-// counts the matches. Returns the first position not counted.
-template <class V, int Depth, bool PerTemplate, class M>
-[[gnu::always_inline]] inline std::size_t count_in_lanes(const SortedTemplates& t,
-                                                         std::uint64_t* short_at,
-                                                         std::uint64_t* long_at, std::size_t q,
-                                                         std::size_t end, double sp, double lp,
-                                                         double r, M& shorts, M& longs) noexcept {
+// The template at strip position p compared with those at strip positions
+// q..end-1, a vector of candidates per step, the last one partial. Each lane
+// computes the all-pairs test for its candidate, less the key, which the run
+// has already tested; a true comparison is a lane of all ones (-1 as an
+// integer), so subtracting the masks from the lanes of shorts and longs
+// counts the matches.
+template <class V, int Depth, class M>
+[[gnu::always_inline]] inline void count_run(const Strips& t, const double* x, std::size_t m,
+                                             double r, std::size_t p, std::size_t q,
+                                             std::size_t end, M& shorts, M& longs) noexcept {
     constexpr std::size_t L = lanes::width<V>;
-    for (; q + L <= end; q += L) {
-        M is_short = ~M{};
-        if constexpr (Depth == 2) {
+    const double op = Depth >= 2 ? t.other[p] : 0.0;
+    const double lp = t.last[p];
+    const auto step = [&](std::size_t c, const M& candidates) LUMETRA_INLINE {
+        M is_short = candidates;
+        if constexpr (Depth >= 2) {
             V d;
-            lanes::load(d, t.second.data() + q);
-            within(is_short, d - sp, r);
+            lanes::load(d, t.other.data() + c);
+            M near;
+            within(near, d - op, r);
+            is_short &= near;
         }
-        V dl;
-        lanes::load(dl, t.last.data() + q);
+        if constexpr (Depth >= 3) {
+            for (std::size_t l = 0; l < L; ++l) {
+                if (is_short[l] != 0 && !agree(x, t.start[p], t.start[c + l], 2, m, r)) {
+                    is_short[l] = 0;
+                }
+            }
+        }
+        V d;
+        lanes::load(d, t.last.data() + c);
         M is_long;
-        within(is_long, dl - lp, r);
+        within(is_long, d - lp, r);
         is_long &= is_short;
-        if constexpr (PerTemplate) {
-            M s;
-            lanes::load(s, short_at + q);
-            lanes::store(short_at + q, s - is_short);
-            M l;
-            lanes::load(l, long_at + q);
-            lanes::store(long_at + q, l - is_long);
-        }
         shorts -= is_short;
         longs -= is_long;
+    };
+    for (; end - q >= L; q += L) step(q, ~M{});
+    if (q < end) {
+        M valid;
+        lanes::first_lanes(valid, end - q);
+        step(q, valid);
     }
-    return q;
 }
 
-// The sum of the lanes of a vector of counts.
+// The sum of the lanes of a vector of counts, halving the vector.
 template <class M>
 [[gnu::always_inline]] inline std::uint64_t lane_sum(const M& counts) noexcept {
-    std::uint64_t sum = 0;
-    for (std::size_t l = 0; l < sizeof(M) / sizeof(std::int64_t); ++l) {
-        sum += static_cast<std::uint64_t>(counts[l]);
+    static_assert(sizeof(M) == 2 * sizeof(std::int64_t) || sizeof(M) == 4 * sizeof(std::int64_t));
+    if constexpr (sizeof(M) == 4 * sizeof(std::int64_t)) {
+        const lanes::Mask<2> half = __builtin_shufflevector(counts, counts, 0, 1) +
+                                    __builtin_shufflevector(counts, counts, 2, 3);
+        const lanes::Mask<2> sum = half + __builtin_shufflevector(half, half, 1, 0);
+        return static_cast<std::uint64_t>(sum[0]);
+    } else {
+        const M sum = counts + __builtin_shufflevector(counts, counts, 1, 0);
+        return static_cast<std::uint64_t>(sum[0]);
     }
-    return sum;
 }
 
-// The counts for finite values and a tolerance that is not NaN, without
-// comparing every pair. The templates are ordered by their first value; a
-// template at sorted position p can then only match the positions after it
-// whose first value lies within r, and these form one run [p + 1, end):
-// first[q] - first[p] is a rounded difference of ordered values, so it never
-// decreases as q grows (rounding is monotone) and equals the absolute
-// difference the all-pairs test takes. It never grows as p grows either, so
-// end only moves forward. Within the run, the other positions are tested
-// without branches (Depth 1: none besides position m; Depth 2: position 1;
-// Depth 3: position 1, then the rest up to the first difference), for Depth
-// 1 and 2 a vector of V candidates per step.
+// The run of strip positions lo..hi-1 whose keys lie within r of the key k
+// of the template being counted, in one strip that ends at end. Both bounds
+// only move up as k grows: lo past the keys with k - key > r, hi up to the
+// first key with key - k > r. The keys of a strip ascend, so each test holds
+// for a leading part of the positions it looks at, and a vector of positions
+// at a time is tested, up to the end of the strip, until one fails.
+struct Run {
+    std::size_t lo;
+    std::size_t hi;
+    std::size_t end;
+
+    template <class V, class Test>
+    [[gnu::always_inline]] static std::size_t advance(const double* key, std::size_t q,
+                                                      std::size_t end, Test test) noexcept {
+        constexpr std::size_t L = lanes::width<V>;
+        using M = lanes::Mask<L>;
+        for (;;) {
+            V values;
+            lanes::load(values, key + q);
+            M holds;
+            test(holds, values);
+            if (end - q < L) {
+                M inside;
+                lanes::first_lanes(inside, end - q);
+                holds &= inside;
+            }
+            const std::size_t passed = 0 - lane_sum(holds);  // a set lane is -1
+            q += passed;
+            if (passed < L) return q;
+        }
+    }
+
+    template <class V>
+    [[gnu::always_inline]] void follow_lo(const double* key, double k, double r) noexcept {
+        using M = lanes::Mask<lanes::width<V>>;
+        lo = advance<V>(key, lo, end,
+                        [k, r](M& holds, const V& v) LUMETRA_INLINE { holds = k - v > r; });
+    }
+
+    template <class V>
+    [[gnu::always_inline]] void follow_hi(const double* key, double k, double r) noexcept {
+        using M = lanes::Mask<lanes::width<V>>;
+        hi = advance<V>(key, std::max(hi, lo), end,
+                        [k, r](M& holds, const V& v) LUMETRA_INLINE { holds = v - k <= r; });
+    }
+
+    template <class V>
+    [[gnu::always_inline]] void follow(const double* key, double k, double r) noexcept {
+        follow_lo<V>(key, k, r);
+        follow_hi<V>(key, k, r);
+    }
+};
+
+// The counts of a finite series with a tolerance that is not NaN. For
+// per-template counts each template is compared with the runs of its own
+// strip and both neighbours, itself included; for the pair totals only with
+// the later part of its own run and the run in the strip above, so that every
+// pair is seen once.
 template <class V, int Depth, bool PerTemplate>
-[[gnu::always_inline]] inline void scan_sorted(const SortedTemplates& t, const double* x,
-                                               std::size_t m, double r, std::uint64_t* short_at,
-                                               std::uint64_t* long_at, Matches& out) noexcept {
+[[gnu::always_inline]] inline void scan_strips(const Strips& t, const double* x, std::size_t m,
+                                               double r, Matches& out) noexcept {
+    static_assert(lanes::width<V> <= room);
     using M = lanes::Mask<lanes::width<V>>;
-    const std::size_t scanned = t.first.size();
-    // Without per-template counts, the lanes count all pairs and are summed
-    // once at the end.
+    const std::size_t strips = t.bounds.size() - 1;
+    const double* key = t.key.data();
     M all_shorts = {};
     M all_longs = {};
-    std::size_t end = 0;
-    for (std::size_t p = 0; p < scanned; ++p) {
-        const double fp = t.first[p].value;
-        if (end <= p) end = p + 1;
-        while (end < scanned && t.first[end].value - fp <= r) ++end;
-        const double sp = Depth >= 2 ? t.second[p] : 0.0;
-        const double lp = t.last[p];
-        const std::size_t i = t.first[p].start;
-        std::uint64_t own_short = 0;
-        std::uint64_t own_long = 0;
-        std::size_t q = p + 1;
-        if constexpr (Depth <= 2 && PerTemplate) {
-            M shorts = {};
-            M longs = {};
-            q = count_in_lanes<V, Depth, true>(t, short_at, long_at, q, end, sp, lp, r, shorts,
-                                               longs);
-            own_short = lane_sum(shorts);
-            own_long = lane_sum(longs);
-        } else if constexpr (Depth <= 2) {
-            q = count_in_lanes<V, Depth, false>(t, short_at, long_at, q, end, sp, lp, r, all_shorts,
-                                                all_longs);
-        }
-        for (; q < end; ++q) {
-            std::uint64_t is_short = 1;
-            if constexpr (Depth >= 2) is_short = std::fabs(t.second[q] - sp) <= r;
-            if constexpr (Depth >= 3) {
-                if (is_short != 0) is_short = agree(x, i, t.first[q].start, 2, m, r);
-            }
-            const std::uint64_t is_long = is_short & (std::fabs(t.last[q] - lp) <= r);
+    for (std::size_t b = 0; b < strips; ++b) {
+        const std::size_t begin = t.bounds[b];
+        const std::size_t end = t.bounds[b + 1];
+        // The runs start at the foot of their strips; where there is no strip
+        // below or above, the run is empty.
+        const std::size_t below_begin = b > 0 ? t.bounds[b - 1] : begin;
+        const std::size_t above_end = b + 1 < strips ? t.bounds[b + 2] : end;
+        Run below = {below_begin, below_begin, begin};
+        Run own = {begin, begin, end};
+        Run above = {end, end, above_end};
+        const bool has_below = b > 0;
+        const bool has_above = b + 1 < strips;
+        for (std::size_t p = begin; p < end; ++p) {
+            const double k = key[p];
             if constexpr (PerTemplate) {
-                short_at[q] += is_short;
-                long_at[q] += is_long;
+                // The bounds first, then the counts: the three searches are
+                // independent and overlap.
+                if (has_below) below.template follow<V>(key, k, r);
+                own.template follow<V>(key, k, r);
+                if (has_above) above.template follow<V>(key, k, r);
+                M shorts = {};
+                M longs = {};
+                if (has_below)
+                    count_run<V, Depth>(t, x, m, r, p, below.lo, below.hi, shorts, longs);
+                count_run<V, Depth>(t, x, m, r, p, own.lo, own.hi, shorts, longs);
+                if (has_above)
+                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, shorts, longs);
+                out.short_of[t.start[p]] = lane_sum(shorts);
+                out.long_of[t.start[p]] = lane_sum(longs);
+            } else {
+                // The run of the template's own strip begins at or before it.
+                own.template follow_hi<V>(key, k, r);
+                if (has_above) above.template follow<V>(key, k, r);
+                count_run<V, Depth>(t, x, m, r, p, p + 1, own.hi, all_shorts, all_longs);
+                if (has_above) {
+                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, all_shorts, all_longs);
+                }
             }
-            own_short += is_short;
-            own_long += is_long;
-        }
-        if constexpr (PerTemplate) {
-            short_at[p] += own_short;
-            long_at[p] += own_long;
-        } else {
-            out.short_pairs += own_short;
-            out.long_pairs += own_long;
         }
     }
     out.short_pairs += lane_sum(all_shorts);
@@ -235,12 +439,11 @@ template <class V, int Depth, bool PerTemplate>
 }
 
 template <int Depth, bool PerTemplate>
-struct ScanSorted {
+struct ScanStrips {
     template <class V>
-    [[gnu::always_inline]] static void run(const SortedTemplates& t, const double* x, std::size_t m,
-                                           double r, std::uint64_t* short_at,
-                                           std::uint64_t* long_at, Matches& out) noexcept {
-        scan_sorted<V, Depth, PerTemplate>(t, x, m, r, short_at, long_at, out);
+    [[gnu::always_inline]] static void run(const Strips& t, const double* x, std::size_t m,
+                                           double r, Matches& out) noexcept {
+        scan_strips<V, Depth, PerTemplate>(t, x, m, r, out);
     }
 };
 
@@ -251,24 +454,13 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
     // With m = 0 every short template is empty and all of them match; only the
     // long ones have a first value to order by.
     const std::size_t scanned = m == 0 ? long_count : count;
-    const SortedTemplates t = sort_templates<Depth>(x, scanned, long_count, m);
-
-    std::vector<std::uint64_t> short_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
-    std::vector<std::uint64_t> long_at = work_array<std::uint64_t>(PerTemplate ? scanned : 0);
-    lanes::dispatch<ScanSorted<Depth, PerTemplate>>(t, x, m, r, short_at.data(), long_at.data(),
-                                                    out);
-
-    if constexpr (PerTemplate) {
-        for (std::size_t q = 0; q < scanned; ++q) {
-            out.short_of[t.first[q].start] = short_at[q];
-            out.long_of[t.first[q].start] = long_at[q];
-        }
-    }
+    const Strips t = cut_strips<Depth>(x, scanned, long_count, m, r);
+    lanes::dispatch<ScanStrips<Depth, PerTemplate>>(t, x, m, r, out);
     if (m == 0) {
         // All count * (count - 1) / 2 pairs of empty templates match (halving
         // the even factor keeps the product exact).
         out.short_pairs = count % 2 == 0 ? count / 2 * (count - 1) : (count - 1) / 2 * count;
-        if constexpr (PerTemplate) std::fill(out.short_of.begin(), out.short_of.end(), count - 1);
+        if constexpr (PerTemplate) std::fill(out.short_of.begin(), out.short_of.end(), count);
     }
 }
 
@@ -298,14 +490,19 @@ Matches count_matches(View<double> y, std::size_t m, std::size_t count, double r
     return out;
 }
 
-// Phi: the mean over the templates of ln(C_i / N + 1e-20), C_i counting the
-// template itself as well; summed in template order.
-double phi(const std::vector<std::uint64_t>& others, std::size_t templates) {
+// Phi: the mean over the templates of ln(C_i / N + 1e-20), summed in template
+// order. The counts repeat a great deal, and the term of a count is the same
+// value wherever it appears, so each count's logarithm is taken once.
+double phi(const std::vector<std::uint64_t>& matches, std::size_t templates) {
     const double total = static_cast<double>(templates);
+    std::vector<double> term = work_array<double>(templates + 1);
+    std::fill(term.begin(), term.end(), std::numeric_limits<double>::quiet_NaN());
     double sum = 0.0;
     for (std::size_t i = 0; i < templates; ++i) {
-        const double c = static_cast<double>(others[i] + 1);
-        sum = sum + std::log(c / total + 1e-20);
+        const std::uint64_t c = matches[i];
+        if (c > templates) fail_index(templates + 1, c);
+        if (std::isnan(term[c])) term[c] = std::log(static_cast<double>(c) / total + 1e-20);
+        sum = sum + term[c];
     }
     return sum / total;
 }
