@@ -544,7 +544,9 @@ def batch_ets_filter(
     Returns
     -------
     list of tuple
-        One (fitted, errors, level, trend, seasonal) tuple per series.
+        One (fitted, errors, level, trend, seasonal) tuple per series. The arrays of one
+        call share one block of memory, which is released when the last of them is: keep
+        a copy (``fitted.copy()``) rather than a few arrays of a large batch.
 
     Raises
     ------

@@ -4,6 +4,7 @@ calls), bit for bit."""
 
 from __future__ import annotations
 
+import gc
 import math
 
 import numpy as np
@@ -158,6 +159,17 @@ def test_batch_takes_the_rows_of_a_2d_array_up_to_the_shorter_list():
     assert core.batch_ets_filter([], []) == [] and core.batch_ets_filter(rows, []) == []
 
 
+def test_arrays_kept_from_a_batch_outlive_the_rest_of_it():
+    y_list, params_list = random_batch(np.random.default_rng(5), 12, CODES, [30])
+    expected = loop_of_single_calls(y_list, params_list)
+    results = core.batch_ets_filter(y_list, params_list)
+    kept = results[5][1], results[11][4]  # the arrays of a call share one block of memory
+    del results
+    gc.collect()
+    reused = [np.full(30, 7.0) for _ in range(200)]  # memory freed too early would be written here
+    assert same_bits(kept, (expected[5][1], expected[11][4])) and len(reused) == 200
+
+
 # --- batch: series of one model run in lockstep lanes ------------------------------
 
 CODES = [(e, t, s) for e in (0, 1) for t in (0, 1, 3, 7) for s in (0, 1, 2)]  # the 24 models
@@ -183,10 +195,10 @@ def random_batch(rng, count, codes, lengths):
 @pytest.mark.parametrize(
     "seed, count, codes, lengths",
     [
-        # one model: groups of every size around the six lanes, refilled as series end
-        *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 64, 65, 150])
+        # one model: groups of every size around the lane counts (six, or twelve with AVX2), refilled as series end
+        *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
           for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])],
-        (7, 9, [(1, 1, 2)], [130]),  # equal lengths: lanes refill together, past a 64-step chunk
+        (7, 13, [(1, 1, 2)], [300]),  # equal lengths: lanes refill together, past a 256-step chunk
         # all 24 models interleaved, so that each kind's lanes pick their series out of order
         *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
     ],

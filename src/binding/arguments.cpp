@@ -1,5 +1,7 @@
 #include "binding/arguments.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -74,18 +76,19 @@ bool load_bool(PyObject* object, bool& out) {
 namespace {
 
 // The items of an exact list or tuple, when every one is an exact float.
-bool copy_exact_floats(PyObject* object, std::vector<double>& out) {
+bool copy_exact_floats(PyObject* object, NumberStore& store, std::span<const double>& out) {
     if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return false;
     PyObject* const* items = PySequence_Fast_ITEMS(object);
     const std::size_t size = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
     for (std::size_t i = 0; i < size; ++i)
         if (!PyFloat_CheckExact(items[i])) return false;
-    out.resize(size);
-    for (std::size_t i = 0; i < size; ++i) out[i] = PyFloat_AS_DOUBLE(items[i]);
+    double* stored = store.take(size);
+    for (std::size_t i = 0; i < size; ++i) stored[i] = PyFloat_AS_DOUBLE(items[i]);
+    out = std::span<const double>(stored, size);
     return true;
 }
 
-bool copy_float64_array(PyObject* object, std::vector<double>& out) {
+bool copy_float64_array(PyObject* object, NumberStore& store, std::span<const double>& out) {
     // Before the first array argument NumPy's table may not be loaded yet;
     // such a call reads its sequences through the protocol.
     if (!numpy_api::loaded || !PyArray_Check(object)) return false;
@@ -104,27 +107,44 @@ bool copy_float64_array(PyObject* object, std::vector<double>& out) {
     if (descr != numpy_api::float64 && (descr->typeobj != numpy_api::float64->typeobj ||
                                         !PyArray_EquivTypes(descr, numpy_api::float64)))
         return false;
-    const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array, 0));
     // (A broadcast array may be longer than any buffer: a failing
     // allocation, as for the protocol's copy, not a size error.)
-    if (size > out.max_size()) throw std::bad_alloc();
-    out.resize(size);
+    const std::size_t size = static_cast<std::size_t>(PyArray_DIM(array, 0));
+    double* stored = store.take(size);
     // Elements may lie at any address (a field of a packed record).
     const char* data = PyArray_BYTES(array);
     const npy_intp stride = PyArray_STRIDE(array, 0);
     if (stride == static_cast<npy_intp>(sizeof(double))) {
-        if (size > 0) std::memcpy(out.data(), data, size * sizeof(double));
+        if (size > 0) std::memcpy(stored, data, size * sizeof(double));
     } else {
         for (std::size_t i = 0; i < size; ++i)
-            std::memcpy(&out[i], data + static_cast<npy_intp>(i) * stride, sizeof(double));
+            std::memcpy(stored + i, data + static_cast<npy_intp>(i) * stride, sizeof(double));
     }
+    out = std::span<const double>(stored, size);
     return true;
 }
 
 }  // namespace
 
-bool copy_floats(PyObject* object, std::vector<double>& out) {
-    return copy_exact_floats(object, out) || copy_float64_array(object, out);
+double* NumberStore::take(std::size_t n) {
+    if (n > left_) {
+        // A new chunk (the rest of the last one stays unused), or a block of
+        // its own for more numbers than a chunk holds. Counts past what
+        // memory can hold fail as allocations.
+        if (n > PTRDIFF_MAX / sizeof(double)) throw std::bad_alloc();
+        const std::size_t size = std::max(n, chunk);
+        chunks_.push_back(std::make_unique_for_overwrite<double[]>(size));
+        next_ = chunks_.back().get();
+        left_ = size;
+    }
+    double* taken = next_;
+    next_ += n;
+    left_ -= n;
+    return taken;
+}
+
+bool copy_floats(PyObject* object, NumberStore& store, std::span<const double>& out) {
+    return copy_exact_floats(object, store, out) || copy_float64_array(object, store, out);
 }
 
 Ref iterate_sequence(PyObject* object) {

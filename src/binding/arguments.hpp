@@ -13,11 +13,13 @@
 // load() and finish() captured.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -205,13 +207,43 @@ struct Arg<bool> {
     bool get() const noexcept { return value; }
 };
 
+// Storage for the numbers of sequence-of-float arguments (std::span<const
+// double>), kept until the kernel has returned. The items of one sequence
+// argument share one store, which grows by whole chunks that never move, so
+// that a span handed out stays valid while more numbers are stored: the
+// numbers of a thousand short items take a few allocations, not a thousand.
+class NumberStore {
+public:
+    // Room for n numbers; throws std::bad_alloc when there is none.
+    double* take(std::size_t n);
+
+private:
+    static constexpr std::size_t chunk = 2048;
+    std::vector<std::unique_ptr<double[]>> chunks_;
+    double* next_ = nullptr;
+    std::size_t left_ = 0;
+};
+
+// Arg<T>::load with the store of an enclosing sequence, for the kinds that
+// take one.
+template <class A>
+bool load_arg(A& arg, PyObject* object, NumberStore& store) {
+    if constexpr (requires { arg.load(object, store); }) {
+        return arg.load(object, store);
+    } else {
+        return arg.load(object);
+    }
+}
+
 // Whether Arg<T> keeps pointers into the object it loaded, so that the object
-// must stay alive until get(). Scalars are read by value, and a sequence holds
-// its own items.
+// must stay alive until get(). Scalars are read by value, a sequence holds its
+// own items, and a span of numbers points into a store.
 template <class T>
 inline constexpr bool keeps_object = !std::is_arithmetic_v<T>;
 template <class T>
 inline constexpr bool keeps_object<std::vector<T>> = false;
+template <>
+inline constexpr bool keeps_object<std::span<const double>> = false;
 template <class... T>
 inline constexpr bool keeps_object<std::tuple<T...>> = (keeps_object<T> || ...);
 
@@ -295,12 +327,13 @@ struct SequenceItems<T, true> {
 template <class T>
 struct SequenceItems<T, false> {
     std::vector<T> values;
+    NumberStore store;  // the numbers that the values' spans show, if any
 
     void reserve(std::size_t n) { values.reserve(n); }
     // The item's own exception, unchanged, is the sequence's.
     bool load(Ref item) {
         Arg<T> arg;
-        if (!arg.load(item.get()) || !finish_arg(arg)) return false;
+        if (!load_arg(arg, item.get(), store) || !finish_arg(arg)) return false;
         values.push_back(arg.get());
         return true;
     }
@@ -309,7 +342,7 @@ struct SequenceItems<T, false> {
 };
 
 // A sequence of floats whose items can be read without converting each one:
-// copies them into `out`, in index order, and returns true. These are a
+// stores them, in index order, and points `out` at them. These are a
 // one-dimensional float64 array that its type iterates as ndarray does
 // (iteration yields NumPy float64 scalars, whose float conversion reads their
 // double unchanged) and a list or tuple whose items are all exact floats. No
@@ -317,17 +350,14 @@ struct SequenceItems<T, false> {
 // values (NaN bits included) that converting the items one by one gives.
 // Returns false, having read nothing, for any other object, which then takes
 // the sequence protocol. Throws std::bad_alloc (MemoryError) when the copy
-// cannot be allocated, as the protocol's growing copy would.
-bool copy_floats(PyObject* object, std::vector<double>& out);
+// cannot be stored, as the protocol's growing copy would.
+bool copy_floats(PyObject* object, NumberStore& store, std::span<const double>& out);
 
 template <class T>
 struct Arg<std::vector<T>> {
     SequenceItems<T> items;
 
     bool load(PyObject* object) {
-        if constexpr (std::is_same_v<T, double>) {
-            if (copy_floats(object, items.values)) return true;
-        }
         items.reserve(known_length(object));
         return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
     }
@@ -338,6 +368,28 @@ struct Arg<std::vector<T>> {
     std::vector<T> get() { return items.take(); }
 };
 
+// sequence of float: the numbers, copied, as a span into a store (the
+// enclosing sequence's, or the argument's own).
+template <>
+struct Arg<std::span<const double>> {
+    std::span<const double> value;
+    NumberStore own;
+
+    bool load(PyObject* object) { return load(object, own); }
+    bool load(PyObject* object, NumberStore& store) {
+        if (copy_floats(object, store, value)) return true;
+        // Any other sequence: each item converted as a float, in order.
+        Arg<std::vector<double>> items;
+        if (!items.load(object)) return false;
+        const std::vector<double> numbers = items.get();
+        double* stored = store.take(numbers.size());
+        std::copy(numbers.begin(), numbers.end(), stored);
+        value = std::span<const double>(stored, numbers.size());
+        return true;
+    }
+    std::span<const double> get() const noexcept { return value; }
+};
+
 // tuple of (K1, ..., KN): a tuple (or subclass) of exactly N items. Raises and
 // returns false for anything else.
 bool check_tuple(PyObject* object, std::size_t length);
@@ -345,16 +397,19 @@ bool check_tuple(PyObject* object, std::size_t length);
 template <class... T>
 struct Arg<std::tuple<T...>> {
     std::tuple<Arg<T>...> items;
+    NumberStore own;  // for spans of numbers, unless an enclosing sequence gives its store
 
     // The items are borrowed from the tuple, which cannot change them; the
     // caller keeps the tuple alive.
-    bool load(PyObject* object) {
+    bool load(PyObject* object, NumberStore& store) {
         if (!check_tuple(object, sizeof...(T))) return false;
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return (std::get<I>(items).load(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(I))) &&
+            return (load_arg(std::get<I>(items),
+                             PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(I)), store) &&
                     ...);
         }(std::index_sequence_for<T...>{});
     }
+    bool load(PyObject* object) { return load(object, own); }
 
     bool finish() {
         return std::apply([](auto&... item) { return (finish_arg(item) && ...); }, items);

@@ -12,13 +12,13 @@ namespace {
 
 // The object that owns a result array's buffer, kept by NumPy as the array's
 // base. It is built in the room that a Series leaves before its elements, so
-// it costs no allocation of its own, and it frees the whole block when the
-// array lets it go. It refers to no object but its type: the cycle collector
-// has no business with it.
+// it costs no allocation of its own, and it gives the room back (freeing the
+// block, or its share of a block) when the array lets it go. It refers to no object but its type:
+// the cycle collector has no business with it.
 struct Holder {
     PyObject_HEAD
 };
-static_assert(sizeof(Holder) <= Series::owner_room && alignof(Holder) <= alignof(double));
+static_assert(sizeof(Holder) <= Series::owner_bytes && alignof(Holder) <= alignof(double));
 
 void free_holder(PyObject* holder) {
     PyTypeObject* type = Py_TYPE(holder);
@@ -86,7 +86,7 @@ PyObject* to_python(Series&& series) noexcept {
     if (holder_type == nullptr && !make_holder_type()) return nullptr;
     npy_intp length = static_cast<npy_intp>(series.size());
     double* values = series.data();
-    if (any_nan(values, series.size()))
+    if (!series.known_nan_free() && any_nan(values, series.size()))
         for (npy_intp i = 0; i < length; ++i) values[i] = canonical(values[i]);
     // From here on the holder owns the block: every exit below frees it.
     PyObject* holder = PyObject_Init(reinterpret_cast<PyObject*>(series.release()), holder_type);

@@ -111,10 +111,15 @@ template <class V, class T>
     std::memcpy(&v, p, sizeof v);
 }
 
-// v = y[i], ..., y[i + width - 1] of a view, whatever its step.
+// v = y[i], ..., y[i + width - 1] of a view, whatever its step: one load when
+// the elements are adjacent.
 template <class V>
 [[gnu::always_inline]] inline void load(V& v, View<double> y, std::size_t i) noexcept {
-    fill(v, [&](std::size_t l) { return y[i + l]; });
+    if (y.step() == 1) {
+        load(v, y.data() + i);
+    } else {
+        fill(v, [&](std::size_t l) { return y[i + l]; });
+    }
 }
 
 // p[0], ..., p[width - 1] = v.
@@ -262,6 +267,30 @@ private:
     explicit Choice(bool mask) noexcept : mask_(mask) {}
     bool mask_;
 #endif
+};
+
+// Whether any value shown to see() was NaN: for kernels that check the values
+// they write while those are still in registers, so that the binding layer
+// need not read them again (Series::known_nan_free). Vectors of V and single
+// doubles may both be shown.
+template <class V>
+class NanWatch {
+public:
+    [[gnu::always_inline]] void see(const V& v) noexcept
+        requires(!std::is_same_v<V, double>)
+    {
+        lanes_ |= v != v;
+    }
+    [[gnu::always_inline]] void see(double v) noexcept { one_ |= v != v; }
+    [[gnu::always_inline]] bool any() const noexcept {
+        bool any = one_;
+        for (std::size_t l = 0; l < width<V>; ++l) any |= lanes_[l] != 0;
+        return any;
+    }
+
+private:
+    Mask<width<V>> lanes_{};
+    bool one_ = false;
 };
 
 // Runs step(i, index) over i = begin .. end-1 (begin <= end), width<V>

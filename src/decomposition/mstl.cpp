@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
 
 namespace lumetra::decomposition {
@@ -71,43 +72,80 @@ struct PrefixSum {
 // sums are carried along as running sums, one per end: each adds the same
 // terms in the same order as a stored prefix sum would, and no array of
 // prefix sums is needed; the two chains of additions are independent.
-// Positions are taken in blocks, so that the divisions of a block, which are
-// independent, run side by side.
+//
+// Where the window lies inside the series (h < i < n - h), both ends move at
+// every step and the count is 2h + 1: there the differences of width<V>
+// positions are gathered in a vector and divided together. Elsewhere, and for
+// a series with non-finite values, positions are taken in blocks, so that the
+// divisions of a block, which are independent, run side by side. Returns
+// whether any mean is NaN.
 template <bool Track>
-void window_means(View<double> y, std::uint64_t h, double* out) noexcept {
-    const std::size_t n = y.size();
-    PrefixSum<Track> upper;  // c[hi]
-    PrefixSum<Track> lower;  // c[lo]
-    NonFiniteCounts inside;
-    // The window of position 0 is [0, min(n, h + 1)); h < n - 0 is h + 1 <= n.
-    const std::size_t first_hi = h < n ? static_cast<std::size_t>(h) + 1 : n;
-    while (upper.end < first_hi) upper.template add<true>(y, inside);
+struct WindowMeans {
+    template <class V>
+    [[gnu::always_inline]] static bool run(View<double> y, std::uint64_t h, double* out) noexcept {
+        const std::size_t n = y.size();
+        PrefixSum<Track> upper;  // c[hi]
+        PrefixSum<Track> lower;  // c[lo]
+        NonFiniteCounts inside;
+        // The window of position 0 is [0, min(n, h + 1)); h < n - 0 is h + 1 <= n.
+        const std::size_t first_hi = h < n ? static_cast<std::size_t>(h) + 1 : n;
+        while (upper.end < first_hi) upper.template add<true>(y, inside);
+        lanes::NanWatch<V> nan;
 
-    constexpr std::size_t block = 16;
-    for (std::size_t first = 0; first < n; first += block) {
-        const std::size_t len = std::min(block, n - first);
-        double difference[block];
-        double count[block];
-        for (std::size_t k = 0; k < len; ++k) {
-            const std::size_t i = first + k;
-            if (i > 0) {
-                // hi moves on while i + h + 1 <= n (tested as h < n - i, which
-                // cannot overflow), lo once i > h.
-                if (h < n - i) upper.template add<true>(y, inside);
-                if (i > h) lower.template add<false>(y, inside);
+        // Positions begin .. end-1, one at a time.
+        const auto edge = [&](std::size_t begin, std::size_t end) LUMETRA_INLINE {
+            constexpr std::size_t block = 16;
+            for (std::size_t first = begin; first < end; first += block) {
+                const std::size_t len = std::min(block, end - first);
+                double difference[block];
+                double count[block];
+                for (std::size_t k = 0; k < len; ++k) {
+                    const std::size_t i = first + k;
+                    if (i > 0) {
+                        // hi moves on while i + h + 1 <= n (tested as h < n - i,
+                        // which cannot overflow), lo once i > h.
+                        if (h < n - i) upper.template add<true>(y, inside);
+                        if (i > h) lower.template add<false>(y, inside);
+                    }
+                    difference[k] = upper.sum - lower.sum;
+                    count[k] = static_cast<double>(upper.end - lower.end);
+                    if constexpr (Track) {
+                        // A window holding a non-finite value takes its mean
+                        // from them: NaN or an infinity, which the division by
+                        // the (positive) count below leaves as it is.
+                        if (inside.any()) difference[k] = inside.mean();
+                    }
+                }
+                for (std::size_t k = 0; k < len; ++k) {
+                    const double mean = difference[k] / count[k];
+                    out[first + k] = mean;
+                    nan.see(mean);
+                }
             }
-            difference[k] = upper.sum - lower.sum;
-            count[k] = static_cast<double>(upper.end - lower.end);
-            if constexpr (Track) {
-                // A window holding a non-finite value takes its mean from
-                // them: NaN or an infinity, which the division by the
-                // (positive) count below leaves as it is.
-                if (inside.any()) difference[k] = inside.mean();
-            }
-        }
-        for (std::size_t k = 0; k < len; ++k) out[first + k] = difference[k] / count[k];
+        };
+
+        // The inner positions h + 1 .. n - h - 1, if any.
+        const bool inner = !Track && h < n / 2 && 2 * h + 1 < n;
+        const std::size_t inner_begin = inner ? static_cast<std::size_t>(h) + 1 : n;
+        const std::size_t inner_end = inner ? n - static_cast<std::size_t>(h) : n;
+        edge(0, inner_begin);
+        const double count = static_cast<double>(2 * h + 1);
+        lanes::tile<V, 1>(inner_begin, inner_end,
+                          [&]<class U, std::size_t>(std::size_t first) LUMETRA_INLINE {
+                              U difference;
+                              lanes::fill(difference, [&](std::size_t) LUMETRA_INLINE {
+                                  upper.template add<true>(y, inside);
+                                  lower.template add<false>(y, inside);
+                                  return upper.sum - lower.sum;
+                              });
+                              const U mean = difference / count;
+                              lanes::store(out + first, mean);
+                              nan.see(mean);
+                          });
+        edge(inner_end, n);
+        return nan.any();
     }
-}
+};
 
 // Whether no value of y is NaN or infinite: v - v is 0 for a finite v and NaN
 // otherwise. Every value is tested (no early exit), two at a time over a
@@ -137,11 +175,9 @@ bool all_finite(View<double> y) noexcept {
 Series mstl_moving_average(View<double> y, std::uint64_t window) {
     const std::size_t n = y.size();
     Series out = Series::for_overwrite(n);  // every position is written below
-    if (all_finite(y)) {
-        window_means<false>(y, window / 2, out.data());
-    } else {
-        window_means<true>(y, window / 2, out.data());
-    }
+    const bool nan = all_finite(y) ? lanes::dispatch<WindowMeans<false>>(y, window / 2, out.data())
+                                   : lanes::dispatch<WindowMeans<true>>(y, window / 2, out.data());
+    out.set_known_nan_free(!nan);
     return out;
 }
 
@@ -190,6 +226,11 @@ Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
         const double centre = total / static_cast<double>(period);
         for (std::size_t j = 0; j < used; ++j) means[j] = means[j] - centre;
     }
+
+    // Every value written is one of the phase means.
+    bool nan = false;
+    for (std::size_t j = 0; j < used; ++j) nan |= means[j] != means[j];
+    out.set_known_nan_free(!nan);
 
     double* o = out.data();
     for (std::size_t first = 0; first < whole; first += used) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -97,29 +98,49 @@ double ets_loglik(View<double> y, double level0, double trend0, View<double> sea
 std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
                                      const std::vector<EtsParameters>& params_list) {
     const std::size_t count = std::min(y_list.size(), params_list.size());
-    std::vector<EtsFit> fits;
-    fits.reserve(count);
-    // Every series' buffers are made and its failures checked, in series
-    // order, before any series runs: the first failing series decides the
-    // message, as in a loop of ets_filter calls, and the fits made so far are
-    // freed with the vector.
+    // Every series' sizes and failures are checked, in series order, before
+    // any buffer is made or any series runs: the first failing series decides
+    // the message, as in a loop of ets_filter calls.
+    std::vector<std::size_t> sizes;
+    sizes.reserve(3 * count);
     for (std::size_t k = 0; k < count; ++k) {
         const std::size_t n = y_list[k].size();
+        const std::size_t m = std::get<2>(params_list[k]).size();
+        for (std::size_t size : {n, n, m}) {
+            check_capacity<double>(size);
+            sizes.push_back(size);
+        }
+        ets::check(n, model_of(params_list[k]), m);
+    }
+    // The fitted values, errors and seasonal vector of every series share one
+    // allocation. Every step's forecast and error is written, as in
+    // ets_filter.
+    std::vector<Series> buffers = Series::group(sizes);
+    std::vector<EtsFit> fits;
+    fits.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
         const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
                      trend_type, seasonal_type] = params_list[k];
-        Series fitted = Series::for_overwrite(n);  // every step is written, as in ets_filter
-        Series errors = Series::for_overwrite(n);
-        Series seasonal = Series::copy_of(View<double>(seasonal0.data(), seasonal0.size(), 1));
-        ets::check(n, model_of(params_list[k]), seasonal.size());
-        fits.emplace_back(std::move(fitted), std::move(errors), level0, trend0,
+        Series& seasonal = buffers[3 * k + 2];
+        std::copy(seasonal0.begin(), seasonal0.end(), seasonal.data());
+        fits.emplace_back(std::move(buffers[3 * k]), std::move(buffers[3 * k + 1]), level0, trend0,
                           std::move(seasonal));
     }
+    // Whether the run saw every error of series k and none was NaN: then the
+    // binding layer need not look for NaNs in its forecasts and errors.
+    const std::unique_ptr<bool[]> no_nan = std::make_unique<bool[]>(count);
     ets_recursion_lockstep(count, [&](std::size_t k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];
-        return EtsSeries{y_list[k],     model_of(params_list[k]), fitted.data(),
-                         errors.data(), seasonal.data(),          &level,
-                         &trend};
+        return EtsSeries{y_list[k],       model_of(params_list[k]),
+                         fitted.data(),   errors.data(),
+                         seasonal.data(), &level,
+                         &trend,          &no_nan[k]};
     });
+    for (std::size_t k = 0; k < count; ++k) {
+        auto& [fitted, errors, level, trend, seasonal] = fits[k];
+        fitted.set_known_nan_free(no_nan[k]);
+        errors.set_known_nan_free(no_nan[k]);
+    }
     return fits;
 }
 

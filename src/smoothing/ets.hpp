@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -14,10 +15,10 @@ namespace lumetra::smoothing {
 // (fitted values, errors, final level, final trend, final seasonal vector).
 using EtsFit = std::tuple<Series, Series, double, double, Series>;
 
-// The parameters of ets_filter after y, with the seasonal vector as a list of
-// numbers: level0, trend0, seasonal0, alpha, beta, gamma, phi, period,
-// error_type, trend_type, seasonal_type.
-using EtsParameters = std::tuple<double, double, std::vector<double>, double, double, double,
+// The parameters of ets_filter after y, with the seasonal vector as a
+// sequence of numbers: level0, trend0, seasonal0, alpha, beta, gamma, phi,
+// period, error_type, trend_type, seasonal_type.
+using EtsParameters = std::tuple<double, double, std::span<const double>, double, double, double,
                                  double, std::uint64_t, std::int32_t, std::int32_t, std::int32_t>;
 
 // One-step-ahead forecasts and errors of the recursion over y, and its final

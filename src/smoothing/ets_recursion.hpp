@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <utility>
 
+#include "common/dispatch.hpp"
 #include "common/failure.hpp"
 #include "common/lanes.hpp"
 #include "common/series.hpp"
@@ -46,7 +48,9 @@ struct EtsState {
 // One series of a batch, as the lockstep run sees it: the observations, the
 // model, the buffers for the forecasts and errors (n each) and the seasonal
 // vector, and the level and trend, which hold the initial states on entry and
-// the final ones on return.
+// the final ones on return. On return, *no_nan says whether every error was
+// seen and none is NaN (then no forecast is NaN either: a NaN forecast makes
+// a NaN error).
 struct EtsSeries {
     View<double> y;
     EtsModel model;
@@ -55,6 +59,7 @@ struct EtsSeries {
     double* seasonal;
     double* level;
     double* trend;
+    bool* no_nan;
 };
 
 namespace ets {
@@ -138,12 +143,6 @@ inline void check(std::size_t n, const EtsModel& model, std::size_t m0) {
         fail_index(m0, m0);
 }
 
-// Several independent series advanced together: lane i of every value
-// belongs to series i. Each lane is computed with the same IEEE operation as
-// on a double (lanes.hpp), so every lane's result is bit-identical to the
-// scalar recursion's.
-using Lanes = lanes::Double2;
-
 // The level bound: x clamped to -level_bound .. level_bound by plain
 // comparisons, so a NaN passes. For a single series the clamp lies on the
 // recursion's dependency chain and almost never applies, so it is a branch
@@ -162,7 +161,9 @@ inline void bound_level(double& x) noexcept {
 }
 
 // Lanes are throughput-bound, not latency-bound: the selections are cheaper.
-inline void bound_level(Lanes& x) noexcept {
+template <class V>
+    requires(!std::is_same_v<V, double>)
+[[gnu::always_inline]] inline void bound_level(V& x) noexcept {
     lanes::at_least_or_nan(x, -level_bound);
     lanes::at_most_or_nan(x, level_bound);
 }
@@ -177,7 +178,9 @@ struct StepWeights {
 };
 
 // One step of the recursion, for one series (Real = double) or for a lane
-// group (Real = Lanes). On entry `level` and `slope` are the previous states
+// group (Real a vector of lanes, one series each: every lane is computed with
+// the same IEEE operation as on a double, so its result is bit-identical to
+// the scalar recursion's). On entry `level` and `slope` are the previous states
 // and `coefficient` is S[j] as stored (ignored without seasonality); on
 // return they are the new states, the value to store back into S[j], and the
 // step's one-step-ahead forecast and error.
@@ -273,10 +276,10 @@ void run_steps(View<double> y, const EtsModel& model, double* seasonal, std::siz
     slope_state = slope;
 }
 
-// Lane groups that run in lockstep: lane_groups * width<Lanes> series at once.
+// Lane groups that run in lockstep: lane_groups * width<V> series at once.
 inline constexpr std::size_t lane_groups = 3;
 // The most steps run between two refills of the lanes.
-inline constexpr std::size_t lockstep_chunk = 64;
+inline constexpr std::size_t lockstep_chunk = 256;
 
 // One lane of the lockstep run: the series it carries and how far it has
 // come. Step t of the current chunk reads observed[t * stride] and writes
@@ -292,6 +295,7 @@ struct Slot {
     EtsModel model;
     double* level_out;
     double* trend_out;
+    bool* no_nan;
     std::size_t remaining;
 };
 
@@ -306,13 +310,15 @@ struct Slot {
 // coefficient 1, weights 0) over private members, so it never meets a NaN,
 // an infinity or a subnormal number, and never touches a caller's buffer.
 //
-// Lane i is element i % width of group i / width.
-template <bool AdditiveError, Trend TrendKind, Season SeasonKind>
+// Lane i is element i % width of group i / width. Every member is inlined
+// into the build (baseline or AVX2) that runs it.
+template <class V, bool AdditiveError, Trend TrendKind, Season SeasonKind>
 class Lockstep {
 public:
     static constexpr std::size_t groups = lane_groups;
-    static constexpr std::size_t width = lanes::width<Lanes>;
+    static constexpr std::size_t width = lanes::width<V>;
     static constexpr std::size_t lane_count = groups * width;
+    static constexpr bool seasonal_model = SeasonKind != Season::none;
 
     Lockstep() noexcept {
         for (std::size_t i = 0; i < lane_count; ++i) park(i);
@@ -323,7 +329,7 @@ public:
     // Gives every idle lane the next series of the kind among source(next),
     // ..., source(end - 1), advancing next past the series looked at.
     template <class Source>
-    void refill(Source& source, std::size_t& next, std::size_t end) {
+    [[gnu::always_inline]] void refill(Source& source, std::size_t& next, std::size_t end) {
         using ThisKind = Kind<AdditiveError, TrendKind, SeasonKind>;
         for (std::size_t i = 0; i < lane_count; ++i) {
             while (slot_[i].remaining == 0 && next < end) {
@@ -333,14 +339,14 @@ public:
         }
     }
 
-    std::size_t active() const noexcept {
+    [[gnu::always_inline]] std::size_t active() const noexcept {
         std::size_t active = 0;
         for (const Slot& slot : slot_) active += slot.remaining != 0;
         return active;
     }
 
     // The steps until the first lane's series ends, at most a chunk.
-    std::size_t steps() const noexcept {
+    [[gnu::always_inline]] std::size_t steps() const noexcept {
         std::size_t steps = lockstep_chunk;
         for (const Slot& slot : slot_) {
             if (slot.remaining != 0 && slot.remaining < steps) steps = slot.remaining;
@@ -349,42 +355,13 @@ public:
     }
 
     // Every lane, idle ones included, advanced by `steps` steps.
-    void run(std::size_t steps) noexcept {
-        constexpr bool seasonal_model = SeasonKind != Season::none;
-        for (std::size_t t = 0; t < steps; ++t) {
-            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(t);
-            Lanes observation[groups];
-            Lanes coefficient[groups];
-            for (std::size_t g = 0; g < groups; ++g) {
-                const Slot* group = slot_ + g * width;
-                lanes::fill(observation[g],
-                            [&](std::size_t e) { return group[e].observed[at * group[e].stride]; });
-                lanes::fill(coefficient[g], [&](std::size_t e) {
-                    return seasonal_model ? group[e].seasonal[group[e].j] : 0.0;
-                });
-            }
-            Lanes forecast[groups];
-            Lanes error[groups];
-            for (std::size_t g = 0; g < groups; ++g) {
-                step<AdditiveError, TrendKind, SeasonKind>(w_[g], observation[g], level_[g],
-                                                           slope_[g], coefficient[g], forecast[g],
-                                                           error[g]);
-            }
-            for (std::size_t i = 0; i < lane_count; ++i) {
-                Slot& slot = slot_[i];
-                slot.forecasts[t] = forecast[i / width][i % width];
-                slot.errors[t] = error[i / width][i % width];
-                if constexpr (seasonal_model) {
-                    slot.seasonal[slot.j] = coefficient[i / width][i % width];
-                    if (++slot.j == slot.model.period) slot.j = 0;
-                }
-            }
-        }
+    [[gnu::always_inline]] void run(std::size_t steps) noexcept {
+        for (std::size_t t = 0; t < steps; ++t) run_step(t);
     }
 
     // Moves the active lanes on by the steps just run; a lane whose series
     // has ended hands out its final states and becomes idle.
-    void retire(std::size_t steps) noexcept {
+    [[gnu::always_inline]] void retire(std::size_t steps) noexcept {
         for (std::size_t i = 0; i < lane_count; ++i) {
             Slot& slot = slot_[i];
             if (slot.remaining == 0) continue;
@@ -397,21 +374,24 @@ public:
             }
             *slot.level_out = level_[i / width][i % width];
             *slot.trend_out = slope_[i / width][i % width];
+            *slot.no_nan = nan_[i / width][i % width] == 0;
             park(i);
         }
     }
 
     // The one active lane's series, finished by the single-series loop,
     // without the lane bookkeeping and with the shorter chain.
-    void finish_alone() {
+    [[gnu::always_inline]] void finish_alone() {
         for (std::size_t i = 0; i < lane_count; ++i) {
             Slot& slot = slot_[i];
             if (slot.remaining == 0) continue;
             double* forecasts = slot.forecasts;
             double* errors = slot.errors;
+            bool nan = nan_[i / width][i % width] != 0;
             auto store = [&](std::size_t t, double forecast, double e) {
                 forecasts[t] = forecast;
                 errors[t] = e;
+                nan |= e != e;
             };
             double level = level_[i / width][i % width];
             double slope = slope_[i / width][i % width];
@@ -420,11 +400,43 @@ public:
                 slot.j, level, slope, store);
             *slot.level_out = level;
             *slot.trend_out = slope;
+            *slot.no_nan = !nan;
         }
     }
 
 private:
-    void set_states(std::size_t i, double level0, double trend0) noexcept {
+    // Step t of the chunk for every lane. The groups' chains are
+    // independent: the processor overlaps them.
+    [[gnu::always_inline]] void run_step(std::size_t t) noexcept {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(t);
+        for (std::size_t g = 0; g < groups; ++g) {
+            Slot* group = slot_ + g * width;
+            V observation;
+            V coefficient;
+            lanes::fill(observation, [&](std::size_t e) LUMETRA_INLINE {
+                return group[e].observed[at * group[e].stride];
+            });
+            lanes::fill(coefficient, [&](std::size_t e) LUMETRA_INLINE {
+                return seasonal_model ? group[e].seasonal[group[e].j] : 0.0;
+            });
+            V forecast;
+            V error;
+            step<AdditiveError, TrendKind, SeasonKind>(w_[g], observation, level_[g], slope_[g],
+                                                       coefficient, forecast, error);
+            nan_[g] |= error != error;
+            for (std::size_t e = 0; e < width; ++e) {
+                Slot& slot = group[e];
+                slot.forecasts[t] = forecast[e];
+                slot.errors[t] = error[e];
+                if constexpr (seasonal_model) {
+                    slot.seasonal[slot.j] = coefficient[e];
+                    if (++slot.j == slot.model.period) slot.j = 0;
+                }
+            }
+        }
+    }
+
+    [[gnu::always_inline]] void set_states(std::size_t i, double level0, double trend0) noexcept {
         const std::size_t g = i / width;
         const std::size_t e = i % width;
         const EtsModel& model = slot_[i].model;
@@ -434,9 +446,10 @@ private:
         w_[g].beta[e] = model.beta;
         w_[g].gamma[e] = model.gamma;
         w_[g].phi[e] = model.phi;
+        nan_[g][e] = 0;
     }
 
-    void park(std::size_t i) noexcept {
+    [[gnu::always_inline]] void park(std::size_t i) noexcept {
         slot_[i] = Slot{&idle_observation_,
                         0,
                         idle_outputs_,
@@ -446,42 +459,48 @@ private:
                         EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0},
                         nullptr,
                         nullptr,
+                        nullptr,
                         0};
         set_states(i, 1.0, 1.0);
     }
 
-    void load(std::size_t i, const EtsSeries& series) noexcept {
+    [[gnu::always_inline]] void load(std::size_t i, const EtsSeries& series) noexcept {
         slot_[i] =
-            Slot{&series.y[0], series.y.step(), series.fitted, series.errors,  series.seasonal, 0,
-                 series.model, series.level,    series.trend,  series.y.size()};
+            Slot{&series.y[0], series.y.step(), series.fitted, series.errors, series.seasonal, 0,
+                 series.model, series.level,    series.trend,  series.no_nan, series.y.size()};
         set_states(i, *series.level, *series.trend);
     }
 
     Slot slot_[lane_count];
-    Lanes level_[groups];
-    Lanes slope_[groups];
-    StepWeights<Lanes> w_[groups];
+    V level_[groups];
+    V slope_[groups];
+    StepWeights<V> w_[groups];
+    lanes::Mask<width> nan_[groups];  // lanes whose series has had a NaN error
     // What idle lanes read and write.
     double idle_observation_ = 1.0;
     double idle_coefficient_ = 1.0;
     double idle_outputs_[lockstep_chunk];
 };
 
-// The series of one kind, from `first` on, run in lockstep.
-template <bool AdditiveError, Trend TrendKind, Season SeasonKind, class Source>
-void run_lockstep(std::size_t first, std::size_t count, Source& source) {
-    Lockstep<AdditiveError, TrendKind, SeasonKind> lockstep;
-    std::size_t next = first;
-    for (;;) {
-        lockstep.refill(source, next, count);
-        const std::size_t active = lockstep.active();
-        if (active == 0) return;
-        if (active == 1 && next == count) return lockstep.finish_alone();
-        const std::size_t steps = lockstep.steps();
-        lockstep.run(steps);
-        lockstep.retire(steps);
+// The series of one kind, from `first` on, run in lockstep (dispatch.hpp
+// picks the lanes).
+template <bool AdditiveError, Trend TrendKind, Season SeasonKind>
+struct RunLockstep {
+    template <class V, class Source>
+    [[gnu::always_inline]] static void run(std::size_t first, std::size_t count, Source& source) {
+        Lockstep<V, AdditiveError, TrendKind, SeasonKind> lockstep;
+        std::size_t next = first;
+        for (;;) {
+            lockstep.refill(source, next, count);
+            const std::size_t active = lockstep.active();
+            if (active == 0) return;
+            if (active == 1 && next == count) return lockstep.finish_alone();
+            const std::size_t steps = lockstep.steps();
+            lockstep.run(steps);
+            lockstep.retire(steps);
+        }
     }
-}
+};
 
 }  // namespace ets
 
@@ -516,7 +535,8 @@ void ets_recursion_lockstep(std::size_t count, Source&& source) {
                        static_cast<int>(SeasonKind));
             if ((kinds_run & bit) != 0) return;
             kinds_run |= bit;
-            ets::run_lockstep<AdditiveError, TrendKind, SeasonKind>(k, count, source);
+            lanes::dispatch<ets::RunLockstep<AdditiveError, TrendKind, SeasonKind>>(k, count,
+                                                                                    source);
         });
     }
 }

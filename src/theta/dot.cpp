@@ -26,8 +26,15 @@ std::tuple<Series, double> dot_residuals(View<double> y, double intercept, doubl
     const std::size_t n = y.size();
     if (n < 2) return {Series::zeros(0), 0.0};
     Series errors = Series::for_overwrite(n - 1);  // every error is written
-    const double level = dot_recursion(y, intercept, slope, theta, alpha, drift,
-                                       [&errors](std::size_t i, double e) { errors[i - 1] = e; });
+    // Each error is looked at for NaN as it is stored, off the recursion's
+    // chain of dependent operations.
+    bool nan = false;
+    const double level =
+        dot_recursion(y, intercept, slope, theta, alpha, drift, [&](std::size_t i, double e) {
+            errors[i - 1] = e;
+            nan |= e != e;
+        });
+    errors.set_known_nan_free(!nan);
     return {std::move(errors), level};
 }
 

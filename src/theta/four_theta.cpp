@@ -5,14 +5,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
 #include "theta/theta.hpp"
 
 namespace lumetra::theta {
 
 namespace {
-
-using lanes::Double2;
 
 // Indices below this are raised to it in the multiplicative mode, so that no
 // phase divides an observation by (nearly) zero.
@@ -26,84 +25,98 @@ inline std::size_t next_phase(std::size_t s, std::size_t p) noexcept {
 // The window terms y[i] * r into term[0..n), and whether the decomposition is
 // multiplicative: when every observation is positive, that is when the
 // smallest non-NaN value (+inf if there is none) is above 0, so that no
-// observation may be <= 0, a test that NaN never passes. Two observations per
-// step.
-bool window_terms(View<double> y, double r, double* term) {
-    lanes::Mask<2> nonpositive = {0, 0};
-    bool any_nonpositive = false;
-    lanes::tile<Double2, 1>(0, y.size(), [&]<class V, std::size_t>(std::size_t i) {
-        V value;
-        lanes::load(value, y, i);
-        lanes::store(term + i, value * r);
-        if constexpr (std::is_same_v<V, double>) {
-            any_nonpositive = any_nonpositive || value <= 0.0;
-        } else {
-            nonpositive = nonpositive | (value <= 0.0);
-        }
-    });
-    return (nonpositive[0] | nonpositive[1]) == 0 && !any_nonpositive;
-}
+// observation may be <= 0, a test that NaN never passes.
+struct WindowTerms {
+    template <class V>
+    [[gnu::always_inline]] static bool run(View<double> y, double r, double* term) noexcept {
+        lanes::Mask<lanes::width<V>> nonpositive{};
+        bool any_nonpositive = false;
+        lanes::tile<V, 1>(0, y.size(), [&]<class U, std::size_t>(std::size_t i) LUMETRA_INLINE {
+            U value;
+            lanes::load(value, y, i);
+            lanes::store(term + i, value * r);
+            if constexpr (std::is_same_v<U, double>) {
+                any_nonpositive = any_nonpositive || value <= 0.0;
+            } else {
+                nonpositive = nonpositive | (value <= 0.0);
+            }
+        });
+        for (std::size_t l = 0; l < lanes::width<V>; ++l) any_nonpositive |= nonpositive[l] != 0;
+        return !any_nonpositive;
+    }
+};
 
-// The average of window j: its p terms added from 0.0 in increasing k, each
-// window summed afresh, for one window (double) or two neighbouring ones side
-// by side (Double2).
-template <class V>
-[[gnu::always_inline]] inline V window_average(const double* term, std::size_t p, std::size_t j) {
-    V average{};
+// The averages of G vectors of neighbouring windows from window j on: each
+// window's p terms added from 0.0 in increasing k, each window summed afresh.
+// The G sums are independent chains, so they advance side by side.
+template <class U, std::size_t G>
+[[gnu::always_inline]] inline void window_averages(const double* term, std::size_t p, std::size_t j,
+                                                   U (&average)[G]) {
+    constexpr std::size_t w = lanes::width<U>;
+    for (std::size_t g = 0; g < G; ++g) average[g] = U{};
 #pragma GCC unroll 4
     for (std::size_t k = 0; k < p; ++k) {
-        V t;
-        lanes::load(t, term + j + k);
-        average = average + t;
+        for (std::size_t g = 0; g < G; ++g) {
+            U t;
+            lanes::load(t, term + j + g * w + k);
+            average[g] = average[g] + t;
+        }
     }
-    return average;
 }
 
 // The sums of the windows' ratios or differences per phase, in indices, and
 // how many each phase has, in counts. Windows of p observations: window j is
 // matched with observation j + h, h = floor((p - 1) / 2), so for even p the
 // centre is rounded down, and observation t has phase t mod p (counted along
-// instead of divided out). A period longer than the series leaves no window.
-void add_window_contributions(View<double> y, std::size_t p, bool multiplicative,
-                              const double* term, Series& indices,
-                              std::vector<std::uint64_t>& counts) {
-    const std::size_t n = y.size();
-    const std::size_t windows = p <= n ? n - p + 1 : 0;
-    const std::size_t h = (p - 1) / 2;
-    std::size_t s = h;  // (0 + h) mod p, as h < p
-    // A ratio counts only for a positive average (not for a non-positive or
-    // NaN one, which says nothing about the ratio); a difference always does.
-    const auto contribute = [&](double average, double contribution) {
-        if (!multiplicative || average > 0.0) {
-            indices[s] = indices[s] + contribution;
-            ++counts[s];
-        }
-        s = next_phase(s, p);
-    };
-    // Two windows at a time: their averages and their ratios or differences
-    // side by side, then added to their phases one after the other. A lane
-    // whose average does not count computes a ratio that is never used.
-    lanes::tile<Double2, 1>(0, windows, [&]<class V, std::size_t>(std::size_t j) {
-        const V average = window_average<V>(term, p, j);
-        V value;
-        lanes::load(value, y, j + h);
-        const V contribution = multiplicative ? value / average : value - average;
-        for (std::size_t l = 0; l < lanes::width<V>; ++l) {
-            contribute(lanes::lane(average, l), lanes::lane(contribution, l));
-        }
-    });
-}
+// instead of divided out). The period is at most the length of the series.
+struct WindowContributions {
+    template <class V>
+    [[gnu::always_inline]] static void run(View<double> y, std::size_t p, bool multiplicative,
+                                           const double* term, double* indices,
+                                           std::uint64_t* counts) noexcept {
+        const std::size_t windows = y.size() - p + 1;  // p <= n
+        const std::size_t h = (p - 1) / 2;
+        std::size_t s = h;  // (0 + h) mod p, as h < p
+        // A ratio counts only for a positive average (not for a non-positive
+        // or NaN one, which says nothing about the ratio); a difference
+        // always does.
+        const auto contribute = [&](double average, double contribution) LUMETRA_INLINE {
+            if (!multiplicative || average > 0.0) {
+                indices[s] = indices[s] + contribution;
+                ++counts[s];
+            }
+            s = next_phase(s, p);
+        };
+        // Vectors of neighbouring windows: their averages and their ratios or
+        // differences side by side, then added to their phases one after the
+        // other. A lane whose average does not count computes a ratio that is
+        // never used.
+        lanes::tile<V, 2>(0, windows, [&]<class U, std::size_t G>(std::size_t j) LUMETRA_INLINE {
+            constexpr std::size_t w = lanes::width<U>;
+            U average[G];
+            window_averages<U, G>(term, p, j, average);
+            for (std::size_t g = 0; g < G; ++g) {
+                U value;
+                lanes::load(value, y, j + h + g * w);
+                const U contribution = multiplicative ? value / average[g] : value - average[g];
+                for (std::size_t l = 0; l < w; ++l) {
+                    contribute(lanes::lane(average[g], l), lanes::lane(contribution, l));
+                }
+            }
+        });
+    }
+};
 
 // The indices from the phase sums: the mean contribution per phase (a phase
 // without any gets the neutral index of its mode, 1 for ratios, 0 for
 // differences), then centred on their mean. Ratios are rescaled to average 1
 // only when their mean allows it and then raised to the floor (a NaN index
 // stays NaN); differences have their mean taken off.
-void finish_indices(Series& indices, const std::vector<std::uint64_t>& counts,
-                    bool multiplicative) {
+// Without a window at all, counts is null.
+void finish_indices(Series& indices, const std::uint64_t* counts, bool multiplicative) {
     const std::size_t p = indices.size();
     for (std::size_t phase = 0; phase < p; ++phase) {
-        if (counts[phase] == 0) {
+        if (counts == nullptr || counts[phase] == 0) {
             indices[phase] = multiplicative ? 1.0 : 0.0;
         } else {
             indices[phase] = indices[phase] / static_cast<double>(counts[phase]);
@@ -126,22 +139,29 @@ void finish_indices(Series& indices, const std::vector<std::uint64_t>& counts,
 }
 
 // adjusted[i] = y[i] / index or y[i] - index with the index of its phase
-// (i mod p, counted along), two observations at a time.
-void adjust(View<double> y, const Series& indices, bool multiplicative, double* adjusted) {
-    const std::size_t p = indices.size();
-    std::size_t s = 0;
-    lanes::tile<Double2, 1>(0, y.size(), [&]<class V, std::size_t>(std::size_t i) {
-        V value;
-        lanes::load(value, y, i);
-        V index;
-        lanes::fill(index, [&](std::size_t) {
-            const double at = indices[s];
-            s = next_phase(s, p);
-            return at;
+// (i mod p, counted along); returns whether any value written is NaN.
+struct Adjust {
+    template <class V>
+    [[gnu::always_inline]] static bool run(View<double> y, const double* indices, std::size_t p,
+                                           bool multiplicative, double* adjusted) noexcept {
+        std::size_t s = 0;
+        lanes::NanWatch<V> nan;
+        lanes::tile<V, 1>(0, y.size(), [&]<class U, std::size_t>(std::size_t i) LUMETRA_INLINE {
+            U value;
+            lanes::load(value, y, i);
+            U index;
+            lanes::fill(index, [&](std::size_t) LUMETRA_INLINE {
+                const double at = indices[s];
+                s = next_phase(s, p);
+                return at;
+            });
+            const U x = multiplicative ? value / index : value - index;
+            lanes::store(adjusted + i, x);
+            nan.see(x);
         });
-        lanes::store(adjusted + i, multiplicative ? value / index : value - index);
-    });
-}
+        return nan.any();
+    }
+};
 
 }  // namespace
 
@@ -163,15 +183,23 @@ std::tuple<Series, bool, Series> four_theta_deseasonalize(View<double> y, std::u
     // window terms y[i] * r, which every window containing observation i
     // would otherwise form again: each is the same product.
     Series adjusted = Series::for_overwrite(n);
-    const bool multiplicative = window_terms(y, 1.0 / static_cast<double>(p), adjusted.data());
+    const bool multiplicative =
+        lanes::dispatch<WindowTerms>(y, 1.0 / static_cast<double>(p), adjusted.data());
 
-    // Phase sums, turned into the indices in place.
+    // Phase sums, turned into the indices in place. A period longer than the
+    // series leaves no window, and every phase without a contribution.
     Series indices = Series::zeros(p);
-    std::vector<std::uint64_t> counts = work_array<std::uint64_t>(p);
-    add_window_contributions(y, p, multiplicative, adjusted.data(), indices, counts);
-    finish_indices(indices, counts, multiplicative);
+    if (p <= n) {
+        std::vector<std::uint64_t> counts = work_array<std::uint64_t>(p);
+        lanes::dispatch<WindowContributions>(y, p, multiplicative, adjusted.data(), indices.data(),
+                                             counts.data());
+        finish_indices(indices, counts.data(), multiplicative);
+    } else {
+        finish_indices(indices, nullptr, multiplicative);
+    }
 
-    adjust(y, indices, multiplicative, adjusted.data());
+    adjusted.set_known_nan_free(
+        !lanes::dispatch<Adjust>(y, indices.data(), p, multiplicative, adjusted.data()));
     return {std::move(indices), multiplicative, std::move(adjusted)};
 }
 
@@ -223,14 +251,15 @@ void check_lines(const Lines& lines, std::uint64_t n) {
     }
 }
 
-// Adds line i's terms to f[begin..end), two time points at a time. The first
-// line adds its terms to 0.0 itself (which turns -0.0 into +0.0 as the
+// Adds line i's terms to f[begin..end), width<V> time points at a time. The
+// first line adds its terms to 0.0 itself (which turns -0.0 into +0.0 as the
 // addition to a zeroed f would), so f needs no zeroing pass.
-void add_line(const Lines& lines, std::size_t i, std::uint64_t n, std::size_t begin,
-              std::size_t end, double* f) {
+template <class V>
+[[gnu::always_inline]] inline void add_line(const Lines& lines, std::size_t i, std::uint64_t n,
+                                            std::size_t begin, std::size_t end, double* f) {
     const bool first = i == 0;
-    const auto add = [first, f](std::size_t t, auto term) {
-        decltype(term) before{};
+    const auto add = [first, f](std::size_t t, const auto& term) LUMETRA_INLINE {
+        std::remove_cvref_t<decltype(term)> before{};
         if (!first) lanes::load(before, f + t);
         lanes::store(f + t, before + term);
     };
@@ -239,8 +268,9 @@ void add_line(const Lines& lines, std::size_t i, std::uint64_t n, std::size_t be
     const double b = lines.slopes[i];
     if (lines.thetas[i] == 0.0) {
         // The trend line alone.
-        lanes::for_each_index<Double2>(begin, end,
-                                       [=](std::size_t t, auto at) { add(t, w * (a + b * at)); });
+        lanes::for_each_index<V>(begin, end, [=](std::size_t t, const auto& at) LUMETRA_INLINE {
+            add(t, w * (a + b * at));
+        });
         return;
     }
     // The mean of trend and level, formed as (w * (T + L)) * 0.5: levels from
@@ -250,16 +280,42 @@ void add_line(const Lines& lines, std::size_t i, std::uint64_t n, std::size_t be
     const std::size_t split = std::clamp(from_piece, begin, end);
     const std::uint64_t offset = lines.offsets[i];
     const View<double> flat = lines.filtered_flat;
-    lanes::for_each_index<Double2>(begin, split, [=](std::size_t t, auto at) {
-        decltype(at) level;
+    lanes::for_each_index<V>(begin, split, [=](std::size_t t, const auto& at) LUMETRA_INLINE {
+        std::remove_cvref_t<decltype(at)> level;
         lanes::load(level, flat, offset + t);
         add(t, (w * ((a + b * at) + level)) * 0.5);
     });
     if (split == end) return;
     const double last = lines.last_levels[i];
-    lanes::for_each_index<Double2>(
-        split, end, [=](std::size_t t, auto at) { add(t, (w * ((a + b * at) + last)) * 0.5); });
+    lanes::for_each_index<V>(split, end, [=](std::size_t t, const auto& at) LUMETRA_INLINE {
+        add(t, (w * ((a + b * at) + last)) * 0.5);
+    });
 }
+
+// The lines added into each f[t] in increasing i; returns whether any sum is
+// NaN. The time points are taken in blocks, all lines over one block before
+// the next, so that the block of f stays in the first-level cache instead of
+// making one pass over memory per line; there its sums are also looked at
+// for NaN.
+struct AddLines {
+    template <class V>
+    [[gnu::always_inline]] static bool run(const Lines& lines, std::size_t n, double* f) noexcept {
+        constexpr std::size_t block = 1024;
+        lanes::NanWatch<V> nan;
+        for (std::size_t begin = 0; begin < n; begin += block) {
+            const std::size_t end = std::min<std::size_t>(n, begin + block);
+            for (std::size_t i = 0; i < lines.thetas.size(); ++i) {
+                add_line<V>(lines, i, n, begin, end, f);
+            }
+            lanes::tile<V, 1>(begin, end, [&]<class U, std::size_t>(std::size_t t) LUMETRA_INLINE {
+                U x;
+                lanes::load(x, f + t);
+                nan.see(x);
+            });
+        }
+        return nan.any();
+    }
+};
 
 }  // namespace
 
@@ -274,16 +330,9 @@ Series four_theta_fitted(std::uint64_t n, View<double> thetas, View<double> inte
     check_capacity<double>(n);
     check_lines(lines, n);
 
-    // The lines are added into each f[t] in increasing i. The time points are
-    // taken in blocks, all lines over one block before the next, so that the
-    // block of f stays in the first-level cache instead of making one pass
-    // over memory per line.
-    Series f = count == 0 ? Series::zeros(n) : Series::for_overwrite(n);
-    constexpr std::size_t block = 1024;
-    for (std::size_t begin = 0; begin < n; begin += block) {
-        const std::size_t end = std::min<std::size_t>(n, begin + block);
-        for (std::size_t i = 0; i < count; ++i) add_line(lines, i, n, begin, end, f.data());
-    }
+    if (count == 0) return Series::zeros(n);
+    Series f = Series::for_overwrite(n);
+    f.set_known_nan_free(!lanes::dispatch<AddLines>(lines, static_cast<std::size_t>(n), f.data()));
     return f;
 }
 
