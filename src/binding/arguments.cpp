@@ -129,10 +129,12 @@ bool copy_float64_array(PyObject* object, NumberStore& store, std::span<const do
 double* NumberStore::take(std::size_t n) {
     if (n > left_) {
         // A new chunk (the rest of the last one stays unused), or a block of
-        // its own for more numbers than a chunk holds. Counts past what
+        // its own for more numbers than a chunk holds. Chunks double from
+        // the size of the inline one up to the largest. Counts past what
         // memory can hold fail as allocations.
         if (n > PTRDIFF_MAX / sizeof(double)) throw std::bad_alloc();
-        const std::size_t size = std::max(n, chunk);
+        const std::size_t doublings = std::min<std::size_t>(chunks_.size() + 1, 6);
+        const std::size_t size = std::max(n, inline_chunk << doublings);
         chunks_.push_back(std::make_unique_for_overwrite<double[]>(size));
         next_ = chunks_.back().get();
         left_ = size;

@@ -212,16 +212,23 @@ struct Arg<bool> {
 // argument share one store, which grows by whole chunks that never move, so
 // that a span handed out stays valid while more numbers are stored: the
 // numbers of a thousand short items take a few allocations, not a thousand.
+// The first numbers go into a chunk within the store itself, so that a call
+// with a few numbers allocates nothing for them.
 class NumberStore {
 public:
+    NumberStore() noexcept = default;
+    NumberStore(const NumberStore&) = delete;  // spans point into it
+    NumberStore& operator=(const NumberStore&) = delete;
+
     // Room for n numbers; throws std::bad_alloc when there is none.
     double* take(std::size_t n);
 
 private:
-    static constexpr std::size_t chunk = 2048;
+    static constexpr std::size_t inline_chunk = 32;
+    double first_[inline_chunk];
     std::vector<std::unique_ptr<double[]>> chunks_;
-    double* next_ = nullptr;
-    std::size_t left_ = 0;
+    double* next_ = first_;
+    std::size_t left_ = inline_chunk;
 };
 
 // Arg<T>::load with the store of an enclosing sequence, for the kinds that

@@ -524,10 +524,13 @@ void ets_recursion(View<double> y, const EtsModel& model, EtsState& state, OnSte
 // ets_recursion gives for it alone.
 template <class Source>
 void ets_recursion_lockstep(std::size_t count, Source&& source) {
-    // Each kind is run once, from its first series on.
+    // Each kind is run once, from its first series with steps on (an empty
+    // series keeps its initial states: no lanes are set up for it).
     std::uint32_t kinds_run = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const EtsModel model = source(k).model;
+        const EtsSeries series = source(k);
+        if (series.y.empty()) continue;
+        const EtsModel model = series.model;
         ets::with_kind(model, [&]<bool AdditiveError, ets::Trend TrendKind, ets::Season SeasonKind>(
                                   ets::Kind<AdditiveError, TrendKind, SeasonKind>) {
             constexpr std::uint32_t bit =
