@@ -16,7 +16,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case, exact
+from harness import LATENCY, Case, exact
 
 EPS = 1e-10
 
@@ -224,15 +224,16 @@ MODELS = {
 }
 
 
-def pair(function, label, args, numba_fn, long, note=""):
+def pair(function, label, args, numba_fn, long, note="", limit=""):
     """A case of `function` with the floor of its size (no-op for short inputs,
-    the plain loop for long ones) and the numba transcription."""
+    the plain loop for long ones) and the numba transcription; `limit` applies
+    to the long input only."""
     ours = getattr(core, function)
     floor = ("loop floor", getattr(loop, function)) if long else ("no-op floor", getattr(noop, function))
     return Case(
         function, label, lambda: ours(*args),
         {floor[0]: lambda: floor[1](*args), "numba": lambda: numba_fn(*args)},
-        check=exact, note=note,
+        check=exact, note=note, limit=limit if long else "",
     )  # fmt: skip
 
 
@@ -277,9 +278,8 @@ def cases():
                 args = (y, 100.0, trend0, seasonal0, 0.3, 0.05, 0.1, 0.98, 12, error, trend, season)
                 note = f"model {name} (codes {error}, {trend}, {season})"
                 if y is long:
-                    note += ("; the floor is a plain loop of this one model; one series is a "
-                             "chain of dependent steps (latency-bound)")
-                yield pair(function, f"{label}, p=12, {name}", args, numba_fn, y is long, note)
+                    note += "; the floor is a plain loop of this one model"
+                yield pair(function, f"{label}, p=12, {name}", args, numba_fn, y is long, note, LATENCY)
     # The call frame alone: all twelve arguments converted, an empty series,
     # so what is left above the no-op floor is the binding and the seasonal copy.
     no_steps = (short[:0], 100.0, 0.05, MODELS["A,Ad,A"][1], 0.3, 0.05, 0.1, 0.98, 12, 0, 1, 1)
@@ -339,8 +339,8 @@ def cases():
     season = 2.0 * np.sin(2 * np.pi * np.arange(12) / 12)
     monthly_short, monthly_long = seasonal_series(rng, 48), seasonal_series(rng, 10**6)
     for label, y in (("n=48", monthly_short), ("n=10^6", monthly_long)):
-        note = "a0 = 1.1 + 0.5i; latency-bound: each step waits for the previous level"
+        note = "a0 = 1.1 + 0.5i; each step waits for the previous level"
         yield pair("ces_nonseasonal_sse", label, (y, 1.1, 0.5), ces_nonseasonal_numba,
-                   y is monthly_long, note)  # fmt: skip
+                   y is monthly_long, note, LATENCY)  # fmt: skip
         yield pair("ces_seasonal_sse", f"{label}, m=12", (y, 1.1, 0.5, 0.1, season, 12),
-                   ces_seasonal_numba, y is monthly_long, note)  # fmt: skip
+                   ces_seasonal_numba, y is monthly_long, note, LATENCY)  # fmt: skip

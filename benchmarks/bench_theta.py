@@ -8,7 +8,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case, exact
+from harness import LATENCY, MEMORY, Case, exact
 
 
 @njit(cache=False)
@@ -208,4 +208,6 @@ def cases():
         for name, size, args, numba_fn in calls:
             peers = {key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()}
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
-            yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact)
+            limit = "" if short else {"theta_decompose": MEMORY, "dot_objective": LATENCY}.get(name, "")
+            yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact,
+                       limit=limit)  # fmt: skip

@@ -11,7 +11,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case, exact
+from harness import LATENCY, Case, exact
 
 
 @njit(cache=False)
@@ -90,7 +90,8 @@ def cases():
         for name, size, args, numba_fn in calls:
             peers = {key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()}
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
-            yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact)
+            yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact,
+                       limit="" if short else LATENCY)  # fmt: skip
         if short:
             continue
         sigma2 = np.empty(n)

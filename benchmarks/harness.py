@@ -29,6 +29,18 @@ class Case:
     # one for every peer or one per peer name (a peer left out is not checked)
     check: Callable[[object, object], bool] | dict[str, Callable[[object, object], bool]] | None = None
     note: str = ""
+    # why the row sits at a physical limit, if it does (LATENCY, MEMORY): no
+    # implementation of the same operations in the same order can go faster
+    limit: str = ""
+
+
+# One chain of dependent steps: each value waits for the one before it, so
+# the time is the chain's length times the latency of one step's operations,
+# whatever the compiler (numba's loop and the plain C++ loop tie with ours).
+LATENCY = "latency: one chain of dependent steps, each waiting for the one before"
+# One pass that reads the input and writes the result once: the time is what
+# memory takes to stream those bytes in and out.
+MEMORY = "memory: one pass streaming the input in and the result out"
 
 
 def exact(ours, peer) -> bool:
@@ -134,7 +146,7 @@ def table(results: list[Result]) -> str:
     """A Markdown table, one row per case. Peers appear as ratios: for numba and
     packages, their time over ours (above 1: we are faster); for the floor, our
     time over the floor's (1.00 would be no cost above the floor)."""
-    header = ["function", "inputs", "ours / call", *COLUMNS.values(), "note"]
+    header = ["function", "inputs", "ours / call", *COLUMNS.values(), "at a limit", "note"]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     for result in results:
         cells = {key: [] for key in COLUMNS}
@@ -146,6 +158,6 @@ def table(results: list[Result]) -> str:
             cells[key].append(f"{label}{ratio:.2f}{mark}")
         row = [f"`{result.case.function}`", result.case.size, format_time(result.ours)]
         row += ["<br>".join(cells[key]) for key in COLUMNS]
-        row.append(result.case.note)
+        row += [result.case.limit, result.case.note]
         lines.append("| " + " | ".join(row) + " |")
     return "\n".join(lines)

@@ -46,7 +46,12 @@ def main() -> None:
             "numba / ours and package / ours: the peer's time divided by ours (above 1: we are "
             "faster). ours / floor: our time divided by the floor's, the floor being a no-op "
             "function with the same arguments for short inputs and a plain contiguous C++ loop "
-            "of the same arithmetic for long inputs (1.00: no cost above the floor).\n\n"
+            "of the same arithmetic for long inputs (1.00: no cost above the floor). At a limit: "
+            "the rows whose time is set by the hardware rather than by the code. Latency: one "
+            "chain of dependent steps, each waiting for the previous one's result, so that numba's "
+            "loop, the plain C++ loop and ours tie; nothing but a different order of operations "
+            "(which would change the bits) could overlap the steps. Memory: one pass that streams "
+            "the input in and the result out.\n\n"
             + text
             + "\n"
         )
