@@ -136,10 +136,16 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
                          seasonal.data(), &level,
                          &trend,          &no_nan[k]};
     });
+    // The seasonal vectors are short and still in cache: they are looked at
+    // here, in the same loop.
     for (std::size_t k = 0; k < count; ++k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];
         fitted.set_known_nan_free(no_nan[k]);
         errors.set_known_nan_free(no_nan[k]);
+        bool nan = false;
+        for (const double c : std::span<const double>(seasonal.data(), seasonal.size()))
+            nan |= c != c;
+        seasonal.set_known_nan_free(!nan);
     }
     return fits;
 }

@@ -4,12 +4,14 @@
 // in what they do with each step's forecast and error.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "common/dispatch.hpp"
 #include "common/failure.hpp"
@@ -524,23 +526,42 @@ void ets_recursion(View<double> y, const EtsModel& model, EtsState& state, OnSte
 // ets_recursion gives for it alone.
 template <class Source>
 void ets_recursion_lockstep(std::size_t count, Source&& source) {
-    // Each kind is run once, from its first series with steps on (an empty
-    // series keeps its initial states: no lanes are set up for it).
-    std::uint32_t kinds_run = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const EtsSeries series = source(k);
-        if (series.y.empty()) continue;
-        const EtsModel model = series.model;
+    // The series with steps, grouped by kind in series order (a counting
+    // sort), so that each kind's lanes look at their own series only. An
+    // empty series keeps its initial states: no lanes are set up for it.
+    constexpr std::size_t kinds = 24;
+    const auto kind_index = [](const EtsModel& model) {
+        std::size_t index = 0;
         ets::with_kind(model, [&]<bool AdditiveError, ets::Trend TrendKind, ets::Season SeasonKind>(
                                   ets::Kind<AdditiveError, TrendKind, SeasonKind>) {
-            constexpr std::uint32_t bit =
-                1u << ((AdditiveError ? 0 : 12) + 3 * static_cast<int>(TrendKind) +
-                       static_cast<int>(SeasonKind));
-            if ((kinds_run & bit) != 0) return;
-            kinds_run |= bit;
-            lanes::dispatch<ets::RunLockstep<AdditiveError, TrendKind, SeasonKind>>(k, count,
-                                                                                    source);
+            index = (AdditiveError ? 0 : 12) + 3 * static_cast<std::size_t>(TrendKind) +
+                    static_cast<std::size_t>(SeasonKind);
         });
+        return index;
+    };
+    std::vector<std::uint8_t> kind_of(count);
+    std::size_t starts[kinds + 1] = {};
+    for (std::size_t k = 0; k < count; ++k) {
+        const EtsSeries series = source(k);
+        kind_of[k] = series.y.empty() ? kinds : static_cast<std::uint8_t>(kind_index(series.model));
+        if (kind_of[k] < kinds) ++starts[kind_of[k] + 1];
+    }
+    for (std::size_t i = 0; i < kinds; ++i) starts[i + 1] += starts[i];
+    std::vector<std::size_t> order(starts[kinds]);
+    std::size_t next[kinds];
+    std::copy(starts, starts + kinds, next);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (kind_of[k] < kinds) order[next[kind_of[k]]++] = k;
+    }
+    const auto ordered = [&](std::size_t i) { return source(order[i]); };
+    for (std::size_t i = 0; i < kinds; ++i) {
+        if (starts[i] == starts[i + 1]) continue;
+        ets::with_kind(source(order[starts[i]]).model,
+                       [&]<bool AdditiveError, ets::Trend TrendKind, ets::Season SeasonKind>(
+                           ets::Kind<AdditiveError, TrendKind, SeasonKind>) {
+                           lanes::dispatch<ets::RunLockstep<AdditiveError, TrendKind, SeasonKind>>(
+                               starts[i], starts[i + 1], ordered);
+                       });
     }
 }
 
