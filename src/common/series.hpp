@@ -76,16 +76,19 @@ public:
         return s;
     }
 
-    // Series of the given sizes, elements left uninitialised, in one
-    // allocation: for results that are made together in great numbers, one
-    // allocation and one release instead of one per series (and no trimming
-    // and faulting of the heap's top as a thousand small blocks come and go).
-    // The allocation is freed with the last of them. The sizes are checked
-    // in order, as a for_overwrite call for each would check them.
-    static std::vector<Series> group(const std::vector<std::size_t>& sizes,
+    // count series, of sizes size_of(0), size_of(1), ..., elements left
+    // uninitialised, in one allocation: for results that are made together
+    // in great numbers, one allocation and one release instead of one per
+    // series (and no trimming and faulting of the heap's top as a thousand
+    // small blocks come and go). The allocation is freed with the last of
+    // them. The sizes are checked in order, as a for_overwrite call for each
+    // would check them.
+    template <class SizeOf>
+    static std::vector<Series> group(std::size_t count, SizeOf&& size_of,
                                      SourceLocation where = SourceLocation::current()) {
         std::size_t total = group_header;
-        for (std::size_t n : sizes) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t n = size_of(i);
             check_capacity<double>(n, where);
             // Each part fits a signed size, so the total cannot wrap before
             // it is compared.
@@ -93,12 +96,13 @@ public:
             if (total > static_cast<std::size_t>(PTRDIFF_MAX)) throw std::bad_alloc();
         }
         std::vector<Series> parts;
-        parts.reserve(sizes.size());
-        if (sizes.empty()) return parts;
+        parts.reserve(count);
+        if (count == 0) return parts;
         std::byte* block = allocate(total);
-        Group* shared = new (block) Group{sizes.size()};
+        Group* shared = new (block) Group{count};
         std::byte* room = block + group_header;
-        for (std::size_t n : sizes) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t n = size_of(i);
             set_group(room, shared);
             parts.push_back(Series(room, n));
             room += part_bytes(n);

@@ -101,21 +101,20 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
     // Every series' sizes and failures are checked, in series order, before
     // any buffer is made or any series runs: the first failing series decides
     // the message, as in a loop of ets_filter calls.
-    std::vector<std::size_t> sizes;
-    sizes.reserve(3 * count);
+    // Part 3k and 3k + 1 are series k's fitted values and errors, part 3k + 2
+    // its seasonal vector.
+    const auto size_of = [&](std::size_t part) {
+        return part % 3 == 2 ? std::get<2>(params_list[part / 3]).size() : y_list[part / 3].size();
+    };
     for (std::size_t k = 0; k < count; ++k) {
-        const std::size_t n = y_list[k].size();
-        const std::size_t m = std::get<2>(params_list[k]).size();
-        for (std::size_t size : {n, n, m}) {
-            check_capacity<double>(size);
-            sizes.push_back(size);
-        }
-        ets::check(n, model_of(params_list[k]), m);
+        for (std::size_t part = 3 * k; part < 3 * k + 3; ++part)
+            check_capacity<double>(size_of(part));
+        ets::check(y_list[k].size(), model_of(params_list[k]), size_of(3 * k + 2));
     }
     // The fitted values, errors and seasonal vector of every series share one
     // allocation. Every step's forecast and error is written, as in
     // ets_filter.
-    std::vector<Series> buffers = Series::group(sizes);
+    std::vector<Series> buffers = Series::group(3 * count, size_of);
     std::vector<EtsFit> fits;
     fits.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {

@@ -539,15 +539,22 @@ void ets_recursion_lockstep(std::size_t count, Source&& source) {
         });
         return index;
     };
-    std::vector<std::uint8_t> kind_of(count);
+    // (The kinds of a small batch are kept on the stack.)
+    constexpr std::size_t on_stack = 128;
+    std::uint8_t stack_kinds[on_stack];
+    std::vector<std::uint8_t> heap_kinds(count > on_stack ? count : 0);
+    std::uint8_t* const kind_of = count > on_stack ? heap_kinds.data() : stack_kinds;
     std::size_t starts[kinds + 1] = {};
+    std::size_t with_steps = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const EtsSeries series = source(k);
         kind_of[k] = series.y.empty() ? kinds : static_cast<std::uint8_t>(kind_index(series.model));
         if (kind_of[k] < kinds) ++starts[kind_of[k] + 1];
+        with_steps += kind_of[k] < kinds;
     }
+    if (with_steps == 0) return;
     for (std::size_t i = 0; i < kinds; ++i) starts[i + 1] += starts[i];
-    std::vector<std::size_t> order(starts[kinds]);
+    std::vector<std::size_t> order(with_steps);
     std::size_t next[kinds];
     std::copy(starts, starts + kinds, next);
     for (std::size_t k = 0; k < count; ++k) {
