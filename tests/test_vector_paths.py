@@ -1,8 +1,8 @@
 """The kernels with an AVX2 build also pass their tests on the baseline build.
 
-The nearest-pattern search, the reservoir update, the Hurst exponent and the entropies are built with
-two-lane vectors for the x86-64 baseline and four-lane vectors for AVX2, taken when the C library reports
-AVX2 as usable. The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2), so these
+The nearest-pattern search, the reservoir update, the Hurst exponent, the entropies, the theta and
+four-theta lines, the moving average and the ETS batch's lockstep lanes are built with two-lane vectors
+for the x86-64 baseline and four-lane vectors for AVX2, taken when the C library reports AVX2 as usable. The C library can be told not to (GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2), so these
 kernels' test modules and the layout table run again in a child process on the baseline build, against
 their Python transcriptions bit for bit. (The two builds' results are not compared across processes: the
 tunable also switches the C library's own tanh, exp and log to variants that may differ in the last bit.)
@@ -19,7 +19,8 @@ import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BASELINE = {**os.environ, "GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2"}
-MODULES = ["test_pattern.py", "test_diagnostics.py", "test_layouts.py"]
+MODULES = ["test_pattern.py", "test_diagnostics.py", "test_theta.py", "test_decomposition.py", "test_ets.py",
+           "test_layouts.py"]  # fmt: skip
 
 
 def avx2_active() -> bool | None:
