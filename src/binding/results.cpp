@@ -36,25 +36,21 @@ bool make_holder_type() {
         {Py_tp_doc, const_cast<char*>("The owner of a result array's buffer.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
+    static PyType_Spec description = {
         "lumetra._core.buffer", sizeof(Holder), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, slots};
-    holder_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    holder_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&description));
     return holder_type != nullptr;
 }
 
-// Whether any of the n values is NaN. Results rarely hold one, so they are
-// only read (four vectors a step, then one at a time, the last one ending at
-// the last value), and written only when one is found.
+// Whether any of the n values (at least a vector's worth) is NaN. Results
+// rarely hold one, so they are only read (four vectors a step, then one at a
+// time, the last one ending at the last value), and written only when one is
+// found.
 struct AnyNan {
     template <class V>
     [[gnu::always_inline]] static bool run(const double* values, std::size_t n) noexcept {
         constexpr std::size_t w = lanes::width<V>;
-        if (n < w) {
-            bool any = false;
-            for (std::size_t i = 0; i < n; ++i) any |= values[i] != values[i];
-            return any;
-        }
         lanes::Mask<w> seen[4] = {};
         const auto check = [&](std::size_t k, std::size_t at) {
             V x;
@@ -73,7 +69,14 @@ struct AnyNan {
     }
 };
 
+// Short results (a seasonal vector, a batch's many small arrays) are read
+// here, without the call through the dispatch point.
 bool any_nan(const double* values, std::size_t n) noexcept {
+    if (n < 16) {
+        bool any = false;
+        for (std::size_t i = 0; i < n; ++i) any |= values[i] != values[i];
+        return any;
+    }
     return lanes::dispatch<AnyNan>(values, n);
 }
 

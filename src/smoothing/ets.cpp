@@ -98,19 +98,18 @@ double ets_loglik(View<double> y, double level0, double trend0, View<double> sea
 std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
                                      const std::vector<EtsParameters>& params_list) {
     const std::size_t count = std::min(y_list.size(), params_list.size());
-    // Every series' sizes and failures are checked, in series order, before
-    // any buffer is made or any series runs: the first failing series decides
-    // the message, as in a loop of ets_filter calls.
     // Part 3k and 3k + 1 are series k's fitted values and errors, part 3k + 2
     // its seasonal vector.
     const auto size_of = [&](std::size_t part) {
         return part % 3 == 2 ? std::get<2>(params_list[part / 3]).size() : y_list[part / 3].size();
     };
-    for (std::size_t k = 0; k < count; ++k) {
-        for (std::size_t part = 3 * k; part < 3 * k + 3; ++part)
-            check_capacity<double>(size_of(part));
+    // Every series' failures are checked, in series order, before any buffer
+    // is made or any series runs: the first failing series decides the
+    // message, as in a loop of ets_filter calls. (The sizes are those of
+    // arrays and sequences that exist, so no buffer size overflows; group()
+    // checks them all the same.)
+    for (std::size_t k = 0; k < count; ++k)
         ets::check(y_list[k].size(), model_of(params_list[k]), size_of(3 * k + 2));
-    }
     // The fitted values, errors and seasonal vector of every series share one
     // allocation. Every step's forecast and error is written, as in
     // ets_filter.
@@ -135,16 +134,10 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
                          seasonal.data(), &level,
                          &trend,          &no_nan[k]};
     });
-    // The seasonal vectors are short and still in cache: they are looked at
-    // here, in the same loop.
     for (std::size_t k = 0; k < count; ++k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];
         fitted.set_known_nan_free(no_nan[k]);
         errors.set_known_nan_free(no_nan[k]);
-        bool nan = false;
-        for (const double c : std::span<const double>(seasonal.data(), seasonal.size()))
-            nan |= c != c;
-        seasonal.set_known_nan_free(!nan);
     }
     return fits;
 }
