@@ -175,16 +175,20 @@ def test_arrays_kept_from_a_batch_outlive_the_rest_of_it():
 CODES = [(e, t, s) for e in (0, 1) for t in (0, 1, 3, 7) for s in (0, 1, 2)]  # the 24 models
 
 
-def random_batch(rng, count, codes, lengths):
-    """count series with models drawn from codes and lengths from lengths, in every layout, with values that
-    include the IEEE specials; none fails."""
+def random_batch(rng, count, codes, lengths, periods=range(1, 14), short_seasons=False):
+    """count series with models drawn from codes, lengths from lengths and periods from periods, in every layout,
+    with values that include the IEEE specials; none fails. With short_seasons, some series shorter than their
+    period have a seasonal vector that ends where they do."""
     y_list, params_list = [], []
     for _ in range(count):
-        n, period = int(rng.choice(lengths)), int(rng.integers(1, 14))
+        n, period = int(rng.choice(lengths)), int(rng.choice(periods))
         base = rng.normal(20.0, 5.0, 2 * n + 1)
         base[rng.random(base.size) < 0.02] = rng.choice([*NANS, math.inf, -math.inf, 1e300, 0.0])
         y_list.append([base[:n], base[::2][:n], base[:n][::-1]][int(rng.integers(0, 3))])
-        seasonal0 = rng.normal(1.0, 0.3, max(period, int(rng.integers(0, 16))))  # long enough for every step
+        seasons = max(period, int(rng.integers(0, 16)))  # long enough for every step
+        if short_seasons and n < period and rng.random() < 0.5:
+            seasons = max(n, 1)
+        seasonal0 = rng.normal(1.0, 0.3, seasons)
         seasonal0[rng.random(seasonal0.size) < 0.1] = rng.choice([0.0, -1.0, math.nan])
         params_list.append((float(rng.normal(20.0, 5.0)), float(rng.normal(1.0, 0.5)), seasonal0.tolist(),
                             *map(float, rng.uniform(-0.2, 1.1, 4)), period, *codes[int(rng.integers(0, len(codes)))]))  # fmt: skip
@@ -198,13 +202,32 @@ def random_batch(rng, count, codes, lengths):
         # one model: groups of every size around the lane counts (six, or twelve with AVX2), refilled as series end
         *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
           for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])],
-        (7, 13, [(1, 1, 2)], [300]),  # equal lengths: lanes refill together, past a 256-step chunk
+        (7, 13, [(1, 1, 2)], [300]),  # equal lengths: lanes refill together, past several 64-step chunks
         # all 24 models interleaved, so that each kind's lanes pick their series out of order
         *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
     ],
 )  # fmt: skip
 def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, lengths):
     y_list, params_list = random_batch(np.random.default_rng(seed), count, codes, lengths)
+    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@pytest.mark.parametrize(
+    "seed, periods, lengths, short_seasons",
+    [
+        # one period: the lanes' seasonal vectors are held aligned, chunk after chunk, whatever each lane's index
+        (20, [12], [1, 5, 12, 63, 64, 65, 130], False),
+        (21, [1], [1, 2, 64, 100], False),
+        (22, [64], [3, 16, 17, 64, 200], False),  # the longest aligned period; chunks shorter than a quarter of it
+        (23, [65], [10, 65, 140], False),  # one past it
+        (24, [12, 7], [30, 64, 90], False),  # mixed periods
+        (25, [12, 40], [5, 20, 64, 80], True),  # a seasonal vector shorter than its period, among aligned ones
+    ],
+)
+def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(seed, periods, lengths, short_seasons):
+    codes = [(e, t, s) for e in (0, 1) for t in (0, 1) for s in (1, 2)]
+    y_list, params_list = random_batch(np.random.default_rng(seed), 160, codes, lengths, periods, short_seasons)
     assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
 
 

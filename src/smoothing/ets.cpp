@@ -129,10 +129,9 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
     const std::unique_ptr<bool[]> no_nan = std::make_unique<bool[]>(count);
     ets_recursion_lockstep(count, [&](std::size_t k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];
-        return EtsSeries{y_list[k],       model_of(params_list[k]),
-                         fitted.data(),   errors.data(),
-                         seasonal.data(), &level,
-                         &trend,          &no_nan[k]};
+        return EtsSeries{y_list[k],       model_of(params_list[k]), fitted.data(), errors.data(),
+                         seasonal.data(), seasonal.size(),          &level,        &trend,
+                         &no_nan[k]};
     });
     for (std::size_t k = 0; k < count; ++k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];

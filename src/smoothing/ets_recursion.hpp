@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -59,6 +60,7 @@ struct EtsSeries {
     double* fitted;
     double* errors;
     double* seasonal;
+    std::size_t seasons;  // the seasonal vector's length
     double* level;
     double* trend;
     bool* no_nan;
@@ -281,19 +283,23 @@ void run_steps(View<double> y, const EtsModel& model, double* seasonal, std::siz
 // Lane groups that run in lockstep: lane_groups * width<V> series at once.
 inline constexpr std::size_t lane_groups = 3;
 // The most steps run between two refills of the lanes.
-inline constexpr std::size_t lockstep_chunk = 256;
+inline constexpr std::size_t lockstep_chunk = 64;
+// The longest period whose seasonal vectors the lanes hold in vectors of
+// their own (see Lockstep::run).
+inline constexpr std::size_t aligned_period_limit = 64;
 
 // One lane of the lockstep run: the series it carries and how far it has
-// come. Step t of the current chunk reads observed[t * stride] and writes
-// forecasts[t] and errors[t]; after a chunk the pointers move on by its
-// steps. An idle lane has no steps remaining.
+// come. The next chunk reads observed[t * stride] and writes forecasts[t] and
+// errors[t] for its steps t; after a chunk the pointers move on by its steps.
+// An idle lane has no steps remaining and points nowhere.
 struct Slot {
     const double* observed;
     std::ptrdiff_t stride;
     double* forecasts;
     double* errors;
     double* seasonal;
-    std::size_t j;  // the season index of the next step
+    std::size_t seasons;  // the seasonal vector's length
+    std::size_t j;        // the season index of the next step
     EtsModel model;
     double* level_out;
     double* trend_out;
@@ -308,9 +314,15 @@ struct Slot {
 // single series runs at the latency of that chain. Independent series fill
 // the idle issue slots: each lane carries one series through the same
 // operations, and a lane whose series ends takes the next series of the kind.
-// A lane without a series runs a constant recursion (level, trend and
-// coefficient 1, weights 0) over private members, so it never meets a NaN,
-// an infinity or a subnormal number, and never touches a caller's buffer.
+// A lane without a series runs a constant recursion (observation, level,
+// trend and coefficient 1, weights 0) over private members, so it never meets
+// a NaN, an infinity or a subnormal number, and never touches a caller's
+// buffer.
+//
+// The lanes' observations for a chunk are copied first into one row per
+// step, so that each step reads whole vectors; forecasts and errors are
+// written straight into the series' buffers at every step, where the stores
+// overlap the arithmetic.
 //
 // Lane i is element i % width of group i / width. Every member is inlined
 // into the build (baseline or AVX2) that runs it.
@@ -322,7 +334,7 @@ public:
     static constexpr std::size_t lane_count = groups * width;
     static constexpr bool seasonal_model = SeasonKind != Season::none;
 
-    Lockstep() noexcept {
+    [[gnu::always_inline]] Lockstep() noexcept {
         for (std::size_t i = 0; i < lane_count; ++i) park(i);
     }
     Lockstep(const Lockstep&) = delete;
@@ -356,9 +368,60 @@ public:
         return steps;
     }
 
-    // Every lane, idle ones included, advanced by `steps` steps.
+    // Every lane, idle ones included, advanced by `steps` steps (at most a
+    // chunk).
+    //
+    // The lanes' states live in locals for the chunk, out of reach of the
+    // stores into the series' buffers, so that the compiler keeps them in
+    // registers rather than storing and reloading them at every step (which
+    // would lengthen every chain by a store-to-load round trip).
+    //
+    // Where every active lane has the same period p, short enough, and a
+    // seasonal vector that holds p coefficients, the lanes' coefficients are
+    // moved for the chunk into p vectors per group, each lane's rotated so
+    // that step t reads and writes vector t mod p for every lane; otherwise
+    // each lane reads and writes its own vector at its own index, step by
+    // step.
     [[gnu::always_inline]] void run(std::size_t steps) noexcept {
-        for (std::size_t t = 0; t < steps; ++t) run_step(t);
+        read_observations(steps);
+        Chunk chunk;
+        for (std::size_t g = 0; g < groups; ++g) {
+            chunk.level[g] = level_[g];
+            chunk.slope[g] = slope_[g];
+            chunk.w[g] = w_[g];
+            chunk.nan[g] = nan_[g];
+        }
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            chunk.forecasts[i] = slot_[i].forecasts;
+            chunk.errors[i] = slot_[i].errors;
+        }
+        const std::size_t period = aligned_period(steps);
+        if (period != 0) {
+            rotate_seasons_in(period);
+            for (std::size_t t = 0, c = 0; t < steps; ++t) {
+                for_each_group([&](std::size_t g)
+                                   LUMETRA_INLINE { run_step(chunk, g, t, seasons_[g][c]); });
+                if (++c == period) c = 0;
+            }
+            rotate_seasons_out(period, steps);
+        } else {
+            Seasons seasons;
+            for (std::size_t i = 0; i < lane_count; ++i) {
+                seasons.vector[i] = slot_[i].seasonal;
+                seasons.j[i] = slot_[i].j;
+                seasons.period[i] = slot_[i].model.period;
+            }
+            for (std::size_t t = 0; t < steps; ++t) {
+                for_each_group([&](std::size_t g)
+                                   LUMETRA_INLINE { run_gathered_step(chunk, seasons, g, t); });
+            }
+            for (std::size_t i = 0; i < lane_count; ++i) slot_[i].j = seasons.j[i];
+        }
+        for (std::size_t g = 0; g < groups; ++g) {
+            level_[g] = chunk.level[g];
+            slope_[g] = chunk.slope[g];
+            nan_[g] = chunk.nan[g];
+        }
     }
 
     // Moves the active lanes on by the steps just run; a lane whose series
@@ -407,34 +470,120 @@ public:
     }
 
 private:
-    // Step t of the chunk for every lane. The groups' chains are
-    // independent: the processor overlaps them.
-    [[gnu::always_inline]] void run_step(std::size_t t) noexcept {
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(t);
-        for (std::size_t g = 0; g < groups; ++g) {
-            Slot* group = slot_ + g * width;
-            V observation;
-            V coefficient;
-            lanes::fill(observation, [&](std::size_t e) LUMETRA_INLINE {
-                return group[e].observed[at * group[e].stride];
-            });
-            lanes::fill(coefficient, [&](std::size_t e) LUMETRA_INLINE {
-                return seasonal_model ? group[e].seasonal[group[e].j] : 0.0;
-            });
-            V forecast;
-            V error;
-            step<AdditiveError, TrendKind, SeasonKind>(w_[g], observation, level_[g], slope_[g],
-                                                       coefficient, forecast, error);
-            nan_[g] |= error != error;
+    // The lanes' states and output buffers during a chunk.
+    struct Chunk {
+        V level[groups];
+        V slope[groups];
+        StepWeights<V> w[groups];
+        lanes::Mask<width> nan[groups];
+        double* forecasts[lane_count];
+        double* errors[lane_count];
+    };
+
+    // f(0), ..., f(groups - 1), each with a constant index, so that each
+    // group's states can stay in registers.
+    template <class F>
+    [[gnu::always_inline]] static void for_each_group(F&& f) {
+        [&]<std::size_t... G>(std::index_sequence<G...>)
+            LUMETRA_INLINE { (f(G), ...); }(std::make_index_sequence<groups>{});
+    }
+
+    // Each lane's seasonal vector, season index and period during a chunk
+    // whose lanes read their own vectors.
+    struct Seasons {
+        double* vector[lane_count];
+        std::size_t j[lane_count];
+        std::uint64_t period[lane_count];
+    };
+
+    // Step t of the chunk for group g, with the group's coefficients in
+    // `coefficient`. The groups' chains are independent: the processor
+    // overlaps them.
+    [[gnu::always_inline]] void run_step(Chunk& chunk, std::size_t g, std::size_t t,
+                                         V& coefficient) noexcept {
+        V observation;
+        lanes::load(observation, observed_[t] + g * width);
+        V forecast;
+        V error;
+        step<AdditiveError, TrendKind, SeasonKind>(chunk.w[g], observation, chunk.level[g],
+                                                   chunk.slope[g], coefficient, forecast, error);
+        chunk.nan[g] |= error != error;
+        for (std::size_t e = 0; e < width; ++e) {
+            chunk.forecasts[g * width + e][t] = forecast[e];
+            chunk.errors[g * width + e][t] = error[e];
+        }
+    }
+
+    // The same, each lane's coefficient read from and written back to its
+    // own seasonal vector.
+    [[gnu::always_inline]] void run_gathered_step(Chunk& chunk, Seasons& seasons, std::size_t g,
+                                                  std::size_t t) noexcept {
+        const std::size_t first = g * width;
+        V coefficient;
+        lanes::fill(coefficient, [&](std::size_t e) LUMETRA_INLINE {
+            return seasonal_model ? seasons.vector[first + e][seasons.j[first + e]] : 0.0;
+        });
+        run_step(chunk, g, t, coefficient);
+        if constexpr (seasonal_model) {
             for (std::size_t e = 0; e < width; ++e) {
-                Slot& slot = group[e];
-                slot.forecasts[t] = forecast[e];
-                slot.errors[t] = error[e];
-                if constexpr (seasonal_model) {
-                    slot.seasonal[slot.j] = coefficient[e];
-                    if (++slot.j == slot.model.period) slot.j = 0;
-                }
+                const std::size_t i = first + e;
+                seasons.vector[i][seasons.j[i]] = coefficient[e];
+                if (++seasons.j[i] == seasons.period[i]) seasons.j[i] = 0;
             }
+        }
+    }
+
+    // The active lanes' observations for the chunk (idle lanes' columns hold
+    // ones, written when they were parked).
+    [[gnu::always_inline]] void read_observations(std::size_t steps) noexcept {
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            const Slot& slot = slot_[i];
+            if (slot.remaining == 0) continue;
+            for (std::size_t t = 0; t < steps; ++t)
+                observed_[t][i] = slot.observed[static_cast<std::ptrdiff_t>(t) * slot.stride];
+        }
+    }
+
+    // The period of every active lane, if the chunk can run with aligned
+    // seasons, else 0. Moving a lane's coefficients in and out costs two
+    // copies of its period, paid back by steps that need no per-lane reads.
+    [[gnu::always_inline]] std::size_t aligned_period(std::size_t steps) const noexcept {
+        if constexpr (!seasonal_model) return 0;
+        std::uint64_t period = 0;
+        for (const Slot& slot : slot_) {
+            if (slot.remaining == 0) continue;
+            if (period == 0) period = slot.model.period;
+            if (slot.model.period != period || slot.seasons < period) return 0;
+        }
+        if (period > aligned_period_limit || 4 * steps < period) return 0;
+        return static_cast<std::size_t>(period);
+    }
+
+    // Coefficient k of an active lane whose next season index is j goes to
+    // vector (k - j) mod period, so that step t reads the lane's coefficient
+    // (j + t) mod period; idle lanes read ones.
+    [[gnu::always_inline]] void rotate_seasons_in(std::size_t period) noexcept {
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            const Slot& slot = slot_[i];
+            V* seasons = seasons_[i / width];
+            for (std::size_t k = 0, c = period - slot.j; k < period; ++k, ++c) {
+                if (c == period) c = 0;
+                lanes::set_lane(seasons[c], i % width,
+                                slot.remaining != 0 ? slot.seasonal[k] : 1.0);
+            }
+        }
+    }
+
+    [[gnu::always_inline]] void rotate_seasons_out(std::size_t period, std::size_t steps) noexcept {
+        for (std::size_t i = 0; i < lane_count; ++i) {
+            Slot& slot = slot_[i];
+            if (slot.remaining == 0) continue;
+            const V* seasons = seasons_[i / width];
+            for (std::size_t k = 0, c = period - slot.j; k < period; ++k, ++c) {
+                if (c == period) c = 0;
+                slot.seasonal[k] = lanes::lane(seasons[c], i % width);
+            }
+            slot.j = (slot.j + steps) % period;
         }
     }
 
@@ -452,11 +601,12 @@ private:
     }
 
     [[gnu::always_inline]] void park(std::size_t i) noexcept {
-        slot_[i] = Slot{&idle_observation_,
+        slot_[i] = Slot{nullptr,
                         0,
                         idle_outputs_,
                         idle_outputs_,
                         &idle_coefficient_,
+                        1,
                         0,
                         EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0},
                         nullptr,
@@ -464,12 +614,22 @@ private:
                         nullptr,
                         0};
         set_states(i, 1.0, 1.0);
+        for (std::size_t t = 0; t < lockstep_chunk; ++t) observed_[t][i] = 1.0;
     }
 
     [[gnu::always_inline]] void load(std::size_t i, const EtsSeries& series) noexcept {
-        slot_[i] =
-            Slot{&series.y[0], series.y.step(), series.fitted, series.errors, series.seasonal, 0,
-                 series.model, series.level,    series.trend,  series.no_nan, series.y.size()};
+        slot_[i] = Slot{&series.y[0],
+                        series.y.step(),
+                        series.fitted,
+                        series.errors,
+                        series.seasonal,
+                        series.seasons,
+                        0,
+                        series.model,
+                        series.level,
+                        series.trend,
+                        series.no_nan,
+                        series.y.size()};
         set_states(i, *series.level, *series.trend);
     }
 
@@ -478,10 +638,14 @@ private:
     V slope_[groups];
     StepWeights<V> w_[groups];
     lanes::Mask<width> nan_[groups];  // lanes whose series has had a NaN error
-    // What idle lanes read and write.
-    double idle_observation_ = 1.0;
-    double idle_coefficient_ = 1.0;
+    // A chunk's observations: row t holds step t of every lane.
+    double observed_[lockstep_chunk][lane_count];
+    // Each group's coefficients in a chunk with aligned seasons.
+    V seasons_[groups][aligned_period_limit];
+    // What idle lanes write, and their seasonal vector in a chunk whose
+    // lanes read their own.
     double idle_outputs_[lockstep_chunk];
+    double idle_coefficient_ = 1.0;
 };
 
 // The series of one kind, from `first` on, run in lockstep (dispatch.hpp
@@ -490,16 +654,17 @@ template <bool AdditiveError, Trend TrendKind, Season SeasonKind>
 struct RunLockstep {
     template <class V, class Source>
     [[gnu::always_inline]] static void run(std::size_t first, std::size_t count, Source& source) {
-        Lockstep<V, AdditiveError, TrendKind, SeasonKind> lockstep;
+        // (Its chunk buffers are some tens of kilobytes: kept off the stack.)
+        const auto lockstep = std::make_unique<Lockstep<V, AdditiveError, TrendKind, SeasonKind>>();
         std::size_t next = first;
         for (;;) {
-            lockstep.refill(source, next, count);
-            const std::size_t active = lockstep.active();
+            lockstep->refill(source, next, count);
+            const std::size_t active = lockstep->active();
             if (active == 0) return;
-            if (active == 1 && next == count) return lockstep.finish_alone();
-            const std::size_t steps = lockstep.steps();
-            lockstep.run(steps);
-            lockstep.retire(steps);
+            if (active == 1 && next == count) return lockstep->finish_alone();
+            const std::size_t steps = lockstep->steps();
+            lockstep->run(steps);
+            lockstep->retire(steps);
         }
     }
 };
