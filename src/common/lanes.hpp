@@ -102,7 +102,15 @@ template <class V, class Value>
 // Every lane x.
 template <class V>
 [[gnu::always_inline]] inline void splat(V& v, double x) noexcept {
-    fill(v, [x](std::size_t) { return x; });
+    if constexpr (std::is_same_v<V, double>) {
+        v = x;
+    } else {
+        // x - 0 is x, bit for bit (a NaN keeps its payload): written so, the
+        // compiler broadcasts x in one instruction, or folds a constant,
+        // where a lane-by-lane constructor can make it assemble the vector
+        // from halves at every use.
+        v = x - V{};
+    }
 }
 
 // v = p[0], ..., p[width - 1] (an unaligned load).
