@@ -136,6 +136,46 @@ template <class V, class T>
     std::memcpy(p, &v, sizeof v);
 }
 
+// A square block of width<V> rows by width<V> lanes transposed in registers:
+// row l is read as the width<V> values at from(l), then put(k, column) is
+// called for every k with the vector whose lane l is from(l)[k]. It moves
+// values and computes nothing (every bit, NaN payloads included, is kept).
+// The rows and columns are named values, never an array, so that they stay
+// in registers.
+template <class V, class From, class Put>
+[[gnu::always_inline]] inline void transposed(From&& from, Put&& put) {
+    if constexpr (width<V> == 1) {
+        V r0;
+        load(r0, from(std::size_t{0}));
+        put(std::size_t{0}, r0);
+    } else if constexpr (width<V> == 2) {
+        V r0;
+        V r1;
+        load(r0, from(std::size_t{0}));
+        load(r1, from(std::size_t{1}));
+        put(std::size_t{0}, V(__builtin_shufflevector(r0, r1, 0, 2)));
+        put(std::size_t{1}, V(__builtin_shufflevector(r0, r1, 1, 3)));
+    } else {
+        static_assert(width<V> == 4);
+        V r0;
+        V r1;
+        V r2;
+        V r3;
+        load(r0, from(std::size_t{0}));
+        load(r1, from(std::size_t{1}));
+        load(r2, from(std::size_t{2}));
+        load(r3, from(std::size_t{3}));
+        const V low01 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+        const V high01 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+        const V low23 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+        const V high23 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+        put(std::size_t{0}, V(__builtin_shufflevector(low01, low23, 0, 1, 4, 5)));
+        put(std::size_t{1}, V(__builtin_shufflevector(high01, high23, 0, 1, 4, 5)));
+        put(std::size_t{2}, V(__builtin_shufflevector(low01, low23, 2, 3, 6, 7)));
+        put(std::size_t{3}, V(__builtin_shufflevector(high01, high23, 2, 3, 6, 7)));
+    }
+}
+
 // The mask whose first k lanes are set and whose others are clear (k at most
 // the mask's width): the lanes of a last, partial vector that hold data.
 // It is read from a table of W set lanes followed by W clear ones.

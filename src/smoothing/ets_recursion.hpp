@@ -291,7 +291,8 @@ inline constexpr std::size_t aligned_period_limit = 64;
 // One lane of the lockstep run: the series it carries and how far it has
 // come. The next chunk reads observed[t * stride] and writes forecasts[t] and
 // errors[t] for its steps t; after a chunk the pointers move on by its steps.
-// An idle lane has no steps remaining and points nowhere.
+// An idle lane has no steps remaining, reads ones and writes into a buffer of
+// the run's own.
 struct Slot {
     const double* observed;
     std::ptrdiff_t stride;
@@ -320,9 +321,12 @@ struct Slot {
 // buffer.
 //
 // The lanes' observations for a chunk are copied first into one row per
-// step, so that each step reads whole vectors; forecasts and errors are
-// written straight into the series' buffers at every step, where the stores
-// overlap the arithmetic.
+// step, so that each step reads whole vectors, and each step writes its
+// forecasts and errors as whole vectors into rows of the same shape, copied
+// out into the series' buffers after the chunk. Between a series and the
+// rows, values move as square blocks of a group's lanes by as many steps,
+// transposed in registers: a vector load or store per lane and step block
+// instead of a load and a store per lane and step.
 //
 // Lane i is element i % width of group i / width. Every member is inlined
 // into the build (baseline or AVX2) that runs it.
@@ -335,6 +339,7 @@ public:
     static constexpr bool seasonal_model = SeasonKind != Season::none;
 
     [[gnu::always_inline]] Lockstep() noexcept {
+        std::fill_n(ones_, lockstep_chunk, 1.0);
         for (std::size_t i = 0; i < lane_count; ++i) park(i);
     }
     Lockstep(const Lockstep&) = delete;
@@ -391,10 +396,6 @@ public:
             chunk.w[g] = w_[g];
             chunk.nan[g] = nan_[g];
         }
-        for (std::size_t i = 0; i < lane_count; ++i) {
-            chunk.forecasts[i] = slot_[i].forecasts;
-            chunk.errors[i] = slot_[i].errors;
-        }
         const std::size_t period = aligned_period(steps);
         if (period != 0) {
             rotate_seasons_in(period);
@@ -422,6 +423,7 @@ public:
             slope_[g] = chunk.slope[g];
             nan_[g] = chunk.nan[g];
         }
+        write_outputs(steps);
     }
 
     // Moves the active lanes on by the steps just run; a lane whose series
@@ -476,8 +478,6 @@ private:
         V slope[groups];
         StepWeights<V> w[groups];
         lanes::Mask<width> nan[groups];
-        double* forecasts[lane_count];
-        double* errors[lane_count];
     };
 
     // f(0), ..., f(groups - 1), each with a constant index, so that each
@@ -508,10 +508,8 @@ private:
         step<AdditiveError, TrendKind, SeasonKind>(chunk.w[g], observation, chunk.level[g],
                                                    chunk.slope[g], coefficient, forecast, error);
         chunk.nan[g] |= error != error;
-        for (std::size_t e = 0; e < width; ++e) {
-            chunk.forecasts[g * width + e][t] = forecast[e];
-            chunk.errors[g * width + e][t] = error[e];
-        }
+        lanes::store(forecasts_[t] + g * width, forecast);
+        lanes::store(errors_[t] + g * width, error);
     }
 
     // The same, each lane's coefficient read from and written back to its
@@ -533,14 +531,55 @@ private:
         }
     }
 
-    // The active lanes' observations for the chunk (idle lanes' columns hold
-    // ones, written when they were parked).
+    // The lanes' observations for the chunk, into its rows: a group whose
+    // lanes all read adjacent values by blocks of steps, any other lane by
+    // single values.
     [[gnu::always_inline]] void read_observations(std::size_t steps) noexcept {
-        for (std::size_t i = 0; i < lane_count; ++i) {
-            const Slot& slot = slot_[i];
-            if (slot.remaining == 0) continue;
-            for (std::size_t t = 0; t < steps; ++t)
-                observed_[t][i] = slot.observed[static_cast<std::ptrdiff_t>(t) * slot.stride];
+        for (std::size_t g = 0; g < groups; ++g) {
+            const Slot* slots = slot_ + g * width;
+            bool adjacent = true;
+            for (std::size_t e = 0; e < width; ++e) adjacent &= slots[e].stride == 1;
+            std::size_t t = 0;
+            if (adjacent) {
+                for (; t + width <= steps; t += width) {
+                    lanes::transposed<V>(
+                        [&](std::size_t e) LUMETRA_INLINE { return slots[e].observed + t; },
+                        [&](std::size_t k, const V& row)
+                            LUMETRA_INLINE { lanes::store(observed_[t + k] + g * width, row); });
+                }
+            }
+            for (std::size_t e = 0; e < width; ++e) {
+                const Slot& slot = slots[e];
+                for (std::size_t s = t; s < steps; ++s)
+                    observed_[s][g * width + e] =
+                        slot.observed[static_cast<std::ptrdiff_t>(s) * slot.stride];
+            }
+        }
+    }
+
+    // The chunk's forecast and error rows copied out into the lanes' buffers
+    // (an idle lane's into the run's own), by blocks of steps as far as they
+    // go, then by single values.
+    [[gnu::always_inline]] void write_outputs(std::size_t steps) noexcept {
+        for (std::size_t g = 0; g < groups; ++g) {
+            const Slot* slots = slot_ + g * width;
+            std::size_t t = 0;
+            for (; t + width <= steps; t += width) {
+                lanes::transposed<V>(
+                    [&](std::size_t k) LUMETRA_INLINE { return forecasts_[t + k] + g * width; },
+                    [&](std::size_t e, const V& column)
+                        LUMETRA_INLINE { lanes::store(slots[e].forecasts + t, column); });
+                lanes::transposed<V>(
+                    [&](std::size_t k) LUMETRA_INLINE { return errors_[t + k] + g * width; },
+                    [&](std::size_t e, const V& column)
+                        LUMETRA_INLINE { lanes::store(slots[e].errors + t, column); });
+            }
+            for (std::size_t e = 0; e < width; ++e) {
+                for (std::size_t s = t; s < steps; ++s) {
+                    slots[e].forecasts[s] = forecasts_[s][g * width + e];
+                    slots[e].errors[s] = errors_[s][g * width + e];
+                }
+            }
         }
     }
 
@@ -601,8 +640,8 @@ private:
     }
 
     [[gnu::always_inline]] void park(std::size_t i) noexcept {
-        slot_[i] = Slot{nullptr,
-                        0,
+        slot_[i] = Slot{ones_,
+                        1,
                         idle_outputs_,
                         idle_outputs_,
                         &idle_coefficient_,
@@ -614,7 +653,6 @@ private:
                         nullptr,
                         0};
         set_states(i, 1.0, 1.0);
-        for (std::size_t t = 0; t < lockstep_chunk; ++t) observed_[t][i] = 1.0;
     }
 
     [[gnu::always_inline]] void load(std::size_t i, const EtsSeries& series) noexcept {
@@ -638,12 +676,16 @@ private:
     V slope_[groups];
     StepWeights<V> w_[groups];
     lanes::Mask<width> nan_[groups];  // lanes whose series has had a NaN error
-    // A chunk's observations: row t holds step t of every lane.
+    // A chunk's observations, forecasts and errors: row t holds step t of
+    // every lane.
     double observed_[lockstep_chunk][lane_count];
+    double forecasts_[lockstep_chunk][lane_count];
+    double errors_[lockstep_chunk][lane_count];
     // Each group's coefficients in a chunk with aligned seasons.
     V seasons_[groups][aligned_period_limit];
-    // What idle lanes write, and their seasonal vector in a chunk whose
-    // lanes read their own.
+    // What idle lanes read and write, and their seasonal vector in a chunk
+    // whose lanes read their own.
+    double ones_[lockstep_chunk];
     double idle_outputs_[lockstep_chunk];
     double idle_coefficient_ = 1.0;
 };
