@@ -400,8 +400,12 @@ public:
         if (period != 0) {
             rotate_seasons_in(period);
             for (std::size_t t = 0, c = 0; t < steps; ++t) {
-                for_each_group([&](std::size_t g)
-                                   LUMETRA_INLINE { run_step(chunk, g, t, seasons_[g][c]); });
+                for_each_group([&](std::size_t g) LUMETRA_INLINE {
+                    V coefficient;
+                    lanes::load(coefficient, seasons_[g][c]);
+                    run_step(chunk, g, t, coefficient);
+                    lanes::store(seasons_[g][c], coefficient);
+                });
                 if (++c == period) c = 0;
             }
             rotate_seasons_out(period, steps);
@@ -600,16 +604,20 @@ private:
 
     // Coefficient k of an active lane whose next season index is j goes to
     // vector (k - j) mod period, so that step t reads the lane's coefficient
-    // (j + t) mod period; idle lanes read ones.
+    // (j + t) mod period; idle lanes read ones. (j is below the period, and
+    // the lane's seasonal vector holds the period's coefficients.)
     [[gnu::always_inline]] void rotate_seasons_in(std::size_t period) noexcept {
         for (std::size_t i = 0; i < lane_count; ++i) {
             const Slot& slot = slot_[i];
-            V* seasons = seasons_[i / width];
-            for (std::size_t k = 0, c = period - slot.j; k < period; ++k, ++c) {
-                if (c == period) c = 0;
-                lanes::set_lane(seasons[c], i % width,
-                                slot.remaining != 0 ? slot.seasonal[k] : 1.0);
+            double(*seasons)[width] = seasons_[i / width];
+            const std::size_t e = i % width;
+            if (slot.remaining == 0) {
+                for (std::size_t c = 0; c < period; ++c) seasons[c][e] = 1.0;
+                continue;
             }
+            const std::size_t j = slot.j;
+            for (std::size_t k = j; k < period; ++k) seasons[k - j][e] = slot.seasonal[k];
+            for (std::size_t k = 0; k < j; ++k) seasons[k + period - j][e] = slot.seasonal[k];
         }
     }
 
@@ -617,12 +625,12 @@ private:
         for (std::size_t i = 0; i < lane_count; ++i) {
             Slot& slot = slot_[i];
             if (slot.remaining == 0) continue;
-            const V* seasons = seasons_[i / width];
-            for (std::size_t k = 0, c = period - slot.j; k < period; ++k, ++c) {
-                if (c == period) c = 0;
-                slot.seasonal[k] = lanes::lane(seasons[c], i % width);
-            }
-            slot.j = (slot.j + steps) % period;
+            const double(*seasons)[width] = seasons_[i / width];
+            const std::size_t e = i % width;
+            const std::size_t j = slot.j;
+            for (std::size_t k = j; k < period; ++k) slot.seasonal[k] = seasons[k - j][e];
+            for (std::size_t k = 0; k < j; ++k) slot.seasonal[k] = seasons[k + period - j][e];
+            slot.j = (j + steps) % period;
         }
     }
 
@@ -681,8 +689,9 @@ private:
     double observed_[lockstep_chunk][lane_count];
     double forecasts_[lockstep_chunk][lane_count];
     double errors_[lockstep_chunk][lane_count];
-    // Each group's coefficients in a chunk with aligned seasons.
-    V seasons_[groups][aligned_period_limit];
+    // Each group's coefficients in a chunk with aligned seasons: row c holds
+    // one vector's lanes.
+    alignas(V) double seasons_[groups][aligned_period_limit][width];
     // What idle lanes read and write, and their seasonal vector in a chunk
     // whose lanes read their own.
     double ones_[lockstep_chunk];
