@@ -562,27 +562,28 @@ private:
     }
 
     // The chunk's forecast and error rows copied out into the lanes' buffers
-    // (an idle lane's into the run's own), by blocks of steps as far as they
-    // go, then by single values.
+    // (an idle lane's into the run's own).
     [[gnu::always_inline]] void write_outputs(std::size_t steps) noexcept {
+        copy_out(forecasts_, &Slot::forecasts, steps);
+        copy_out(errors_, &Slot::errors, steps);
+    }
+
+    // Rows of the chunk copied out into the buffer that each lane's slot
+    // names, by blocks of steps as far as they go, then by single values.
+    [[gnu::always_inline]] void copy_out(const double (&rows)[lockstep_chunk][lane_count],
+                                         double* Slot::* buffer, std::size_t steps) noexcept {
         for (std::size_t g = 0; g < groups; ++g) {
             const Slot* slots = slot_ + g * width;
             std::size_t t = 0;
             for (; t + width <= steps; t += width) {
                 lanes::transposed<V>(
-                    [&](std::size_t k) LUMETRA_INLINE { return forecasts_[t + k] + g * width; },
+                    [&](std::size_t k) LUMETRA_INLINE { return rows[t + k] + g * width; },
                     [&](std::size_t e, const V& column)
-                        LUMETRA_INLINE { lanes::store(slots[e].forecasts + t, column); });
-                lanes::transposed<V>(
-                    [&](std::size_t k) LUMETRA_INLINE { return errors_[t + k] + g * width; },
-                    [&](std::size_t e, const V& column)
-                        LUMETRA_INLINE { lanes::store(slots[e].errors + t, column); });
+                        LUMETRA_INLINE { lanes::store(slots[e].*buffer + t, column); });
             }
             for (std::size_t e = 0; e < width; ++e) {
-                for (std::size_t s = t; s < steps; ++s) {
-                    slots[e].forecasts[s] = forecasts_[s][g * width + e];
-                    slots[e].errors[s] = errors_[s][g * width + e];
-                }
+                for (std::size_t s = t; s < steps; ++s)
+                    (slots[e].*buffer)[s] = rows[s][g * width + e];
             }
         }
     }
