@@ -221,7 +221,8 @@ bool MatrixRows::finish() {
 }
 
 std::vector<View<double>> MatrixRows::views() const {
-    if (rows_ > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(View<double>)) throw std::bad_alloc();
+    if (rows_ > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(View<double>))
+        throw std::bad_alloc();
     std::vector<View<double>> rows;
     rows.reserve(rows_);
     for (std::size_t i = 0; i < rows_; ++i) {
