@@ -324,6 +324,83 @@ def test_an_array_changed_by_a_later_conversion_is_checked_and_read_again(call, 
         assert raised(call, y, later) == (TypeError, f"argument '{name}': 'ndarray' {CONVERTED} 'PyArray<T, D>'")
 
 
+# list and tuple subclasses that iterate in their own way: their iteration is what is read
+Backwards = type("Backwards", (list,), {"__iter__": lambda s: reversed(list(list.__iter__(s)))})
+BackwardsTuple = type("BackwardsTuple", (tuple,), {"__iter__": lambda s: reversed(tuple(tuple.__iter__(s)))})
+
+
+@pytest.mark.parametrize("kind", [Backwards, BackwardsTuple])
+@pytest.mark.parametrize("place", ["y_list", "params_list", "seasonal0"])
+def test_list_and_tuple_subclasses_are_read_through_their_own_iteration(kind, place):
+    y_list = [Y124 * k for k in (1.0, 2.0, 3.0)]
+    params_list = [with_item(3, alpha) for alpha in (0.1, 0.5, 0.9)]
+    seasonal = [0.5, -0.5]
+    values = {"y_list": y_list, "params_list": params_list, "seasonal0": seasonal}
+
+    def call(value):
+        given = {**values, place: value}
+        return core.batch_ets_filter(given["y_list"], [with_item(2, given["seasonal0"])[:3] + p[3:]
+                                                       for p in given["params_list"]])  # fmt: skip
+
+    subclass = kind(values[place])
+    assert same_bits(call(subclass), call(list(subclass))) and not same_bits(call(subclass), call(values[place]))
+
+
+def test_a_tuple_subclass_of_parameters_is_read_by_position():
+    params = BackwardsTuple(PARAMS)
+    assert same_bits(core.batch_ets_filter([Y124], [params]), core.batch_ets_filter([Y124], [PARAMS]))
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
+@pytest.mark.parametrize("shape", [(3, 5), (4, 5), (3, 4), (2, 5), (15,), (5, 3)])
+def test_a_2d_y_list_resized_by_a_later_conversion_is_read_as_it_is_then(shape):
+    """The rows of a 2-d y_list are taken from the array after the last conversion, which may have resized it in
+    place (refcheck=False, NumPy's unsafe resize) and freed the memory its rows were in: the three rows are then
+    read from the resized array, or refused when it no longer has them."""
+    rows = np.arange(15.0).reshape(3, 5) + 1.0
+    later = obj(__float__=lambda self: (rows.resize(shape, refcheck=False), 0.3)[1])
+    params = [with_item(3, later), with_item(3, 0.3), with_item(3, 0.3)]
+    resized = np.resize(np.arange(15.0) + 1.0, shape)  # the values resize leaves (new places hold zeros)
+    resized.ravel()[15:] = 0.0
+    if len(shape) == 2 and shape[0] >= 3:
+        expected = core.batch_ets_filter(resized, [with_item(3, 0.3)] * 3)
+        assert same_bits(core.batch_ets_filter(rows, params), expected)
+    else:
+        assert raised(core.batch_ets_filter, rows, params) == (
+            TypeError, f"argument 'y_list': 'ndarray' {CONVERTED} 'PyArray<T, D>'")  # fmt: skip
+
+
+HUGE = np.broadcast_to(0.0, 2**45)  # 256 TiB of doubles, held in eight bytes: no result of its size can be made
+E = np.empty(0)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: core.ets_filter(HUGE, 1.0, 0.0, E, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 0),
+        lambda: core.ets_filter(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),  # the seasonal copy
+        lambda: core.ets_loglik(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),
+        lambda: core.ces_seasonal_sse(Y, 1.0, 0.5, 0.1, HUGE, 3),
+        lambda: core.theta_decompose(HUGE, 2.0),
+        lambda: core.ses_filter(HUGE, 0.5),
+        lambda: core.batch_ets_filter([HUGE], [PARAMS]),
+        lambda: core.batch_ets_filter([Y], [with_item(2, HUGE)]),
+        lambda: core.dot_residuals(HUGE, 0.5, 0.1, 2.0, 0.5, 0.0),
+        lambda: core.dtsf_distances(HUGE, Y, 3, 2**45 - 2, False, 0.0, 2**45),
+        lambda: core.dtsf_fit_residuals(HUGE, 3, 2, False),
+        lambda: core.mstl_extract_seasonal(HUGE, 3),
+        lambda: core.mstl_moving_average(HUGE, 3),
+        lambda: core.esn_reservoir_update(HUGE, Y, np.zeros(9), 3, 0.5, 0),
+        lambda: core.four_theta_fitted(2**45, E, E, E, E, E, E.astype(np.int64), E),
+        lambda: core.four_theta_deseasonalize(HUGE, 3),
+    ],
+)
+def test_a_result_too_large_for_memory_raises_memory_error(call):
+    with pytest.raises(MemoryError):
+        call()
+    assert core.ses_filter(Y, 0.5).size == 3  # and nothing is left behind
+
+
 # --- results ---------------------------------------------------------------------
 
 
