@@ -213,6 +213,13 @@ def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, length
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@pytest.mark.parametrize("count", [127, 128, 129])  # the series' kinds are sorted on the stack up to 128 series
+def test_batches_around_the_stack_buffer_equal_a_loop_of_single_calls(count):
+    y_list, params_list = random_batch(np.random.default_rng(count), count, CODES, [0, 1, 63, 64, 65])
+    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize(
     "seed, periods, lengths, short_seasons",
     [
@@ -223,6 +230,7 @@ def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, length
         (23, [65], [10, 65, 140], False),  # one past it
         (24, [12, 7], [30, 64, 90], False),  # mixed periods
         (25, [12, 40], [5, 20, 64, 80], True),  # a seasonal vector shorter than its period, among aligned ones
+        (26, [64], [18, 40, 200], True),  # the same, in lanes of one period, where the others are aligned
     ],
 )
 def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(seed, periods, lengths, short_seasons):
