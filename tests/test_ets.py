@@ -239,6 +239,20 @@ def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(seed, periods, 
     assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
 
 
+@pytest.mark.parametrize("lanes", [6, 12])  # the baseline build's lanes, and the AVX2 build's
+def test_a_short_seasonal_vector_next_to_a_series_in_a_lower_lane(lanes):
+    """Period 64: the lanes' coefficients are moved into aligned rows for a chunk only when each lane holds all 64.
+    The series in the last lane has 17 (it is as long as that), the next one 16; it joins in lane 0 after the
+    first step, and the two run a chunk of 16 steps together, where the first must not be moved as if it had 64:
+    its rows would reach the second series' coefficients and put them back as they were before the chunk."""
+    rng = np.random.default_rng(lanes)
+    lengths = [1] + [200] * (lanes - 2) + [17, 16] + [200] * 3
+    y_list = [rng.normal(20.0, 5.0, n) for n in lengths]
+    params_list = [(20.0, 0.5, rng.normal(0.0, 1.0, n if n in (16, 17) else 64).tolist(), 0.3, 0.1, 0.3, 0.9, 64,
+                    0, 1, 1) for n in lengths]  # fmt: skip
+    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+
+
 @pytest.mark.parametrize(
     "failing, message",
     [
