@@ -97,7 +97,7 @@ tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, I
         (core.approximate_entropy, (Y30, 2, NAN), 0.0),
         # m + 1 must not wrap around; a tolerance just below 1e-10 is none
         *[(f, args, 0.0) for f in (core.sample_entropy, core.approximate_entropy)
-          for args in [(Y30, 2**64 - 1, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]],
+          for args in [(Y30, 2**64 - 1, 1.0), (Y30, 29, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]],
         (core.hurst_exponent, (list(range(40)), 10), 1.0),  # clamped
         (core.hurst_exponent, ([2.5] * 50, 10), 0.5),  # no segment varies
         (core.hurst_exponent, ([0.0, 1.0] * 9 + [0.0], 10**9), 0.5),  # too short
