@@ -132,7 +132,9 @@ double* NumberStore::take(std::size_t n) {
         // its own for more numbers than a chunk holds. Chunks double from
         // the size of the inline one up to the largest. Counts past what
         // memory can hold fail as allocations.
+        // GCOVR_EXCL_BR_START: no array or list holds that many numbers
         if (n > PTRDIFF_MAX / sizeof(double)) throw std::bad_alloc();
+        // GCOVR_EXCL_BR_STOP
         const std::size_t doublings = std::min<std::size_t>(chunks_.size() + 1, 6);
         const std::size_t size = std::max(n, inline_chunk << doublings);
         chunks_.push_back(std::make_unique_for_overwrite<double[]>(size));
