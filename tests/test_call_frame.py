@@ -476,8 +476,7 @@ E = np.empty(0)
         lambda: core.ses_filter(HUGE, 0.5),
         lambda: core.batch_ets_filter([HUGE], [PARAMS]),
         lambda: core.batch_ets_filter([Y], [with_item(2, HUGE)]),
-        lambda: core.batch_ets_filter([Y], [with_item(2, np.broadcast_to(0.0, 2**61))]),  # more bytes than exist
-        lambda: core.batch_ets_filter(np.broadcast_to(0.0, (2**61, 1)), [PARAMS]),  # more rows than views fit
+        lambda: core.batch_ets_filter(np.broadcast_to(0.0, (2**59, 1)), [PARAMS]),  # more rows than views fit
         lambda: core.dot_residuals(HUGE, 0.5, 0.1, 2.0, 0.5, 0.0),
         lambda: core.dtsf_distances(HUGE, Y, 3, 2**45 - 2, False, 0.0, 2**45),
         lambda: core.dtsf_fit_residuals(HUGE, 3, 2, False),
