@@ -2,6 +2,7 @@
 // objective, each defined in the file of its model family.
 #include "fit/objective.hpp"
 
+#include "fit/ces_objectives.hpp"
 #include "fit/theta_objectives.hpp"
 
 namespace lumetra::fit {
@@ -12,6 +13,8 @@ namespace {
 constexpr Objective table[] = {
     {"ses", 1, 2, &ses_value, &ses_check},
     {"dotm", 1, 6, &dotm_value, &dotm_check},
+    {"ces_n", 1, 0, &ces_n_value, &ces_n_check},
+    {"ces_s", 2, 1, &ces_s_value, &ces_s_check},
 };
 
 }  // namespace
