@@ -16,6 +16,8 @@ from numpy.typing import NDArray
 
 import lumetra._core as core
 
+from ._forecast import Forecast
+
 Array = NDArray[np.float64]
 
 # The one-sided 90% point of the standard normal distribution, as in the M3 theta method.
@@ -75,13 +77,31 @@ class Adjustment:
     multiplicative: bool
     notes: tuple[str, ...]
 
+    @property
+    def parameters(self) -> int:
+        """The number of seasonal indices estimated (they are normalised: period - 1)."""
+        return 0 if self.indices is None else self.indices.size - 1
+
     def reseasonalise(self, path: Array, start: int) -> Array:
-        """Put the season back into an adjusted path whose first value is at time `start`."""
+        """Put the season back into an adjusted path (or rows of paths) whose first value
+        is at time `start`."""
         if self.indices is None:
             return path
-        season = self.indices[(start + np.arange(path.size)) % self.indices.size]
+        season = self.indices[(start + np.arange(path.shape[-1])) % self.indices.size]
         result: Array = path * season if self.multiplicative else path + season
         return result
+
+    def forecast(self, adjusted: Forecast, start: int) -> Forecast:
+        """A forecast of the adjusted series with the season put back into its paths (an
+        index is positive, so the bounds keep their order)."""
+        if self.indices is None:
+            return adjusted
+        return Forecast(
+            self.reseasonalise(adjusted.mean, start),
+            adjusted.levels,
+            self.reseasonalise(adjusted.lower, start),
+            self.reseasonalise(adjusted.upper, start),
+        )
 
 
 def adjust(y: Array, period: int, test: bool = True) -> Adjustment:

@@ -35,7 +35,7 @@ import lumetra._core as core
 
 from . import _checks, _season
 from ._forecast import Forecast
-from ._intervals import theta_errors, theta_scales, with_season
+from ._intervals import DriftErrors, drift_intervals
 from .optimize import Minimum, bounded
 from .theta import at_bounds, check_engine, level_step, minimise, trend_line
 
@@ -89,7 +89,7 @@ class DotmFit:
     search: Minimum
     _adjustment: _season.Adjustment = field(repr=False)
     _level: float = field(repr=False)  # the kernel's level after the last observation
-    _scales: Array = field(repr=False)
+    _errors: DriftErrors = field(repr=False)
 
     def forecast(self, h: int, level: float | Sequence[float] = (80, 95)) -> Forecast:
         """Point forecasts and prediction intervals for the h steps after the data.
@@ -116,18 +116,7 @@ class DotmFit:
         levels = _checks.levels(level)
         n = self.fitted.size
         path = run_on(self._level, *kernel_line(self.params), self.params["alpha"], n, h)
-        adjusted = with_season(path, theta_scales(self._scales, h), levels)
-        adjustment = self._adjustment
-        return Forecast(
-            adjustment.reseasonalise(adjusted.mean, n),
-            adjusted.levels,
-            np.array([adjustment.reseasonalise(row, n) for row in adjusted.lower]).reshape(
-                adjusted.lower.shape
-            ),
-            np.array([adjustment.reseasonalise(row, n) for row in adjusted.upper]).reshape(
-                adjusted.upper.shape
-            ),
-        )
+        return self._adjustment.forecast(drift_intervals(path, self._errors, levels), n)
 
 
 def kernel_line(params: dict[str, float]) -> tuple[float, float]:
@@ -243,5 +232,5 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> DotmFit:
         search=search,
         _adjustment=adjustment,
         _level=last_level,
-        _scales=theta_errors(x, fitted_x, alpha),
+        _errors=DriftErrors(x, fitted_x, alpha, (1.0 - 1.0 / theta) * slope, 5 + adjustment.parameters),
     )

@@ -13,7 +13,7 @@ forecasts are put together by `four_theta_fitted` and the season is put back.
 
 Prediction intervals are those of simple exponential smoothing with drift, with the
 standard deviation of each step's error estimated from the series' own multi-step errors
-(see `lumetra.models.dotm`, which this model shares them with).
+(see `lumetra.models._intervals`, shared with `lumetra.models.dotm`).
 """
 
 from __future__ import annotations
@@ -28,7 +28,7 @@ import lumetra._core as core
 
 from . import _checks, _season
 from ._forecast import Forecast
-from ._intervals import theta_errors, theta_scales, with_season
+from ._intervals import DriftErrors, drift_intervals
 from .optimize import Minimum, bounded, native_nelder_mead, nelder_mead
 
 __all__ = ["ALPHA_BOUNDS", "ThetaFit", "fit", "trend_line"]
@@ -103,7 +103,7 @@ class ThetaFit:
     search: Minimum
     _adjustment: _season.Adjustment = field(repr=False)
     _levels: Array = field(repr=False)  # the level before each observation, then the last
-    _scales: Array = field(repr=False)  # multi-step error scales, see _intervals
+    _errors: DriftErrors = field(repr=False)
 
     def forecast(self, h: int, level: float | Sequence[float] = (80, 95)) -> Forecast:
         """Point forecasts and prediction intervals for the h steps after the data.
@@ -128,21 +128,7 @@ class ThetaFit:
         levels = _checks.levels(level)
         n = self.fitted.size
         path = _combine(self.params, self._levels, n + h)[n:]
-        adjusted = with_season(path, theta_scales(self._scales, h), levels)
-        return self._adjustment_forecast(adjusted, n)
-
-    def _adjustment_forecast(self, adjusted: Forecast, n: int) -> Forecast:
-        adjustment = self._adjustment
-        return Forecast(
-            adjustment.reseasonalise(adjusted.mean, n),
-            adjusted.levels,
-            np.array([adjustment.reseasonalise(row, n) for row in adjusted.lower]).reshape(
-                adjusted.lower.shape
-            ),
-            np.array([adjustment.reseasonalise(row, n) for row in adjusted.upper]).reshape(
-                adjusted.upper.shape
-            ),
-        )
+        return self._adjustment.forecast(drift_intervals(path, self._errors, levels), n)
 
 
 def _combine(params: dict[str, float], levels: Array, length: int) -> Array:
@@ -294,5 +280,5 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> ThetaFit:
         search=search,
         _adjustment=adjustment,
         _levels=levels,
-        _scales=theta_errors(x, fitted_x, alpha),
+        _errors=DriftErrors(x, fitted_x, alpha, 0.5 * slope, 4 + adjustment.parameters),
     )
