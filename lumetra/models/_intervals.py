@@ -121,7 +121,8 @@ def drift_intervals(mean: Array, errors: DriftErrors, levels: Sequence[float]) -
     empirical = np.sqrt(squares / np.maximum(counts, 1))
     if enough.any():
         last = int(np.flatnonzero(enough)[-1])
-        empirical = np.where(enough, empirical, empirical[last] * usual / usual[last])
+        shape = usual / usual[last] if usual[last] > 0.0 else np.ones(h)
+        empirical = np.where(enough, empirical, empirical[last] * shape)
     else:
         empirical = usual
     p = errors.parameters
