@@ -21,7 +21,9 @@ scale is calibrated on the series' own training data, never on what follows it:
 from __future__ import annotations
 
 from collections.abc import Sequence
+import math
 from dataclasses import dataclass
+from functools import cache
 
 import numpy as np
 from numpy.typing import NDArray
@@ -75,15 +77,23 @@ def student_quantile(level: float, nu: Array) -> Array:
     -------
     ndarray
     """
+    z, c1, c2, c3 = _expansion(level)
+    inverse = 1.0 / nu
+    result: Array = z + inverse * (c1 + inverse * (c2 + inverse * c3))
+    return result
+
+
+@cache
+def _expansion(level: float) -> tuple[float, float, float, float]:
+    """The normal quantile and the expansion's coefficients of 1/nu, 1/nu^2, 1/nu^3."""
     z = normal_quantile(level)
     z3, z5, z7 = z**3, z**5, z**7
-    result: Array = (
-        z
-        + (z3 + z) / (4.0 * nu)
-        + (5.0 * z5 + 16.0 * z3 + 3.0 * z) / (96.0 * nu**2)
-        + (3.0 * z7 + 19.0 * z5 + 17.0 * z3 - 15.0 * z) / (384.0 * nu**3)
+    return (
+        z,
+        (z3 + z) / 4.0,
+        (5.0 * z5 + 16.0 * z3 + 3.0 * z) / 96.0,
+        (3.0 * z7 + 19.0 * z5 + 17.0 * z3 - 15.0 * z) / 384.0,
     )
-    return result
 
 
 def drift_intervals(mean: Array, errors: DriftErrors, levels: Sequence[float]) -> Forecast:
@@ -105,20 +115,24 @@ def drift_intervals(mean: Array, errors: DriftErrors, levels: Sequence[float]) -
     h = mean.size
     x, fitted = errors.x, errors.fitted
     n = x.size
-    steps = np.arange(h)
+    steps = np.arange(h, dtype=np.float64)
     # The usual formula.
     residual = x - fitted
-    sigma = float(np.sqrt(residual @ residual / n))
+    sigma = math.sqrt(float(residual @ residual) / n)
     usual = sigma * np.sqrt(1.0 + steps * (errors.alpha * errors.alpha))
     # The k-step errors from every origin: origin i forecasts x[i + k - 1] by fitted[i]
-    # plus k - 1 steps of drift (k = 1..h down the columns).
-    target = np.arange(n)[:, None] + steps[None, :]
-    reached = target < n
-    error = x[np.minimum(target, n - 1)] - fitted[:, None] - errors.drift * steps[None, :]
-    counts = reached.sum(axis=0)
-    squares = np.where(reached, error * error, 0.0).sum(axis=0)
+    # plus k - 1 steps of drift (k = 1..h down the rows, whose long side is the origins;
+    # NaN past the data).
+    padded = np.concatenate((x, np.full(h - 1, np.nan)))
+    # Row k - 1 is padded[k - 1 : k - 1 + n], as overlapping views of one buffer (never written).
+    ahead = np.ndarray((h, n), np.float64, buffer=padded, strides=(8, 8))
+    error = ahead - fitted[None, :]
+    error -= (errors.drift * steps)[:, None]
+    squares = error * error
+    squares[np.isnan(squares)] = 0.0
+    counts = np.maximum(n - np.arange(h), 0)
+    empirical = np.sqrt(squares.sum(axis=1) / np.maximum(counts, 1))
     enough = counts >= MIN_ORIGINS
-    empirical = np.sqrt(squares / np.maximum(counts, 1))
     if enough.any():
         last = int(np.flatnonzero(enough)[-1])
         shape = usual / usual[last] if usual[last] > 0.0 else np.ones(h)
