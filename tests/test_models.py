@@ -185,3 +185,85 @@ def test_results_are_frozen_and_carry_their_search_bounds():
         result.method = "x"  # type: ignore[misc]
     assert set(result.bounds) >= {"r", "phi"} and result.aicc is not None and math.isfinite(result.aicc)
     assert theta.fit(walk(30, 9)).aicc is None
+
+
+@pytest.mark.parametrize("name", [*MODELS, "combination"])
+@pytest.mark.parametrize("y", [[5.0], [5.0, 7.0], [5.0, 7.0, 6.0]], ids=["one", "two", "three"])
+@pytest.mark.parametrize("period", [1, 12])
+def test_the_shortest_series_are_fitted_and_forecast(name, y, period):
+    module = MODELS.get(name, combination)
+    kwargs = {"members": ("theta", "dotm", "ces")} if name == "combination" else {}
+    result = module.fit(y, period, **kwargs)
+    forecast = result.forecast(4)
+    assert np.all(np.isfinite(forecast.mean)) and np.all(np.isfinite(forecast.lower)) and np.all(np.isfinite(forecast.upper))
+    assert result.fitted.shape == (len(y),) and (period == 1) == (result.notes == ())
+
+
+def test_values_not_all_positive_take_the_additive_decomposition_and_say_so():
+    y = seasonal(48, 11) - 60.0  # crosses zero
+    for module in (theta, dotm):
+        result = module.fit(y, 4)
+        assert result.seasonal and "additive seasonal decomposition" in result.notes[0]
+        forecast = result.forecast(8)
+        assert np.all(forecast.lower <= forecast.mean) and np.all(forecast.mean <= forecast.upper)
+
+
+@pytest.mark.parametrize("name", ["theta", "dotm"])
+def test_a_season_is_taken_out_only_when_the_autocorrelation_test_finds_one(name):
+    noise = 100.0 + np.random.default_rng(12).normal(0.0, 1.0, 60)
+    assert not MODELS[name].fit(noise, 12).seasonal and MODELS[name].fit(noise, 12).notes == ()
+    assert MODELS[name].fit(seasonal(60, 12), 4).seasonal
+    assert not MODELS[name].fit(seasonal(60, 12), 1).seasonal  # no season asked for
+
+
+def test_ces_chooses_the_seasonal_model_for_a_season_and_not_for_a_walk():
+    assert ces.fit(seasonal(60, 13), 4).method == "CES(s)"
+    assert ces.fit(walk(60, 13), 4).method == "CES(n)"
+    result = ces.fit(seasonal(60, 13), 4)
+    assert set(result.params) == {"a0_real", "a0_imag", "level0", "gamma"} and 0.0 < result.params["gamma"] < 1.0
+    a_r, a_i = result.params["a0_real"], result.params["a0_imag"]
+    assert (1.0 - a_r) ** 2 + a_i**2 < 1.0  # inside the region where the recursion forgets its past
+
+
+def test_calibrated_intervals_cover_simulated_futures_at_about_their_level():
+    """On random walks with noise (a model the theta method fits), the 80% and 95% intervals
+    hold about 80% and 95% of the simulated future values: neither far narrower nor far wider."""
+    rng = np.random.default_rng(14)
+    inside = {80.0: 0, 95.0: 0}
+    total = 0
+    for _ in range(150):
+        path = np.cumsum(rng.normal(0.0, 1.0, 48)) + rng.normal(0.0, 1.0, 48) + 100.0
+        forecast = theta.fit(path[:40]).forecast(8)
+        for level in inside:
+            lower, upper = forecast.interval(level)
+            inside[level] += int(np.sum((path[40:] >= lower) & (path[40:] <= upper)))
+        total += 8
+    assert 0.72 < inside[80.0] / total < 0.92 and 0.90 < inside[95.0] / total < 0.995
+
+
+def test_student_quantiles_match_the_tables():
+    from lumetra.models._intervals import student_quantile
+
+    table = {(95.0, 1.0): 12.7062, (95.0, 2.0): 4.30265, (95.0, 3.0): 3.18245, (95.0, 5.0): 2.57058, (95.0, 30.0): 2.04227,
+             (95.0, 500.0): 1.96472, (80.0, 3.0): 1.63774, (80.0, 30.0): 1.31042, (50.0, 4.0): 0.74070}  # fmt: skip
+    for (level, nu), value in table.items():
+        assert float(student_quantile(level, np.array([nu]))[0]) == pytest.approx(value, rel=2e-4)
+
+
+def test_interval_scales_are_the_larger_of_the_formula_and_the_in_sample_k_step_errors():
+    """Checked against a plain loop over the origins, for a series long enough that every
+    step is reached from five origins or more."""
+    from lumetra.models._intervals import DriftErrors, drift_intervals, student_quantile
+
+    x = walk(30, 15)
+    fitted = np.concatenate(([x[0]], x[:-1])) + 0.2  # a one-step forecast with a bias
+    errors = DriftErrors(x, fitted, alpha=0.6, drift=0.2, parameters=3)
+    forecast = drift_intervals(np.zeros(6), errors, (95.0,))
+    sigma = math.sqrt(np.mean((x - fitted) ** 2))
+    for k in range(1, 7):
+        loop = [x[i + k - 1] - fitted[i] - 0.2 * (k - 1) for i in range(30 - k + 1)]
+        empirical = math.sqrt(sum(e * e for e in loop) / len(loop))
+        usual = sigma * math.sqrt(1.0 + (k - 1) * 0.36)
+        nu = np.array([float(len(loop) - 3)])
+        expected = max(empirical, usual) * math.sqrt(30 / 27) * float(student_quantile(95.0, nu)[0])
+        assert forecast.upper[0, k - 1] == pytest.approx(expected, rel=1e-12)
