@@ -13,8 +13,8 @@ forgets its past: its discount matrix has the eigenvalues c +- i * a0_imag, so a
 the unit disk around 1 + 0i. The initial level is estimated with the parameters (a
 pseudo-observation in front of the series holds it, since the kernels start from their
 first value and never score it); the initial imaginary state is 0; the initial seasonal
-states are the series' zero-centred phase means around its centred moving average
-(`mstl_moving_average`, `mstl_extract_seasonal`).
+states are the zero-centred phase means of the first (up to three) full periods around
+their centred moving average (`mstl_moving_average`, `mstl_extract_seasonal`).
 
 With a season asked for and two full periods of data, both models are fitted and the one
 with the lower AICc is kept. CES gives no prediction intervals here.
@@ -239,9 +239,11 @@ def seasonal_objective(
 
 
 def initial_season(y: Array, period: int) -> Array:
-    """Zero-centred phase means of y around its centred moving average, phase of y[0] first."""
-    trend = core.mstl_moving_average(y, period)
-    return core.mstl_extract_seasonal(y - trend, period)[:period]
+    """The usual starting season: the zero-centred phase means of the first (up to three)
+    full periods of y around their centred moving average, phase of y[0] first."""
+    first = y[: min(3, y.size // period) * period]
+    trend = core.mstl_moving_average(first, period)
+    return core.mstl_extract_seasonal(first - trend, period)[:period]
 
 
 def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
