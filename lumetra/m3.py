@@ -268,6 +268,7 @@ def write_csv(path: str, results: Sequence[SeriesResult]) -> None:
 def plot(path: str, table: dict[tuple[str, str], Score], models: Sequence[str]) -> None:
     """sMAPE by forecast horizon for each model, over all series that reach the step."""
     import matplotlib
+    import matplotlib.ticker
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -276,6 +277,7 @@ def plot(path: str, table: dict[tuple[str, str], Score], models: Sequence[str]) 
     for model in models:
         steps = table[(model, "all")].by_step
         axes.plot(range(1, len(steps) + 1), [np.mean(s) for s in steps], marker="o", ms=3, label=model)
+    axes.xaxis.set_major_locator(matplotlib.ticker.MaxNLocator(integer=True))
     axes.set_xlabel("forecast horizon (steps ahead)")
     axes.set_ylabel("mean sMAPE (%)")
     axes.set_title("M3: sMAPE by forecast horizon (all series reaching the step)")

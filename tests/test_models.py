@@ -267,3 +267,56 @@ def test_interval_scales_are_the_larger_of_the_formula_and_the_in_sample_k_step_
         nu = np.array([float(len(loop) - 3)])
         expected = max(empirical, usual) * math.sqrt(30 / 27) * float(student_quantile(95.0, nu)[0])
         assert forecast.upper[0, k - 1] == pytest.approx(expected, rel=1e-12)
+
+
+@pytest.mark.parametrize("name", MODELS)
+@pytest.mark.parametrize("y, period", SERIES[:3])
+def test_forecasts_scale_with_the_series(name, y, period):
+    """Every model is homogeneous: a series in other units is forecast in those units. An
+    absolute constant hidden in a search (a step, a floor, a tolerance) would break this."""
+    small, large = MODELS[name].fit(y, period).forecast(6), MODELS[name].fit(1e6 * y, period).forecast(6)
+    assert np.allclose(large.mean, 1e6 * small.mean, rtol=1e-6)
+    assert np.allclose(large.upper, 1e6 * small.upper, rtol=1e-6)
+
+
+@pytest.mark.parametrize("y, period", SERIES[:3])
+def test_the_residuals_are_the_errors_the_search_minimised(y, period):
+    """Fitted values aligned one step off the levels would leave the objective's value behind."""
+    result = theta.fit(y, period)
+    season = result._adjustment.reseasonalise(np.ones(y.size), 0)
+    adjusted = result.residuals / season if result.seasonal else result.residuals
+    # the theta-2 line's errors are twice the series' (the forecast is the mean of two lines)
+    assert 4.0 * float(adjusted @ adjusted) == pytest.approx(result.search.value, rel=1e-9)
+    result = dotm.fit(y, period)
+    adjusted = result.residuals / season if result.seasonal else result.residuals
+    assert float(adjusted @ adjusted) == pytest.approx(result.search.value, rel=1e-9)
+
+
+def test_the_trend_line_is_the_least_squares_line_through_t_1_to_n():
+    for n in (1, 2, 5, 40):
+        x = walk(n, n)
+        intercept, slope = theta.trend_line(x)
+        if n > 1:
+            expected_slope, expected_intercept = np.polyfit(np.arange(1.0, n + 1.0), x, 1)
+            assert (intercept, slope) == pytest.approx((expected_intercept, expected_slope), rel=1e-9, abs=1e-9)
+        else:
+            assert (intercept, slope) == (x[0], 0.0)
+
+
+@pytest.mark.parametrize("period", [2, 4, 12])
+def test_the_seasonality_test_is_bartletts_on_the_sample_autocorrelations(period):
+    from lumetra.models._season import SEASONALITY_Z, is_seasonal
+
+    for seed in range(6):
+        y = seasonal(50, seed) if seed % 2 else walk(50, seed)
+        d = y - y.mean()
+        r = [sum(d[t] * d[t - k] for t in range(k, 50)) / float(d @ d) for k in range(1, period + 1)]
+        limit = SEASONALITY_Z * math.sqrt((1 + 2 * sum(v * v for v in r[:-1])) / 50)
+        assert is_seasonal(y, period) == (abs(r[-1]) > limit)
+
+
+def test_the_combination_refuses_an_empty_or_unknown_member_list():
+    with pytest.raises(ValueError, match="members must name at least one model"):
+        combination.fit([1.0, 2.0, 3.0], members=())
+    with pytest.raises(ValueError, match="members: no model named 'arima'"):
+        combination.fit([1.0, 2.0, 3.0], members=("theta", "arima"))

@@ -126,3 +126,20 @@ def test_bounded_inverts_unbounded_and_reaches_the_ends_only_at_infinity():
     assert all(bounded(unbounded(x, 0.0, 1.0), 0.0, 1.0) == pytest.approx(x, rel=1e-12) for x in (0.001, 0.5, 0.9999))
     assert 0.8 < bounded(-30.0, 0.8, 0.98) < bounded(30.0, 0.8, 0.98) < 0.98
     assert bounded(math.inf, 1.0, 2.0) == 2.0 and bounded(-math.inf, 1.0, 2.0) == 1.0
+
+
+def test_native_entries_release_every_array_they_read_after_errors_too():
+    """An array whose buffer stayed exported would keep a reference and refuse to be resized."""
+    import sys
+
+    y = np.arange(1.0, 11.0)
+    before = sys.getrefcount(y)
+    for _ in range(3):
+        fit.evaluate("ses", [0.0, 1.0], (y,), (0.0, 1.0))
+        fit.nelder_mead("ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), max_evaluations=20)
+        for bad in [lambda: fit.evaluate("ses", [0.0, 1.0], (y,), (0.0,)), lambda: fit.evaluate("ses", [0.0], (y,), (0.0, 1.0)),
+                    lambda: fit.evaluate("ses", [0.0, 1.0], (y, y[::2]), (0.0, 1.0))]:  # fmt: skip
+            with pytest.raises((ValueError, TypeError)):
+                bad()
+    assert sys.getrefcount(y) == before
+    y.resize(20, refcheck=False)  # no buffer is still exported
