@@ -96,7 +96,7 @@ def test_ces_fitted_values_reproduce_the_kernels_sse_and_the_forecast_adds_zero_
     p = result.params
     padded = np.concatenate(([0.0], y, forecast))
     if result.method == "CES(s)":
-        season = np.roll(ces.initial_season(y, period), 1)
+        season = np.roll(result.season0, 1)  # by the kernel's phase: the pseudo-observation's first
         padded[0] = result.params["level0"] + season[0]
         extended = core.ces_seasonal_sse(padded, p["a0_real"], p["a0_imag"], p["gamma"], season, period)
     else:
