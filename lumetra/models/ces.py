@@ -33,10 +33,10 @@ from numpy.typing import NDArray
 import lumetra._core as core
 
 from . import _checks
+from ._common import at_bounds, check_engine, level_step, minimise
 from ._forecast import Forecast, point
 from ._season import SHORT_SERIES_NOTE
 from .optimize import Minimum, bounded
-from .theta import at_bounds, check_engine, level_step, minimise
 
 __all__ = ["CesFit", "aicc", "fit", "parameter"]
 
@@ -304,13 +304,21 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
     step = level_step(y)
     candidates = []
     search = minimise(
-        "ces_n", nonseasonal_objective, [0.0, 0.0, float(y[0])], [1.0, 1.0, step], (padded,), (), engine
+        "ces_n",
+        nonseasonal_objective,
+        [0.0, 0.0, float(y[0])],
+        [1.0, 1.0, step],
+        (padded,),
+        (),
+        engine,
     )
     candidates.append(("CES(n)", search, aicc(search.value, n, 4), np.empty(0)))
     if period > 1 and n < 2 * period:
         notes = (SHORT_SERIES_NOTE,)
     elif period > 1:
-        start = np.roll(initial_season(y, period), 1)  # by the kernel's phase (the pseudo-observation's first)
+        start = np.roll(
+            initial_season(y, period), 1
+        )  # by the kernel's phase (the pseudo-observation's first)
         season_step = 0.3 * float(np.std(start)) or 0.5 * step
         search = minimise(
             "ces_s",
@@ -321,7 +329,9 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
             (float(period),),
             engine,
         )
-        candidates.append(("CES(s)", search, aicc(search.value, n, 4 + period), seasonal_states(search.x, start)))
+        candidates.append(
+            ("CES(s)", search, aicc(search.value, n, 4 + period), seasonal_states(search.x, start))
+        )
     method, search, criterion, season = min(candidates, key=lambda c: c[2])
     a_r, a_i = parameter(search.x[0], search.x[1])
     params = {"a0_real": a_r, "a0_imag": a_i, "level0": search.x[2 if season.size == 0 else 3]}
