@@ -1,4 +1,5 @@
-"""`python -m lumetra`: the demonstration (see lumetra.demo)."""
+"""`python -m lumetra`: the demonstration (see lumetra.demo); `python -m lumetra m3`: the
+M3 benchmark of the models (see lumetra.m3)."""
 
 import sys
 
@@ -10,6 +11,11 @@ except ImportError as error:
         "Install the package (pip install .) and run it from outside the source checkout, "
         "or with python -P."
     )
+
+if sys.argv[1:2] == ["m3"]:
+    from lumetra.m3 import main as m3
+
+    sys.exit(m3(sys.argv[2:]))
 
 from lumetra.demo import main
 

@@ -17,7 +17,7 @@ import lumetra._core as core
 from helpers import same_bits
 from lumetra.datasets import airline_passengers
 from lumetra.demo.models import HORIZON, decomposition, ets, reseasonalise, theta
-from lumetra.demo.optimize import bounded, golden_section, nelder_mead, quasi_newton, unbounded
+from lumetra.models.optimize import bounded, golden_section, nelder_mead, quasi_newton, unbounded
 
 SOURCE_TREE = Path(__file__).parent.parent
 

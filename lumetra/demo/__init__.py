@@ -2,7 +2,7 @@
 
 It fits a range of forecasting models to the monthly airline passengers series shipped
 with the package, using only lumetra._core's objectives and filters and the small
-optimisers in `lumetra.demo.optimize` (one module per model family in `lumetra.demo.models`),
+optimisers in `lumetra.models.optimize` (one module per model family in `lumetra.demo.models`),
 and prints what each step found and how long it took (`lumetra.demo.report`). `--plot
 FILE.png` also draws the series with fitted values and forecasts.
 """

@@ -8,8 +8,8 @@ from dataclasses import dataclass
 import numpy as np
 
 import lumetra._core as core
+from lumetra.models.optimize import bounded, nelder_mead
 
-from ..optimize import bounded, nelder_mead
 from . import Array
 from .decomposition import Seasonal
 

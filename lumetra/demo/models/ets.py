@@ -16,8 +16,8 @@ from dataclasses import dataclass
 import numpy as np
 
 import lumetra._core as core
+from lumetra.models.optimize import Minimum, bounded, quasi_newton, unbounded
 
-from ..optimize import Minimum, bounded, quasi_newton, unbounded
 from . import HORIZON, PERIOD, Array
 
 # The usual bounds: 1e-4 <= alpha <= 0.9999, 1e-4 <= beta <= alpha, 1e-4 <= gamma <=

@@ -7,8 +7,8 @@ from dataclasses import dataclass
 import numpy as np
 
 import lumetra._core as core
+from lumetra.models.optimize import Minimum, golden_section
 
-from ..optimize import Minimum, golden_section
 from . import HORIZON, Array, one_step_levels, reseasonalise
 from .decomposition import Seasonal
 

@@ -8,8 +8,8 @@ from dataclasses import dataclass
 import numpy as np
 
 import lumetra._core as core
+from lumetra.models.optimize import Minimum, bounded, golden_section, nelder_mead, unbounded
 
-from ..optimize import Minimum, bounded, golden_section, nelder_mead, unbounded
 from . import HORIZON, Array, one_step_levels, reseasonalise
 from .decomposition import Seasonal
 
