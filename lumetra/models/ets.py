@@ -108,6 +108,8 @@ __all__ = [
 ]
 
 Array = NDArray[np.float64]
+# The arguments of ets_filter after y.
+Arguments = tuple[float, float, Array, float, float, float, float, int, int, int, int]
 
 # The usual bounds: alpha itself, beta as a share of alpha, gamma as a share of 1 - alpha,
 # and the damping factor of a damped trend.
@@ -116,11 +118,11 @@ SHARE_BOUNDS = (1e-4, 0.9999)
 PHI_BOUNDS = (0.8, 0.98)
 # The longest season fitted.
 MAX_PERIOD = 24
-# Evaluations of the likelihood per model.
-MAX_EVALUATIONS = 200
+# Evaluations of the likelihood per model, beyond the initial simplex's.
+MAX_EVALUATIONS = 100
 TOLERANCE = 1e-8
 # Where the weights start: alpha, the shares of beta and gamma, the damping factor.
-START = (0.2, 0.01, 0.01, 0.97)
+START = (0.2, 0.0003, 0.0003, 0.97)
 # How many first values the starting line goes through.
 LINE_VALUES = 10
 # How many first years give the starting seasonal indices.
@@ -389,18 +391,11 @@ def _point(x: Sequence[float], layout: _Layout, fixed: Array) -> _Point:
             seasonal[:] = fixed
         if layout.season == 2 and valid:
             valid = bool(np.all(seasonal > 0.0))
-    point = _Point(alpha, beta, gamma, phi, factor, share_beta, share_gamma, level0, trend0,
-                   seasonal, valid)  # fmt: skip
     if valid:
-        valid = admissible(alpha, point.beta_t, gamma, factor, layout.trend, m)
-        if not valid:
-            point = _replace_valid(point, False)
-    return point
-
-
-def _replace_valid(point: _Point, valid: bool) -> _Point:
-    return _Point(point.alpha, point.beta, point.gamma, point.phi, point.factor, point.share_beta,
-                  point.share_gamma, point.level0, point.trend0, point.seasonal0, valid)  # fmt: skip
+        beta_t = alpha * (beta / (1.0 + beta))
+        valid = admissible(alpha, beta_t, gamma, factor, layout.trend, m)
+    return _Point(alpha, beta, gamma, phi, factor, share_beta, share_gamma, level0, trend0,
+                  seasonal, valid)  # fmt: skip
 
 
 def ets_objective(
@@ -484,7 +479,6 @@ def _initial_states(y: Array, season: str, period: int) -> tuple[float, float, A
 class _Estimate:
     model: EtsModel
     layout: _Layout
-    point: _Point
     search: Minimum
     aicc: float
     parameters: int
@@ -524,17 +518,17 @@ def _estimate(
         step += [0.05 * (scale if model.season == "A" else 1.0)] * (m - 1)
     arrays = (y, np.empty(0))
     constants = layout.constants()
+    budget = len(start) + 1 + MAX_EVALUATIONS
     if engine == "native":
-        search = native_nelder_mead("ets", start, step, arrays, constants, MAX_EVALUATIONS,
-                                    TOLERANCE, restarts=0)  # fmt: skip
+        search = native_nelder_mead("ets", start, step, arrays, constants, budget, TOLERANCE,
+                                    restarts=0)  # fmt: skip
     else:
-        search = nelder_mead(ets_objective(arrays, constants), start, step, MAX_EVALUATIONS,
-                             TOLERANCE, restarts=0)  # fmt: skip
-    point = _point(search.x, layout, arrays[1])
+        search = nelder_mead(ets_objective(arrays, constants), start, step, budget, TOLERANCE,
+                             restarts=0)  # fmt: skip
     parameters = _parameter_count(model, period)
     n = y.size
     aicc = search.value + 2.0 * parameters + 2.0 * parameters * (parameters + 1) / (n - parameters - 1)
-    return _Estimate(model, layout, point, search, aicc, parameters)
+    return _Estimate(model, layout, search, aicc, parameters)
 
 
 @dataclass(frozen=True)
@@ -588,7 +582,7 @@ class EtsFit:
     method: str
     model: EtsModel
     loglik: float
-    arguments: tuple[float, float, Array, float, float, float, float, int, int, int, int]
+    arguments: Arguments
     candidates: dict[str, float]
     search: Minimum
     _y: Array = field(repr=False)
@@ -622,11 +616,11 @@ class EtsFit:
         mean = _run_on(self._final, self.arguments, self._y.size, h)
         scale = self._scales(mean)
         n = self._y.size
-        nu = float(max(n - self._parameters, 2))
+        nu = np.array([float(max(n - self._parameters, 2))])
         lower = np.empty((len(levels), h))
         upper = np.empty((len(levels), h))
         for i, value in enumerate(levels):
-            width = student_quantile(value, np.full(h, nu)) * scale
+            width = float(student_quantile(value, nu)[0]) * scale
             lower[i] = mean - width
             upper[i] = mean + width
         return Forecast(mean, levels, lower, upper)
@@ -652,15 +646,11 @@ class EtsFit:
             errors = errors / np.abs(self.fitted)
         sigma = math.sqrt(float(errors @ errors) / n)
         usual = sigma * np.sqrt(np.cumsum(weights * weights))
-        empirical = np.empty(h)
-        for k in range(h):
-            if n - k < 1:
-                empirical[k] = usual[k]
-                continue
-            total = np.zeros(n - k)
-            for j in range(k + 1):
-                total += weights[j] * errors[k - j : n - j]
-            empirical[k] = math.sqrt(float(total @ total) / (n - k))
+        empirical = usual.copy()  # where no origin reaches the step
+        for k in range(min(h, n)):
+            # From origin t the k+1-step error is sum_j weights[j] * errors[t + k - j].
+            total = np.convolve(errors, weights[: k + 1], mode="valid")
+            empirical[k] = math.sqrt(float(total @ total) / total.size)
         scale = np.maximum(usual, empirical) * math.sqrt(n / max(n - self._parameters, 1))
         scale = np.maximum.accumulate(scale)  # a later step is never surer
         if self.model.error == "M":
@@ -668,7 +658,7 @@ class EtsFit:
         return scale
 
 
-def _run_on(final: tuple[float, float, Array], arguments: tuple, n: int, h: int) -> Array:  # type: ignore[type-arg]
+def _run_on(final: tuple[float, float, Array], arguments: Arguments, n: int, h: int) -> Array:
     """The recursion continued from its final states for h steps with every error zero.
 
     Each step is written with the operations of the recursion: the forecast from the
@@ -780,10 +770,10 @@ def fit(
 def _result(
     y: Array, period: int, best: _Estimate, estimates: list[_Estimate], notes: tuple[str, ...]
 ) -> EtsFit:
-    p = best.point
+    p = _point(best.search.x, best.layout, np.empty(0))
     error, trend, season = best.model.codes
-    arguments = (p.level0, p.trend0, p.seasonal0, p.alpha, p.beta, p.gamma, p.phi, period, error,
-                 trend, season)  # fmt: skip
+    arguments: Arguments = (p.level0, p.trend0, p.seasonal0, p.alpha, p.beta, p.gamma, p.phi,
+                            period, error, trend, season)  # fmt: skip
     fitted, errors, level, trend_state, seasonal = core.ets_filter(y, *arguments)
     params = {"alpha": p.alpha, "beta": p.beta, "gamma": p.gamma, "phi": p.phi,
               "damping": p.factor, "level0": p.level0, "trend0": p.trend0}  # fmt: skip
