@@ -616,11 +616,12 @@ class EtsFit:
         mean = _run_on(self._final, self.arguments, self._y.size, h)
         scale = self._scales(mean)
         n = self._y.size
-        nu = np.array([float(max(n - self._parameters, 2))])
+        # Step k's errors come from the n - k origins that reach it.
+        nu = np.maximum(n - np.arange(h) - self._parameters, 2).astype(np.float64)
         lower = np.empty((len(levels), h))
         upper = np.empty((len(levels), h))
         for i, value in enumerate(levels):
-            width = float(student_quantile(value, nu)[0]) * scale
+            width = student_quantile(value, nu) * scale
             lower[i] = mean - width
             upper[i] = mean + width
         return Forecast(mean, levels, lower, upper)
