@@ -21,7 +21,6 @@ struct Layout {
     bool trend;
     bool damped;
     std::int32_t season;
-    bool searched;  // the seasonal coefficients are in x
     double alpha_lo, alpha_hi, share_lo, share_hi, phi_lo, phi_hi;
 
     explicit Layout(std::span<const double> c)
@@ -30,13 +29,12 @@ struct Layout {
           trend(c[2] != 0.0),
           damped(c[3] != 0.0),
           season(static_cast<std::int32_t>(c[4])),
-          searched(c[5] != 0.0),
-          alpha_lo(c[6]),
-          alpha_hi(c[7]),
-          share_lo(c[8]),
-          share_hi(c[9]),
-          phi_lo(c[10]),
-          phi_hi(c[11]) {}
+          alpha_lo(c[5]),
+          alpha_hi(c[6]),
+          share_lo(c[7]),
+          share_hi(c[8]),
+          phi_lo(c[9]),
+          phi_hi(c[10]) {}
 
     std::size_t seasons() const noexcept { return season != 0 ? period : 0; }
 
@@ -44,12 +42,12 @@ struct Layout {
     std::size_t dims() const noexcept {
         std::size_t dims = 2;  // alpha, level0
         if (trend) dims += damped ? 3 : 2;
-        if (season != 0) dims += 1 + (searched ? period - 1 : 0);
+        if (season != 0) dims += period;  // gamma and all but one coefficient
         return dims;
     }
 };
 
-constexpr std::size_t constant_count = 12;
+constexpr std::size_t constant_count = 11;
 
 }  // namespace
 
@@ -129,17 +127,12 @@ double ets_value(Problem& problem, std::span<const double> x) {
     const bool multiplicative = layout.error != 0 || layout.season == 2;
     if (multiplicative && !(level0 > 0.0)) return infinity;
     if (m != 0) {
-        if (layout.searched) {
-            double total = 0.0;
-            for (std::size_t k = 0; k + 1 < m; ++k) {
-                seasonal[k] = x[i++];
-                total = total + seasonal[k];
-            }
-            seasonal[m - 1] = layout.season == 2 ? static_cast<double>(m) - total : -total;
-        } else {
-            const View<double> fixed = problem.arrays[1];
-            for (std::size_t k = 0; k < m; ++k) seasonal[k] = fixed[k];
+        double total = 0.0;
+        for (std::size_t k = 0; k + 1 < m; ++k) {
+            seasonal[k] = x[i++];
+            total = total + seasonal[k];
         }
+        seasonal[m - 1] = layout.season == 2 ? static_cast<double>(m) - total : -total;
         if (layout.season == 2) {
             for (std::size_t k = 0; k < m; ++k) {
                 if (!(seasonal[k] > 0.0)) return infinity;
@@ -155,27 +148,23 @@ double ets_value(Problem& problem, std::span<const double> x) {
 
 const char* ets_check(const Problem& problem, std::size_t dims) {
     const std::span<const double> c = problem.constants;
-    if (c.size() != constant_count) return "the ets objective takes 12 constants";
+    if (c.size() != constant_count) return "the ets objective takes 11 constants";
     const double period = c[0];
     if (!(period >= 1.0) || period != std::floor(period) || period > 1e6) {
         return "the ets objective needs a whole period of at least 1";
     }
-    for (std::size_t k = 1; k < 6; ++k) {
+    for (std::size_t k = 1; k < 5; ++k) {
         if (c[k] != std::floor(c[k]) || c[k] < 0.0 || c[k] > 2.0) {
             return "the ets objective's model codes are error 0-1, trend 0-1, damped 0-1, season 0-2";
         }
     }
-    if (c[1] > 1.0 || c[2] > 1.0 || c[3] > 1.0 || c[5] > 1.0 || (c[3] != 0.0 && c[2] == 0.0)) {
+    if (c[1] > 1.0 || c[2] > 1.0 || c[3] > 1.0 || (c[3] != 0.0 && c[2] == 0.0)) {
         return "the ets objective's model codes are error 0-1, trend 0-1, damped 0-1, season 0-2";
     }
     const Layout layout(c);
     if (layout.season != 0 && layout.period < 2) return "the ets objective's seasonal models need a period of at least 2";
     if (dims != layout.dims()) return "the ets objective takes one parameter per coordinate of its model";
     if (problem.arrays[0].size() == 0) return "the ets objective needs a non-empty series";
-    const std::size_t fixed = layout.season != 0 && !layout.searched ? layout.period : 0;
-    if (problem.arrays[1].size() != fixed) {
-        return "the ets objective needs one fixed seasonal coefficient per phase, or none when they are searched";
-    }
     return nullptr;
 }
 

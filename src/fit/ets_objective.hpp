@@ -23,16 +23,15 @@
 namespace lumetra::fit {
 
 // "ets": minus twice the log-likelihood that ets_loglik returns.
-//   arrays:    y; the initial seasonal coefficients when they are not
-//              searched (one per phase, y[0]'s first), else empty.
+//   arrays:    y.
 //   constants: period, error (0 additive, 1 multiplicative), trend (0 none,
 //              1 additive), damped (0 or 1), season (0 none, 1 additive,
-//              2 multiplicative), searched (1 when the seasonal coefficients
-//              are searched, else 0), alpha_lo, alpha_hi, share_lo, share_hi,
+//              2 multiplicative), alpha_lo, alpha_hi, share_lo, share_hi,
 //              phi_lo, phi_hi.
 //   x:         u_alpha, [u_beta], [u_gamma], [u_phi], level0, [increment0],
-//              [s_0, ..., s_{period-2}], each bracketed one present only for
-//              the models that have it:
+//              [s_0, ..., s_{period-2}] (the initial seasonal coefficients,
+//              y[0]'s phase first), each bracketed one present only for the
+//              models that have it:
 //                alpha = bounded(u_alpha, alpha_lo, alpha_hi),
 //                beta  = alpha * bounded(u_beta, share_lo, share_hi),
 //                gamma = (1 - alpha) * bounded(u_gamma, share_lo, share_hi),
