@@ -11,6 +11,7 @@ import pytest
 import lumetra._core as core
 import lumetra._fit as fit
 from helpers import same_bits
+from lumetra.models import ces, dotm, theta
 from lumetra.models.optimize import bounded, native_nelder_mead, native_value, nelder_mead, unbounded
 
 RNG = np.random.default_rng(20240601)
@@ -23,40 +24,27 @@ def series(n: int, seed: int) -> np.ndarray:
 
 def ses_problem(y: np.ndarray):
     """SES of y with a free initial level: y with a placeholder in front, alpha's bounds."""
-    return (np.concatenate(([0.0], y)),), (1e-3, 0.999)
-
-
-def ses_python(arrays, constants):
-    work = arrays[0].copy()
-
-    def objective(x):
-        work[0] = x[1]
-        return core.ses_sse(work, bounded(x[0], *constants))
-
-    return objective
+    return (np.concatenate(([0.0], y)),), theta.ALPHA_BOUNDS
 
 
 def dotm_problem(y: np.ndarray):
-    return (np.concatenate(([0.0], y)),), (y[0], 0.7, 1.0, 10.0, 1e-3, 0.999)
+    return (np.concatenate(([0.0], y)),), (y[0], 0.7, *dotm.THETA_BOUNDS, *dotm.ALPHA_BOUNDS)
 
 
-def dotm_python(arrays, constants):
-    work = arrays[0].copy()
-    intercept, slope, theta_lo, theta_hi, alpha_lo, alpha_hi = constants
-
-    def objective(x):
-        theta = bounded(x[0], theta_lo, theta_hi)
-        alpha = bounded(x[1], alpha_lo, alpha_hi)
-        w = 2.0 - 2.0 / theta
-        work[0] = x[2]
-        return core.dot_objective(work, w * intercept, w * slope, 2.0, alpha, 0.0)
-
-    return objective
+def ces_n_problem(y: np.ndarray):
+    return (np.concatenate(([0.0], y)),), ()
 
 
+def ces_s_problem(y: np.ndarray):
+    return (np.concatenate(([0.0], y)), np.array([1.5, -0.5, 2.0, -3.0])), (4.0,)
+
+
+# name: (problem, the model's Python form of the objective, a start)
 OBJECTIVES = {
-    "ses": (ses_problem, ses_python, lambda y: [0.0, float(y[0])]),
-    "dotm": (dotm_problem, dotm_python, lambda y: [0.0, 0.0, float(y[0])]),
+    "ses": (ses_problem, theta.ses_objective, lambda y: [0.0, float(y[0])]),
+    "dotm": (dotm_problem, dotm.dotm_objective, lambda y: [0.0, 0.0, float(y[0])]),
+    "ces_n": (ces_n_problem, ces.nonseasonal_objective, lambda y: [0.0, 0.0, float(y[0])]),
+    "ces_s": (ces_s_problem, ces.seasonal_objective, lambda y: [0.0, 0.0, 0.0, float(y[0]), 0.5, -0.2, 0.1]),
 }
 
 
@@ -72,10 +60,14 @@ def test_native_objective_is_the_core_function_bit_for_bit(name):
         arrays, constants = make(y)
         before = arrays[0].copy()
         objective = python(arrays, constants)
-        points = [start(y), [800.0, -800.0, 1e300], [-3.0, 2.0, -50.0], [math.inf, 0.0, 0.0], [math.nan, 1.0, 5.0]]
-        points += [list(RNG.normal(0.0, 2.0, 3) + [0, 0, y[0]]) for _ in range(20)]
-        for point in points:
-            x = point[: len(start(y))]
+        dims = len(start(y))
+        level = 3 if name == "ces_s" else dims - 1  # where the initial level sits in x
+        points = [[800.0, -800.0, 1e300, 2.0], [-3.0, 2.0, -50.0, -1e10], [math.inf, 0.0, -math.inf, 0.0],
+                  [math.nan, 1.0, 5.0, 1.0]]  # fmt: skip
+        points += [list(RNG.normal(0.0, 2.0, 4) + [0, 0, 0, y[0]]) for _ in range(20)]
+        moves = [0.5, -0.2, 0.1] if name == "ces_s" else []
+        for point in [start(y)] + [p[:level] + p[-1:] + moves for p in points]:
+            x = point
             assert same_bits(native_value(name, x, arrays, constants), objective(x)), (n, x)
         assert same_bits(arrays[0], before)  # the problem's array is never written
 
@@ -87,7 +79,8 @@ def test_native_nelder_mead_is_the_python_one_bit_for_bit(name, restarts):
     for seed, n in enumerate([5, 20, 60]):
         y = series(n, seed)
         arrays, constants = make(y)
-        step = [0.5] * (len(start(y)) - 1) + [0.1 * float(np.std(y)) + 1.0]
+        step = [0.5] * len(start(y))
+        step[3 if name == "ces_s" else len(step) - 1] = 0.1 * float(np.std(y)) + 1.0
         native = native_nelder_mead(name, start(y), step, arrays, constants, restarts=restarts)
         reference = nelder_mead(python(arrays, constants), start(y), step, restarts=restarts)
         assert same_bits(native.x, reference.x) and same_bits(native.value, reference.value)
@@ -97,7 +90,7 @@ def test_native_nelder_mead_is_the_python_one_bit_for_bit(name, restarts):
 def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
     y = series(30, 7)
     arrays, constants = dotm_problem(y)
-    objective = dotm_python(arrays, constants)
+    objective = dotm.dotm_objective(arrays, constants)
     for limit in (1, 4, 10, 57):
         native = native_nelder_mead("dotm", [0, 0, 0], 1.0, arrays, constants, max_evaluations=limit, restarts=0)
         reference = nelder_mead(objective, [0, 0, 0], 1.0, max_evaluations=limit, restarts=0)
@@ -123,6 +116,9 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
         pytest.param(lambda y: fit.evaluate("ses", [0.0, "a"], (y,), (0.0, 1.0)), TypeError, "must be real number", id="x item"),
         pytest.param(lambda y: fit.nelder_mead("ses", [0.0, 1.0], [1.0], (y,), (0.0, 1.0)), ValueError, "step has 1 values for 2", id="step"),
         pytest.param(lambda y: fit.nelder_mead("ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), restarts=-1), ValueError, "restarts", id="restarts"),
+        pytest.param(lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:3]), (4.0,)), ValueError, "one initial seasonal state per phase", id="season"),
+        pytest.param(lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:4]), (4.5,)), ValueError, "one initial seasonal state per phase", id="m"),
+        pytest.param(lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:4]), (4.0,)), ValueError, "takes m \\+ 3 parameters", id="ces_s dims"),
     ],
 )  # fmt: skip
 def test_native_entries_refuse_what_their_objective_cannot_take(call, error, message):
@@ -134,3 +130,20 @@ def test_bounded_inverts_unbounded_and_reaches_the_ends_only_at_infinity():
     assert all(bounded(unbounded(x, 0.0, 1.0), 0.0, 1.0) == pytest.approx(x, rel=1e-12) for x in (0.001, 0.5, 0.9999))
     assert 0.8 < bounded(-30.0, 0.8, 0.98) < bounded(30.0, 0.8, 0.98) < 0.98
     assert bounded(math.inf, 1.0, 2.0) == 2.0 and bounded(-math.inf, 1.0, 2.0) == 1.0
+
+
+def test_native_entries_release_every_array_they_read_after_errors_too():
+    """An array whose buffer stayed exported would keep a reference and refuse to be resized."""
+    import sys
+
+    y = np.arange(1.0, 11.0)
+    before = sys.getrefcount(y)
+    for _ in range(3):
+        fit.evaluate("ses", [0.0, 1.0], (y,), (0.0, 1.0))
+        fit.nelder_mead("ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), max_evaluations=20)
+        for bad in [lambda: fit.evaluate("ses", [0.0, 1.0], (y,), (0.0,)), lambda: fit.evaluate("ses", [0.0], (y,), (0.0, 1.0)),
+                    lambda: fit.evaluate("ses", [0.0, 1.0], (y, y[::2]), (0.0, 1.0))]:  # fmt: skip
+            with pytest.raises((ValueError, TypeError)):
+                bad()
+    assert sys.getrefcount(y) == before
+    y.resize(20, refcheck=False)  # no buffer is still exported

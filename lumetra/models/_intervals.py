@@ -21,7 +21,9 @@ scale is calibrated on the series' own training data, never on what follows it:
 from __future__ import annotations
 
 from collections.abc import Sequence
+import math
 from dataclasses import dataclass
+from functools import cache
 
 import numpy as np
 from numpy.typing import NDArray
@@ -60,30 +62,51 @@ class DriftErrors:
 
 
 def student_quantile(level: float, nu: Array) -> Array:
-    """The upper quantile of Student's t for a central interval, by the Cornish-Fisher
-    expansion in 1/nu around the normal quantile (within 0.2% of the exact one from two
-    degrees of freedom on at the usual levels).
+    """The upper quantile of Student's t for a central interval.
 
     Parameters
     ----------
     level : float
         The interval's level in percent.
     nu : ndarray
-        Degrees of freedom, each at least 2.
+        Degrees of freedom, whole numbers of at least 1.
 
     Returns
     -------
     ndarray
+        t such that Student's t with nu degrees of freedom lies in [-t, t] with
+        probability level / 100 (Hill's algorithm 396, within 1e-6 relative).
     """
-    z = normal_quantile(level)
-    z3, z5, z7 = z**3, z**5, z**7
-    result: Array = (
-        z
-        + (z3 + z) / (4.0 * nu)
-        + (5.0 * z5 + 16.0 * z3 + 3.0 * z) / (96.0 * nu**2)
-        + (3.0 * z7 + 19.0 * z5 + 17.0 * z3 - 15.0 * z) / (384.0 * nu**3)
-    )
-    return result
+    return np.array([_student(level, int(v)) for v in nu.tolist()], dtype=np.float64)
+
+
+@cache
+def _student(level: float, n: int) -> float:
+    """Hill (1970), algorithm 396: Student's t quantile for the two-tailed probability
+    p = 1 - level / 100 with n degrees of freedom; exact for n = 1 and n = 2."""
+    p = 1.0 - level / 100.0
+    if n == 1:
+        return 1.0 / math.tan(p * math.pi / 2.0)
+    if n == 2:
+        return math.sqrt(2.0 / (p * (2.0 - p)) - 2.0)
+    a = 1.0 / (n - 0.5)
+    b = 48.0 / (a * a)
+    c = ((20700.0 * a / b - 98.0) * a - 16.0) * a + 96.36
+    d = ((94.5 / (b + c) - 3.0) / b + 1.0) * math.sqrt(a * math.pi / 2.0) * n
+    x = d * p
+    y = x ** (2.0 / n)
+    if y > 0.05 + a:  # the asymptotic expansion around the normal quantile
+        x = -normal_quantile(level)
+        y = x * x
+        if n < 5:
+            c = c + 0.3 * (n - 4.5) * (x + 0.6)
+        c = (((0.05 * d * x - 5.0) * x - 7.0) * x - 2.0) * x + b + c
+        y = (((((0.4 * y + 6.3) * y + 36.0) * y + 94.5) / c - y - 3.0) / b + 1.0) * x
+        y = math.expm1(a * y * y)
+    else:
+        y = ((1.0 / (((n + 6.0) / (n * y) - 0.089 * d - 0.822) * (n + 2.0) * 3.0) + 0.5 / (n + 4.0)) * y
+             - 1.0) * (n + 1.0) / (n + 2.0) + 1.0 / y  # fmt: skip
+    return math.sqrt(n * y)
 
 
 def drift_intervals(mean: Array, errors: DriftErrors, levels: Sequence[float]) -> Forecast:
@@ -105,23 +128,28 @@ def drift_intervals(mean: Array, errors: DriftErrors, levels: Sequence[float]) -
     h = mean.size
     x, fitted = errors.x, errors.fitted
     n = x.size
-    steps = np.arange(h)
+    steps = np.arange(h, dtype=np.float64)
     # The usual formula.
     residual = x - fitted
-    sigma = float(np.sqrt(residual @ residual / n))
+    sigma = math.sqrt(float(residual @ residual) / n)
     usual = sigma * np.sqrt(1.0 + steps * (errors.alpha * errors.alpha))
     # The k-step errors from every origin: origin i forecasts x[i + k - 1] by fitted[i]
-    # plus k - 1 steps of drift (k = 1..h down the columns).
-    target = np.arange(n)[:, None] + steps[None, :]
-    reached = target < n
-    error = x[np.minimum(target, n - 1)] - fitted[:, None] - errors.drift * steps[None, :]
-    counts = reached.sum(axis=0)
-    squares = np.where(reached, error * error, 0.0).sum(axis=0)
+    # plus k - 1 steps of drift (k = 1..h down the rows, whose long side is the origins;
+    # NaN past the data).
+    padded = np.concatenate((x, np.full(h - 1, np.nan)))
+    # Row k - 1 is padded[k - 1 : k - 1 + n], as overlapping views of one buffer (never written).
+    ahead = np.ndarray((h, n), np.float64, buffer=padded, strides=(8, 8))
+    error = ahead - fitted[None, :]
+    error -= (errors.drift * steps)[:, None]
+    squares = error * error
+    squares[np.isnan(squares)] = 0.0
+    counts = np.maximum(n - np.arange(h), 0)
+    empirical = np.sqrt(squares.sum(axis=1) / np.maximum(counts, 1))
     enough = counts >= MIN_ORIGINS
-    empirical = np.sqrt(squares / np.maximum(counts, 1))
     if enough.any():
         last = int(np.flatnonzero(enough)[-1])
-        empirical = np.where(enough, empirical, empirical[last] * usual / usual[last])
+        shape = usual / usual[last] if usual[last] > 0.0 else np.ones(h)
+        empirical = np.where(enough, empirical, empirical[last] * shape)
     else:
         empirical = usual
     p = errors.parameters

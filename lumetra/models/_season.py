@@ -51,7 +51,10 @@ def is_seasonal(y: Array, period: int) -> bool:
     total = float(d @ d)
     if not total > 0.0:
         return False
-    r = np.array([float(d[k:] @ d[:-k]) / total for k in range(1, period + 1)])
+    if period >= n:
+        return False
+    # Autocovariances at lags 1..period, all from one correlation.
+    r = np.correlate(d, d, mode="full")[n : n + period] / total
     limit = SEASONALITY_Z * math.sqrt((1.0 + 2.0 * float(r[:-1] @ r[:-1])) / n)
     return abs(float(r[-1])) > limit
 

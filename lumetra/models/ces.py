@@ -13,7 +13,8 @@ forgets its past: its discount matrix has the eigenvalues c +- i * a0_imag, so a
 the unit disk around 1 + 0i. The initial level is estimated with the parameters (a
 pseudo-observation in front of the series holds it, since the kernels start from their
 first value and never score it); the initial imaginary state is 0; the initial seasonal
-states are the series' zero-centred phase means around its centred moving average
+states are estimated with the other parameters, starting from the zero-centred phase
+means of the first (up to three) full periods around their centred moving average
 (`mstl_moving_average`, `mstl_extract_seasonal`).
 
 With a season asked for and two full periods of data, both models are fitted and the one
@@ -32,10 +33,10 @@ from numpy.typing import NDArray
 import lumetra._core as core
 
 from . import _checks
+from ._common import at_bounds, check_engine, level_step, minimise
 from ._forecast import Forecast, point
 from ._season import SHORT_SERIES_NOTE
 from .optimize import Minimum, bounded
-from .theta import at_bounds, check_engine, level_step, minimise
 
 __all__ = ["CesFit", "aicc", "fit", "parameter"]
 
@@ -102,6 +103,9 @@ class CesFit:
         ``"CES(n)"`` or ``"CES(s)"``.
     search : Minimum
         The kept model's minimisation (in the optimiser's coordinates).
+    season0 : ndarray
+        The estimated initial seasonal states, one per phase, the phase of y[0] first
+        (empty for the non-seasonal model).
     """
 
     params: dict[str, float]
@@ -115,6 +119,7 @@ class CesFit:
     search: Minimum
     _states: tuple[float, float, int] = field(repr=False)  # level, p, phase after the data
     _season: Array = field(repr=False)  # seasonal states after the data (empty without)
+    season0: Array = field(repr=False, default_factory=lambda: np.empty(0))
 
     def forecast(self, h: int, level: float | Sequence[float] = (80, 95)) -> Forecast:
         """Point forecasts for the h steps after the data: the recursion run on with
@@ -222,26 +227,48 @@ def nonseasonal_objective(
     return objective
 
 
+def seasonal_states(x: Sequence[float], start: Array) -> Array:
+    """The initial seasonal states at the optimiser's point x (see `seasonal_objective`):
+    the starting states plus x[4:] (no move for the last phase), less their mean, summed in
+    phase order as the native objective sums it."""
+    m = start.size
+    moved = [value + x[4 + j] if j + 1 < m else value for j, value in enumerate(start.tolist())]
+    total = 0.0
+    for value in moved:
+        total += value
+    mean = total / m
+    return np.array([value - mean for value in moved])
+
+
 def seasonal_objective(
     arrays: Sequence[Array], constants: Sequence[float]
 ) -> Callable[[Sequence[float]], float]:
-    """The Python form of the native objective ``"ces_s"`` (the reference for engine="python")."""
+    """The Python form of the native objective ``"ces_s"`` (the reference for engine="python").
+
+    x = (u, v, w, level0, move_0, ..., move_{m-2}): the parameter from (u, v), gamma =
+    bounded(w, 0, 1), the initial level and the moves of the initial seasonal states from
+    the starting ones (`seasonal_states`).
+    """
     work = arrays[0].copy()
-    seasonal_init = arrays[1]
+    start = arrays[1]
     m = int(constants[0])
 
     def objective(x: Sequence[float]) -> float:
         a_r, a_i = parameter(x[0], x[1])
-        work[0] = x[3] + seasonal_init[0]
-        return core.ces_seasonal_sse(work, a_r, a_i, bounded(x[2], 0.0, 1.0), seasonal_init, m)
+        gamma = bounded(x[2], 0.0, 1.0)
+        season = seasonal_states(x, start)
+        work[0] = x[3] + season[0]
+        return core.ces_seasonal_sse(work, a_r, a_i, gamma, season, m)
 
     return objective
 
 
 def initial_season(y: Array, period: int) -> Array:
-    """Zero-centred phase means of y around its centred moving average, phase of y[0] first."""
-    trend = core.mstl_moving_average(y, period)
-    return core.mstl_extract_seasonal(y - trend, period)[:period]
+    """The usual starting season: the zero-centred phase means of the first (up to three)
+    full periods of y around their centred moving average, phase of y[0] first."""
+    first = y[: min(3, y.size // period) * period]
+    trend = core.mstl_moving_average(first, period)
+    return core.mstl_extract_seasonal(first - trend, period)[:period]
 
 
 def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
@@ -277,32 +304,43 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
     step = level_step(y)
     candidates = []
     search = minimise(
-        "ces_n", nonseasonal_objective, [0.0, 0.0, float(y[0])], [1.0, 1.0, step], (padded,), (), engine
+        "ces_n",
+        nonseasonal_objective,
+        [0.0, 0.0, float(y[0])],
+        [1.0, 1.0, step],
+        (padded,),
+        (),
+        engine,
     )
     candidates.append(("CES(n)", search, aicc(search.value, n, 4), np.empty(0)))
     if period > 1 and n < 2 * period:
         notes = (SHORT_SERIES_NOTE,)
     elif period > 1:
-        season = np.roll(initial_season(y, period), 1)  # by the kernel's phase (the pseudo-observation's first)
+        start = np.roll(
+            initial_season(y, period), 1
+        )  # by the kernel's phase (the pseudo-observation's first)
+        season_step = 0.3 * float(np.std(start)) or 0.5 * step
         search = minimise(
             "ces_s",
             seasonal_objective,
-            [0.0, 0.0, 0.0, float(y[0] - season[1])],
-            [1.0, 1.0, 1.0, step],
-            (padded, season),
+            [0.0, 0.0, 0.0, float(y[0] - start[1])] + [0.0] * (period - 1),
+            [1.0, 1.0, 1.0, step] + [season_step] * (period - 1),
+            (padded, start),
             (float(period),),
             engine,
         )
-        candidates.append(("CES(s)", search, aicc(search.value, n, 4 + period), season))
+        candidates.append(
+            ("CES(s)", search, aicc(search.value, n, 4 + period), seasonal_states(search.x, start))
+        )
     method, search, criterion, season = min(candidates, key=lambda c: c[2])
     a_r, a_i = parameter(search.x[0], search.x[1])
-    params = {"a0_real": a_r, "a0_imag": a_i, "level0": search.x[-1]}
+    params = {"a0_real": a_r, "a0_imag": a_i, "level0": search.x[2 if season.size == 0 else 3]}
     position = {"r": bounded(search.x[0], 0.0, 1.0), "phi": bounded(search.x[1], 0.0, math.pi)}
     if season.size:
         params["gamma"] = position["gamma"] = bounded(search.x[2], 0.0, 1.0)
     bounds = {name: BOUNDS[name] for name in position}
     # The kernel's first level: the pseudo-observation less its season, with its rounding.
-    level0 = (search.x[-1] + season[0]) - season[0] if season.size else search.x[-1]
+    level0 = (params["level0"] + season[0]) - season[0] if season.size else params["level0"]
     fitted, states, final_season = recursion(y, params, (level0, 0.0, 0), season)
     return CesFit(
         params=params,
@@ -316,4 +354,5 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
         search=search,
         _states=states,
         _season=final_season,
+        season0=np.roll(season, -1),
     )

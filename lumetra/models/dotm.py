@@ -34,10 +34,11 @@ from numpy.typing import NDArray
 import lumetra._core as core
 
 from . import _checks, _season
+from ._common import at_bounds, check_engine, level_step, minimise
 from ._forecast import Forecast
 from ._intervals import DriftErrors, drift_intervals
-from .optimize import Minimum, bounded
-from .theta import at_bounds, check_engine, level_step, minimise, trend_line
+from .optimize import Minimum, bounded, unbounded
+from .theta import trend_line
 
 __all__ = ["ALPHA_BOUNDS", "DotmFit", "THETA_BOUNDS", "fit"]
 
@@ -141,7 +142,9 @@ def run_on(level: float, intercept: float, slope: float, alpha: float, n: int, h
     return out
 
 
-def dotm_objective(arrays: Sequence[Array], constants: Sequence[float]) -> Callable[[Sequence[float]], float]:
+def dotm_objective(
+    arrays: Sequence[Array], constants: Sequence[float]
+) -> Callable[[Sequence[float]], float]:
     """The Python form of the native objective ``"dotm"`` (the reference for engine="python").
 
     Parameters
@@ -204,14 +207,20 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> DotmFit:
     intercept, slope = trend_line(x)
     arrays = (np.concatenate(([0.0], x)),)
     constants = (intercept, slope, *THETA_BOUNDS, *ALPHA_BOUNDS)
-    from .optimize import unbounded
-
     start = [unbounded(2.0, *THETA_BOUNDS), 0.0, float(x[0])]
-    search = minimise("dotm", dotm_objective, start, [1.0, 1.0, level_step(x)], arrays, constants, engine)
+    search = minimise(
+        "dotm", dotm_objective, start, [1.0, 1.0, level_step(x)], arrays, constants, engine
+    )
     theta = bounded(search.x[0], *THETA_BOUNDS)
     alpha = bounded(search.x[1], *ALPHA_BOUNDS)
     level0 = search.x[2]
-    params = {"theta": theta, "alpha": alpha, "level0": level0, "intercept": intercept, "slope": slope}
+    params = {
+        "theta": theta,
+        "alpha": alpha,
+        "level0": level0,
+        "intercept": intercept,
+        "slope": slope,
+    }
     series = arrays[0].copy()
     series[0] = level0
     a, b = kernel_line(params)
@@ -232,5 +241,7 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> DotmFit:
         search=search,
         _adjustment=adjustment,
         _level=last_level,
-        _errors=DriftErrors(x, fitted_x, alpha, (1.0 - 1.0 / theta) * slope, 5 + adjustment.parameters),
+        _errors=DriftErrors(
+            x, fitted_x, alpha, (1.0 - 1.0 / theta) * slope, 5 + adjustment.parameters
+        ),
     )

@@ -27,9 +27,10 @@ from numpy.typing import NDArray
 import lumetra._core as core
 
 from . import _checks, _season
+from ._common import at_bounds, check_engine, level_step, minimise
 from ._forecast import Forecast
 from ._intervals import DriftErrors, drift_intervals
-from .optimize import Minimum, bounded, native_nelder_mead, nelder_mead
+from .optimize import Minimum, bounded
 
 __all__ = ["ALPHA_BOUNDS", "ThetaFit", "fit", "trend_line"]
 
@@ -147,7 +148,9 @@ def _combine(params: dict[str, float], levels: Array, length: int) -> Array:
     )
 
 
-def ses_objective(arrays: Sequence[Array], constants: Sequence[float]) -> Callable[[Sequence[float]], float]:
+def ses_objective(
+    arrays: Sequence[Array], constants: Sequence[float]
+) -> Callable[[Sequence[float]], float]:
     """The Python form of the native objective ``"ses"`` (the reference for engine="python").
 
     Parameters
@@ -171,47 +174,6 @@ def ses_objective(arrays: Sequence[Array], constants: Sequence[float]) -> Callab
         return core.ses_sse(work, bounded(x[0], lo, hi))
 
     return objective
-
-
-def minimise(
-    name: str,
-    python: Callable[[Sequence[Array], Sequence[float]], Callable[[Sequence[float]], float]],
-    start: Sequence[float],
-    step: Sequence[float],
-    arrays: Sequence[Array],
-    constants: Sequence[float],
-    engine: str,
-) -> Minimum:
-    """Minimise a registered objective natively, or its Python form with the same algorithm."""
-    if engine == "native":
-        return native_nelder_mead(name, start, step, arrays, constants)
-    return nelder_mead(python(arrays, constants), start, step)
-
-
-def check_engine(engine: object) -> str:
-    """The engine argument of the theta family's fit functions."""
-    if engine not in ("native", "python"):
-        raise ValueError(f"engine must be 'native' or 'python', got {engine!r}")
-    return str(engine)
-
-
-def level_step(series: Array) -> float:
-    """An initial simplex step for a level: the series' mean absolute one-step change."""
-    if series.size > 1:
-        change = float(np.mean(np.abs(np.diff(series))))
-        if change > 0.0:
-            return change
-    return max(abs(float(series[0])) * 0.1, 1.0)
-
-
-def at_bounds(values: dict[str, float], bounds: dict[str, tuple[float, float]]) -> tuple[str, ...]:
-    """The names whose values lie within 1e-6 (relative, absolute near 0) of a bound."""
-    close = []
-    for name, (lo, hi) in bounds.items():
-        value = values[name]
-        if any(abs(value - b) <= 1e-6 * max(1.0, abs(b)) for b in (lo, hi)):
-            close.append(name)
-    return tuple(close)
 
 
 def fit(y: object, period: int = 1, *, engine: str = "native") -> ThetaFit:
