@@ -209,7 +209,8 @@ def test_the_chosen_model_has_the_smallest_aicc_and_reports_its_parameters():
     for name, (lo, hi) in fit.bounds.items():
         value = fit.params[name]
         assert lo <= value <= hi
-        assert (min(value - lo, hi - value) <= 1e-6 * (hi - lo)) == (name in fit.at_bound)
+        near = min(abs(value - lo) / max(1.0, abs(lo)), abs(value - hi) / max(1.0, abs(hi))) <= 1e-6
+        assert near == (name in fit.at_bound)
     if fit.model.trend != "N":  # the trend neither compounds nor dies out faster than its damping
         assert math.isclose(fit.params["phi"] * (1.0 + fit.params["beta"]), fit.params["damping"])
 

@@ -94,6 +94,7 @@ from numpy.typing import NDArray
 import lumetra._core as core
 
 from . import _checks
+from ._common import at_bounds, check_engine
 from ._forecast import Forecast
 from ._intervals import student_quantile
 from .optimize import Minimum, bounded, native_nelder_mead, nelder_mead, unbounded
@@ -544,7 +545,7 @@ class EtsFit:
         undamped).
     at_bound : tuple of str
         The searched weights (``alpha``, ``beta``, ``gamma``, ``damping``) that ended
-        within 1e-6 of the width of their bounds from one of them.
+        within 1e-6 (relative, absolute near 0) of a bound.
     bounds : dict of str to (float, float)
         The search bounds of the weights, at the estimate (beta's depend on alpha,
         gamma's on alpha).
@@ -747,8 +748,7 @@ def fit(
     """
     y = _checks.series(y)
     period = _checks.period(period)
-    if engine not in ("native", "python"):
-        raise ValueError(f"engine must be 'native' or 'python', got {engine!r}")
+    engine = check_engine(engine)
     models, notes = candidates(y, period)
     if model is not None:
         wanted = EtsModel.parse(model)
@@ -786,13 +786,9 @@ def _result(
         bounds["gamma"] = ((1.0 - p.alpha) * SHARE_BOUNDS[0], (1.0 - p.alpha) * SHARE_BOUNDS[1])
     if best.model.trend == "Ad":
         bounds["damping"] = PHI_BOUNDS
-    at_bound = []
-    for name, (lo, hi) in bounds.items():
-        if min(params[name] - lo, hi - params[name]) <= 1e-6 * (hi - lo):
-            at_bound.append(name)
     return EtsFit(
         params=params,
-        at_bound=tuple(at_bound),
+        at_bound=at_bounds(params, bounds),
         bounds=bounds,
         fitted=fitted,
         residuals=y - fitted,
