@@ -65,8 +65,8 @@ def test_native_objective_is_the_python_objective_bit_for_bit(model):
     [
         pytest.param((1, 0, 0, 0, 0), None, [0.0, 1.0], "11 constants", id="too few constants"),
         pytest.param((0, 0, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "period", id="zero period"),
-        pytest.param((1, 0, 0, 1, 0) + (0,) * 6, None, [0.0, 1.0, 0.0], "model codes", id="damped without trend"),
-        pytest.param((1, 2, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "model codes", id="error code"),
+        pytest.param((1, 0, 0, 1, 0) + (0,) * 6, None, [0.0, 1.0, 0.0], "model codes are out of range", id="damped without trend"),
+        pytest.param((1, 2, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "model codes are out of range", id="error code"),
         pytest.param((1, 0, 0, 0, 1) + (0,) * 6, None, [0.0, 1.0, 0.0], "period of at least 2", id="season of period 1"),
         pytest.param((1, 0, 1, 0, 0) + (0,) * 6, None, [0.0, 1.0], "one parameter per coordinate", id="dims"),
         pytest.param((1, 0, 0, 0, 0) + (0,) * 6, (np.empty(0),), [0.0, 1.0], "non-empty", id="empty"),
@@ -234,3 +234,34 @@ def test_fit_leaves_the_callers_array_alone_and_accepts_a_list():
     fit = ets.fit(y, 4)
     assert same_bits(y, before)
     assert same_bits(ets.fit(y.tolist(), 4).forecast(6).mean, fit.forecast(6).mean)
+
+
+@pytest.mark.parametrize("trend", ["A", "Ad"])
+def test_the_recursion_so_parameterised_is_the_textbook_trend_model(trend):
+    # Textbook (error-correction form): forecast l + f b, l <- l + f b + alpha e,
+    # b <- f b + beta_t e. The recursion's fitted values must be the same.
+    y = 50.0 + np.cumsum(np.random.default_rng(13).normal(1.0, 2.0, 40))
+    fit = ets.fit(y, model=f"ETS(A,{trend},N)")
+    p = fit.params
+    f, beta_t = p["damping"], p["alpha"] * p["beta"] / (1.0 + p["beta"])
+    level, slope = p["level0"], p["phi"] * p["trend0"] / f  # the first increment is f * slope
+    expected = np.empty(y.size)
+    for t, value in enumerate(y):
+        expected[t] = level + f * slope
+        e = value - expected[t]
+        level, slope = level + f * slope + p["alpha"] * e, f * slope + beta_t * e
+    np.testing.assert_allclose(fit.fitted, expected, rtol=1e-12)
+    steps = np.diff(fit.forecast(8).mean)
+    np.testing.assert_allclose(steps[1:] / steps[:-1], f, rtol=1e-9)  # neither compounds nor fades faster
+
+
+def test_intervals_cover_futures_of_the_model_itself():
+    # Local level series: the 95% interval of ETS(A,N,N) should hold about 95% of their futures.
+    rng = np.random.default_rng(14)
+    covered = []
+    for _ in range(150):
+        level = 100.0 + np.cumsum(rng.normal(0.0, 1.0, 66))
+        y = level + rng.normal(0.0, 2.0, 66)
+        forecast = ets.fit(y[:60], model="ETS(A,N,N)").forecast(6, level=95)
+        covered.append((forecast.lower[0] <= y[60:]) & (y[60:] <= forecast.upper[0]))
+    assert 0.92 <= np.mean(covered) <= 0.99

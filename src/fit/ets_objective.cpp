@@ -49,8 +49,10 @@ struct Layout {
 
 constexpr std::size_t constant_count = 11;
 
-}  // namespace
-
+// Whether all roots of a[0] + a[1] z + ... + a[d] z^d lie strictly inside the
+// unit circle, by the Schur-Cohn recursion: with |a[0]| < |a[d]|, the
+// polynomial (a[d] p(z) - a[0] z^d p(1/z)) / z, of degree d - 1, has as many
+// roots inside as p less one. a and b (as long as a) are overwritten.
 bool roots_inside_unit_circle(std::span<double> a, std::span<double> b) noexcept {
     std::size_t d = a.size() - 1;
     double* p = a.data();
@@ -68,6 +70,12 @@ bool roots_inside_unit_circle(std::span<double> a, std::span<double> b) noexcept
     return true;
 }
 
+// Whether the linear ETS model with these weights (in error-correction form:
+// beta_t is the trend's weight on the one-step error, phi the damping factor)
+// is admissible: every root of det(z I - D), D = F - g w', but the unit root
+// that a season's coefficients always share with the level, lies inside the
+// unit circle. `seasons` is the period of a seasonal model, 0 without a
+// season; scratch holds at least 2 * (seasons + 2) doubles.
 bool ets_admissible(double alpha, double beta_t, double gamma, double phi, bool trend,
                     std::size_t seasons, std::span<double> scratch) noexcept {
     const std::size_t degree = seasons + (trend ? 1 : 0) + (seasons == 0 ? 1 : 0);
@@ -98,6 +106,8 @@ bool ets_admissible(double alpha, double beta_t, double gamma, double phi, bool 
     }
     return roots_inside_unit_circle(c, work);
 }
+
+}  // namespace
 
 double ets_value(Problem& problem, std::span<const double> x) {
     const Layout layout(problem.constants);
@@ -141,9 +151,9 @@ double ets_value(Problem& problem, std::span<const double> x) {
     }
     const double beta_t = alpha * (beta / (1.0 + beta));
     if (!ets_admissible(alpha, beta_t, gamma, factor, layout.trend, m, scratch)) return infinity;
-    return smoothing::ets_loglik(problem.arrays[0], level0, trend0, View<double>(seasonal.data(), m, 1),
-                                 alpha, beta, gamma, phi, layout.period, layout.error,
-                                 layout.trend ? 1 : 0, layout.season);
+    return smoothing::ets_loglik(problem.arrays[0], level0, trend0,
+                                 View<double>(seasonal.data(), m, 1), alpha, beta, gamma, phi,
+                                 layout.period, layout.error, layout.trend ? 1 : 0, layout.season);
 }
 
 const char* ets_check(const Problem& problem, std::size_t dims) {
@@ -153,17 +163,20 @@ const char* ets_check(const Problem& problem, std::size_t dims) {
     if (!(period >= 1.0) || period != std::floor(period) || period > 1e6) {
         return "the ets objective needs a whole period of at least 1";
     }
-    for (std::size_t k = 1; k < 5; ++k) {
-        if (c[k] != std::floor(c[k]) || c[k] < 0.0 || c[k] > 2.0) {
-            return "the ets objective's model codes are error 0-1, trend 0-1, damped 0-1, season 0-2";
+    // error, trend and damped are 0 or 1, season 0, 1 or 2; a damped model has a trend.
+    const double highest[] = {1.0, 1.0, 1.0, 2.0};
+    for (std::size_t k = 0; k < 4; ++k) {
+        const double code = c[k + 1];
+        if (!(code >= 0.0) || code > highest[k] || code != std::floor(code)) {
+            return "the ets objective's model codes are out of range";
         }
     }
-    if (c[1] > 1.0 || c[2] > 1.0 || c[3] > 1.0 || (c[3] != 0.0 && c[2] == 0.0)) {
-        return "the ets objective's model codes are error 0-1, trend 0-1, damped 0-1, season 0-2";
-    }
+    if (c[3] != 0.0 && c[2] == 0.0) return "the ets objective's model codes are out of range";
     const Layout layout(c);
-    if (layout.season != 0 && layout.period < 2) return "the ets objective's seasonal models need a period of at least 2";
-    if (dims != layout.dims()) return "the ets objective takes one parameter per coordinate of its model";
+    if (layout.season != 0 && layout.period < 2) {
+        return "the ets objective's seasonal models need a period of at least 2";
+    }
+    if (dims != layout.dims()) return "the ets objective takes one parameter per coordinate";
     if (problem.arrays[0].size() == 0) return "the ets objective needs a non-empty series";
     return nullptr;
 }

@@ -40,18 +40,4 @@ namespace lumetra::fit {
 double ets_value(Problem& problem, std::span<const double> x);
 const char* ets_check(const Problem& problem, std::size_t dims);
 
-// Whether all roots of a[0] + a[1] z + ... + a[d] z^d lie strictly inside the
-// unit circle, by the Schur-Cohn recursion; a and b (as long as a) are
-// overwritten.
-bool roots_inside_unit_circle(std::span<double> a, std::span<double> b) noexcept;
-
-// Whether the linear ETS model with these weights (in error-correction form:
-// beta_t is the trend's weight on the one-step error, phi the damping factor)
-// is admissible: every characteristic root, but the unit root that a season's
-// coefficients always share with the level, lies inside the unit circle.
-// `seasons` is the period of a seasonal model, 0 without a season; scratch
-// holds at least 2 * (seasons + 2) doubles.
-bool ets_admissible(double alpha, double beta_t, double gamma, double phi, bool trend,
-                    std::size_t seasons, std::span<double> scratch) noexcept;
-
 }  // namespace lumetra::fit
