@@ -41,7 +41,8 @@ double ces_n_value(Problem& problem, std::span<const double> x) {
 
 const char* ces_n_check(const Problem& problem, std::size_t dims) {
     if (dims != 3) return "the ces_n objective takes 3 parameters";
-    if (problem.arrays[0].size() < 2) return "the ces_n objective needs an array of at least 2 values";
+    if (problem.arrays[0].size() < 2)
+        return "the ces_n objective needs an array of at least 2 values";
     return nullptr;
 }
 
@@ -69,7 +70,8 @@ double ces_s_value(Problem& problem, std::span<const double> x) {
 }
 
 const char* ces_s_check(const Problem& problem, std::size_t dims) {
-    if (problem.arrays[0].size() < 2) return "the ces_s objective needs an array of at least 2 values";
+    if (problem.arrays[0].size() < 2)
+        return "the ces_s objective needs an array of at least 2 values";
     const double m = problem.constants[0];
     // The season length is a whole number of phases with one initial state each.
     if (!(m >= 1.0) || m != std::floor(m) || m != static_cast<double>(problem.arrays[1].size())) {

@@ -11,9 +11,9 @@
 
 #include <cmath>
 #include <cstddef>
-#include <limits>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <utility>
@@ -140,8 +140,8 @@ struct Call {
         if (static_cast<std::size_t>(n) != objective->arrays ||
             constants.size() != objective->constants) {
             PyErr_Format(PyExc_ValueError,
-                         "objective '%s' takes %zu arrays and %zu constants, got %zd and %zu",
-                         name, objective->arrays, objective->constants, n, constants.size());
+                         "objective '%s' takes %zu arrays and %zu constants, got %zd and %zu", name,
+                         objective->arrays, objective->constants, n, constants.size());
             return false;
         }
         return true;
@@ -214,9 +214,9 @@ PyObject* evaluate(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
 }
 
 PyObject* nelder_mead_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-    static const char* keywords[] = {"objective", "start",           "step",     "arrays",
-                                     "constants", "max_evaluations", "tolerance", "restarts",
-                                     nullptr};
+    static const char* keywords[] = {"objective", "start",     "step",
+                                     "arrays",    "constants", "max_evaluations",
+                                     "tolerance", "restarts",  nullptr};
     const char* name;
     PyObject* start_object;
     PyObject* step_object;
@@ -251,9 +251,9 @@ PyObject* nelder_mead_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcep
         Problem problem = call.problem();
         if (!call.check(problem, start.size())) return nullptr;
         const ObjectiveValue value = call.objective->value;
-        const Minimum minimum = nelder_mead(
-            [&problem, value](std::span<const double> x) { return value(problem, x); }, start,
-            steps, max_evaluations, tolerance, restarts);
+        const Minimum minimum =
+            nelder_mead([&problem, value](std::span<const double> x) { return value(problem, x); },
+                        start, steps, max_evaluations, tolerance, restarts);
         Ref x(tuple_of(minimum.x));
         if (!x) return nullptr;
         return Py_BuildValue("(Odl)", x.get(), minimum.value, minimum.evaluations);

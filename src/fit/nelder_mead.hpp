@@ -50,7 +50,8 @@ Minimum nelder_mead_run(Objective& objective, std::span<const double> start,
         return std::isnan(value) ? std::numeric_limits<double>::infinity() : value;
     };
 
-    std::vector<std::vector<double>> simplex(vertices, std::vector<double>(start.begin(), start.end()));
+    std::vector<std::vector<double>> simplex(vertices,
+                                             std::vector<double>(start.begin(), start.end()));
     for (std::size_t i = 0; i < dims; ++i) simplex[i + 1][i] += steps[i];
     std::vector<double> values(vertices);
     for (std::size_t i = 0; i < vertices; ++i) values[i] = f(simplex[i]);
@@ -133,7 +134,8 @@ Minimum nelder_mead(Objective&& objective, std::span<const double> start,
     Minimum best = detail::nelder_mead_run(objective, start, steps, max_evaluations, tolerance);
     long evaluations = best.evaluations;
     for (long r = 0; r < restarts; ++r) {
-        Minimum again = detail::nelder_mead_run(objective, best.x, steps, max_evaluations, tolerance);
+        Minimum again =
+            detail::nelder_mead_run(objective, best.x, steps, max_evaluations, tolerance);
         evaluations += again.evaluations;
         if (again.value <= best.value) best = std::move(again);
     }

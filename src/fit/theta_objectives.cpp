@@ -29,7 +29,8 @@ double ses_value(Problem& problem, std::span<const double> x) {
 
 const char* ses_check(const Problem& problem, std::size_t dims) {
     if (dims != 2) return "the ses objective takes 2 parameters";
-    if (problem.arrays[0].size() < 2) return "the ses objective needs an array of at least 2 values";
+    if (problem.arrays[0].size() < 2)
+        return "the ses objective needs an array of at least 2 values";
     return nullptr;
 }
 
@@ -45,7 +46,8 @@ double dotm_value(Problem& problem, std::span<const double> x) {
 
 const char* dotm_check(const Problem& problem, std::size_t dims) {
     if (dims != 3) return "the dotm objective takes 3 parameters";
-    if (problem.arrays[0].size() < 2) return "the dotm objective needs an array of at least 2 values";
+    if (problem.arrays[0].size() < 2)
+        return "the dotm objective needs an array of at least 2 values";
     return nullptr;
 }
 
