@@ -70,15 +70,22 @@ bool roots_inside_unit_circle(std::span<double> a, std::span<double> b) noexcept
     return true;
 }
 
+// The degree of the characteristic polynomial that ets_admissible tests: the
+// level (1) or the period (the level's root shared with the season being
+// divided out), and one more for a trend.
+std::size_t polynomial_degree(bool trend, std::size_t seasons) noexcept {
+    return (seasons == 0 ? 1 : seasons) + (trend ? 1 : 0);
+}
+
 // Whether the linear ETS model with these weights (in error-correction form:
 // beta_t is the trend's weight on the one-step error, phi the damping factor)
 // is admissible: every root of det(z I - D), D = F - g w', but the unit root
 // that a season's coefficients always share with the level, lies inside the
 // unit circle. `seasons` is the period of a seasonal model, 0 without a
-// season; scratch holds at least 2 * (seasons + 2) doubles.
+// season; scratch holds 2 * (polynomial_degree(trend, seasons) + 1) doubles.
 bool ets_admissible(double alpha, double beta_t, double gamma, double phi, bool trend,
                     std::size_t seasons, std::span<double> scratch) noexcept {
-    const std::size_t degree = seasons + (trend ? 1 : 0) + (seasons == 0 ? 1 : 0);
+    const std::size_t degree = polynomial_degree(trend, seasons);
     const std::span<double> c = scratch.first(degree + 1);
     const std::span<double> work = scratch.subspan(degree + 1, degree + 1);
     if (seasons == 0) {
@@ -112,10 +119,11 @@ bool ets_admissible(double alpha, double beta_t, double gamma, double phi, bool 
 double ets_value(Problem& problem, std::span<const double> x) {
     const Layout layout(problem.constants);
     const std::size_t m = layout.seasons();
-    // work: the seasonal vector (m), then the admissibility scratch.
-    if (problem.work.empty()) problem.work.resize(m + 2 * (m + 2));
+    // work: the seasonal vector (m), then the admissibility test's scratch.
+    const std::size_t scratch_size = 2 * (polynomial_degree(layout.trend, m) + 1);
+    if (problem.work.empty()) problem.work.resize(m + scratch_size);
     const std::span<double> seasonal(problem.work.data(), m);
-    const std::span<double> scratch(problem.work.data() + m, 2 * (m + 2));
+    const std::span<double> scratch(problem.work.data() + m, scratch_size);
 
     std::size_t i = 0;
     const double alpha = bounded(x[i++], layout.alpha_lo, layout.alpha_hi);
