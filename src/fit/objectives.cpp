@@ -3,6 +3,7 @@
 #include "fit/objective.hpp"
 
 #include "fit/ces_objectives.hpp"
+#include "fit/ets_objective.hpp"
 #include "fit/theta_objectives.hpp"
 
 namespace lumetra::fit {
@@ -15,6 +16,7 @@ constexpr Objective table[] = {
     {"dotm", 1, 6, &dotm_value, &dotm_check},
     {"ces_n", 1, 0, &ces_n_value, &ces_n_check},
     {"ces_s", 2, 1, &ces_s_value, &ces_s_check},
+    {"ets", 1, 11, &ets_value, &ets_check},
 };
 
 }  // namespace
