@@ -30,9 +30,17 @@ import lumetra._core as core
 PERIOD = 12
 # Columns of the parameter table: the scalar items of a batch_ets_filter tuple.
 COLUMNS = (
-    "level0", "trend0", "alpha", "beta", "gamma", "phi",
-    "period", "error_type", "trend_type", "seasonal_type",
-)  # fmt: skip
+    "level0",
+    "trend0",
+    "alpha",
+    "beta",
+    "gamma",
+    "phi",
+    "period",
+    "error_type",
+    "trend_type",
+    "seasonal_type",
+)
 Array = NDArray[np.float64]
 Stacked = dict[str, Array]
 

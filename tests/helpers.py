@@ -26,11 +26,18 @@ def layouts(values, dtype=np.float64) -> dict[str, np.ndarray]:
     base = np.asarray(values, dtype=dtype)
     strided = np.empty(2 * base.size, dtype=base.dtype)
     strided[::2] = base
-    strided[1::2] = np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min  # never to be read
+    strided[1::2] = (
+        np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min
+    )  # never to be read
     readonly = base.copy()
     readonly.flags.writeable = False
-    out = {"contiguous": base.copy(), "strided": strided[::2], "reversed": np.ascontiguousarray(base[::-1])[::-1],
-           "readonly": readonly, "subclass": base.copy().view(type("Sub", (np.ndarray,), {}))}  # fmt: skip
+    out = {
+        "contiguous": base.copy(),
+        "strided": strided[::2],
+        "reversed": np.ascontiguousarray(base[::-1])[::-1],
+        "readonly": readonly,
+        "subclass": base.copy().view(type("Sub", (np.ndarray,), {})),
+    }
     if base.size and np.array_equal(base, np.full(base.size, base[0]), equal_nan=True):
         out["broadcast"] = np.broadcast_to(base[:1], base.shape)
     return out
@@ -40,17 +47,26 @@ def every_layout(values: np.ndarray) -> dict[str, np.ndarray]:
     """The layouts above, every third element backwards, and layouts whose elements are not 8-byte
     aligned: a contiguous array starting one byte into a buffer (as message transports rebuild arrays), its
     reversed view, and a field of a packed record (a byte stride of 9)."""
-    shifted, backwards = (np.zeros(values.nbytes + 1, np.uint8)[1:].view(values.dtype) for _ in "ab")
+    shifted, backwards = (
+        np.zeros(values.nbytes + 1, np.uint8)[1:].view(values.dtype) for _ in "ab"
+    )
     shifted[:], backwards[:] = values, values[::-1]
     records = np.zeros(values.size, dtype=[("x", values.dtype), ("flag", "i1")])
     records["x"] = values
-    return {**layouts(values, values.dtype), "every third, reversed": np.repeat(values[::-1], 3)[::-3],
-            "unaligned": shifted, "unaligned reversed": backwards[::-1], "record field": records["x"]}  # fmt: skip
+    return {
+        **layouts(values, values.dtype),
+        "every third, reversed": np.repeat(values[::-1], 3)[::-3],
+        "unaligned": shifted,
+        "unaligned reversed": backwards[::-1],
+        "record field": records["x"],
+    }
 
 
 # NaNs of both signs and with a payload: where two meet, which one an operation returns depends on the operand
 # order the compiler picked, and every path must still give the same NaN
-NANS = np.array([0x7FF8_0000_0000_0000, 0xFFF8_0000_0000_0000, 0x7FF8_0000_0000_BEEF], np.uint64).view(np.float64)
+NANS = np.array(
+    [0x7FF8_0000_0000_0000, 0xFFF8_0000_0000_0000, 0x7FF8_0000_0000_BEEF], np.uint64
+).view(np.float64)
 
 
 def same_bits(a, b) -> bool:
@@ -58,7 +74,12 @@ def same_bits(a, b) -> bool:
     if isinstance(a, tuple | list):
         return type(a) is type(b) and len(a) == len(b) and all(map(same_bits, a, b))
     if isinstance(a, np.ndarray):
-        return isinstance(b, np.ndarray) and a.shape == b.shape and a.dtype == b.dtype and a.tobytes() == b.tobytes()
+        return (
+            isinstance(b, np.ndarray)
+            and a.shape == b.shape
+            and a.dtype == b.dtype
+            and a.tobytes() == b.tobytes()
+        )
     if isinstance(a, float):
         return isinstance(b, float) and struct.pack("<d", a) == struct.pack("<d", b)
     return a == b
@@ -72,7 +93,9 @@ def matches(result, expected) -> bool:
 def as_returned(v):
     if isinstance(v, tuple | list):
         return type(v)(map(as_returned, v))
-    return np.where(np.isnan(v), np.nan, v) if isinstance(v, np.ndarray) else math.nan if v != v else v
+    return (
+        np.where(np.isnan(v), np.nan, v) if isinstance(v, np.ndarray) else math.nan if v != v else v
+    )
 
 
 def raised(function, *args, **kwargs) -> tuple[type[BaseException], str]:
@@ -95,7 +118,9 @@ def check(function, args, expected) -> None:
     """The call (lists given as float64 arrays) returns `expected` bit for bit, or, where
     `expected` is a str, fails with exactly that message."""
     args = [arr(a) if isinstance(a, list) else a for a in args]
-    assert matches(panic_message(function, *args) if isinstance(expected, str) else function(*args), expected)
+    assert matches(
+        panic_message(function, *args) if isinstance(expected, str) else function(*args), expected
+    )
 
 
 def c_math(name: str, arity: int = 1):

@@ -10,6 +10,7 @@ from pathlib import Path
 import pytest
 
 import lumetra._core as core
+
 from helpers import same_bits
 
 distributed = pytest.importorskip("distributed")
@@ -23,8 +24,12 @@ location.loader.exec_module(dask_batch)
 
 @pytest.fixture(scope="module")
 def client():
-    with (distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster,
-          distributed.Client(cluster) as client):  # fmt: skip
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         # The workers import the example's task function by name, as they would import any
         # module installed beside lumetra.
         client.upload_file(str(EXAMPLE))
@@ -46,9 +51,18 @@ def test_cluster_results_equal_a_single_process_run(client):
 
 def test_script_runs_against_a_scheduler_address(client):
     command = [
-        sys.executable, str(EXAMPLE), "--scheduler", client.scheduler.address,
-        "--series", "2000", "--length", "36", "--chunk", "300", "--verify",
-    ]  # fmt: skip
+        sys.executable,
+        str(EXAMPLE),
+        "--scheduler",
+        client.scheduler.address,
+        "--series",
+        "2000",
+        "--length",
+        "36",
+        "--chunk",
+        "300",
+        "--verify",
+    ]
     result = subprocess.run(command, capture_output=True, text=True, timeout=600)
     assert result.returncode == 0, result.stdout + result.stderr
     assert f"scheduler {client.scheduler.address}, 2 workers" in result.stdout

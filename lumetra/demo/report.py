@@ -14,8 +14,23 @@ from typing import Any, TextIO
 
 import numpy as np
 
-from .models import HORIZON, MONTH_NAMES, PERIOD, Array, arima, decomposition, diagnostics, ets
-from .models import mape, patterns, reservoir, ses, tbats_ces, theta, volatility
+from .models import (
+    HORIZON,
+    MONTH_NAMES,
+    PERIOD,
+    Array,
+    arima,
+    decomposition,
+    diagnostics,
+    ets,
+    mape,
+    patterns,
+    reservoir,
+    ses,
+    tbats_ces,
+    theta,
+    volatility,
+)
 from .models.arima import Arima
 from .models.decomposition import Seasonal
 from .models.diagnostics import Diagnostics
