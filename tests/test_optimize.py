@@ -1,5 +1,6 @@
-"""The shared optimisers: the native Nelder-Mead of lumetra._fit against the Python one, and
-the native objectives against the lumetra._core functions they wrap, bit for bit."""
+"""The shared optimisers: each on problems whose minimum is known, the native Nelder-Mead of
+lumetra._fit against the Python one, and the native objectives against the lumetra._core
+functions they wrap, bit for bit."""
 
 from __future__ import annotations
 
@@ -12,9 +13,11 @@ import lumetra._fit as fit
 from lumetra.models import ces, dotm, theta
 from lumetra.models.optimize import (
     bounded,
+    golden_section,
     native_nelder_mead,
     native_value,
     nelder_mead,
+    quasi_newton,
     unbounded,
 )
 
@@ -219,6 +222,31 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
 def test_native_entries_refuse_what_their_objective_cannot_take(call, error, message):
     with pytest.raises(error, match=message.replace("[", r"\[")):
         call(np.arange(1.0, 11.0))
+
+
+@pytest.mark.parametrize(
+    "function, minimum",
+    [
+        pytest.param(lambda x: (x - 0.3) ** 2 + 1, 0.3, id="inside"),
+        pytest.param(abs, 0.0, id="at the lower end"),
+        pytest.param(lambda x: abs(x - 1), 1.0, id="at the upper end"),
+    ],
+)
+def test_golden_section_finds_the_minimum_inside_or_at_an_end_of_the_interval(function, minimum):
+    result = golden_section(function, 0.0, 1.0, tolerance=1e-9)
+    assert abs(result.x[0] - minimum) < 1e-6
+    assert result.value == pytest.approx(function(minimum), abs=1e-12)
+
+
+@pytest.mark.parametrize("minimise", [nelder_mead, quasi_newton])
+def test_minimisers_follow_the_rosenbrock_valley_and_step_around_nan(minimise):
+    result = minimise(lambda p: (1 - p[0]) ** 2 + 100 * (p[1] - p[0] ** 2) ** 2, [-1.2, 1.0])
+    assert np.allclose(result.x, [1.0, 1.0], atol=1e-3)
+    # NaN right of 0.5 (as a broken recursion gives), the minimum sits at its edge
+    result = minimise(
+        lambda p: math.nan if p[0] > 0.5 else (p[0] - 0.5) ** 2 + p[1] ** 2, [0.0, 1.0]
+    )
+    assert result.x[0] <= 0.5 and np.allclose(result.x, [0.5, 0.0], atol=1e-3)
 
 
 def test_bounded_inverts_unbounded_and_reaches_the_ends_only_at_infinity():
