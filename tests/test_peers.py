@@ -1,6 +1,7 @@
 """Agreement with the established packages on real series (the extra `.[peers]`): equal to rounding
 where the definitions coincide, and each known departure pinned with the peer's value and ours, so
-that a change on either side shows. The README's examples, which load some of these series, run here too."""
+that a change on either side shows. The examples of the README and of docs/textbook-forms.md, which
+load some of these series, run here too."""
 
 from __future__ import annotations
 
@@ -274,17 +275,16 @@ def test_egarch_log_variance_clamp_biases_the_likelihood_of_very_small_variances
     assert (ours, peer) == approx((-2016.025, -2259.045), abs=1e-3)
 
 
-def test_the_readme_examples_hold():
-    readme = Path(__file__).parents[1] / "README.md"
-    if not readme.is_file():
+@pytest.mark.parametrize("name", ["README.md", "docs/textbook-forms.md"])
+def test_the_documents_examples_hold(name):
+    document = Path(__file__).parents[1] / name
+    if not document.is_file():
         pytest.skip("run from a checkout")
-    text = re.sub(
-        r"^\s*```.*$", "", readme.read_text(), flags=re.M
-    )  # a fence line ends an example's output
-    test = doctest.DocTestParser().get_doctest(text, {}, "README.md", str(readme), 0)
-    runner, report = (
-        doctest.DocTestRunner(optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE),
-        [],
-    )
+    # a fence line ends an example's output
+    text = re.sub(r"^\s*```.*$", "", document.read_text(), flags=re.M)
+    test = doctest.DocTestParser().get_doctest(text, {}, name, str(document), 0)
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE)
+    report: list[str] = []
     runner.run(test, out=report.append)
-    assert runner.tries > 10 and runner.failures == 0, "".join(report)
+    assert runner.failures == 0, "".join(report)
+    assert runner.tries > 10

@@ -67,3 +67,29 @@ def test_script_runs_against_a_scheduler_address(client):
     assert result.returncode == 0, result.stdout + result.stderr
     assert f"scheduler {client.scheduler.address}, 2 workers" in result.stdout
     assert "results identical to the cluster's: yes" in result.stdout
+
+
+@pytest.mark.parametrize(
+    "address",
+    [
+        pytest.param("tcp://127.0.0.1:1", id="nothing listening"),
+        pytest.param("nonsense://x", id="not an address"),
+    ],
+)
+def test_a_scheduler_that_cannot_be_reached_ends_the_script_at_once_in_one_line(address):
+    command = [sys.executable, str(EXAMPLE), "--scheduler", address, "--timeout", "2"]
+    result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.startswith(f"dask_batch.py: cannot reach a scheduler at '{address}'")
+    assert result.stderr.count("\n") == 1  # no traceback
+
+
+def test_help_shows_the_defaults():
+    result = subprocess.run(
+        [sys.executable, str(EXAMPLE), "--help"], capture_output=True, text=True, timeout=60
+    )
+    text = " ".join(result.stdout.split())
+    assert result.returncode == 0
+    assert all(
+        f"(default: {value})" in text for value in ("start a local cluster", 2, 20000, 60, 1000)
+    )
