@@ -319,12 +319,13 @@ def batch_of_four_models(y_list):
     """batch_ets_filter against a loop of ets_filter over the same objects, four models in turn, with seasonal0
     given as the float64 arrays that the loop passes and as lists; the no-op floor builds the same result objects."""
     season = np.sin(2 * np.pi * np.arange(12) / 12)
+    # A,Ad,A; M,Ad,M; A,N,A; M,N,M
     models = [
         (0.05, 10.0 * season, 0, 1, 1),
         (0.05, 1.0 + 0.1 * season, 1, 1, 2),
         (0.0, 10.0 * season, 0, 0, 1),
         (0.0, 1.0 + 0.1 * season, 1, 0, 2),
-    ]  # A,Ad,A; M,Ad,M; A,N,A; M,N,M
+    ]
     arrays = []
     for i in range(len(y_list)):
         trend0, seasonal0, error, trend, seasonal = models[i % 4]

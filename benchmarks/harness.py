@@ -141,11 +141,7 @@ def column(peer: str) -> str:
     return "package"
 
 
-COLUMNS = {
-    "numba": "numba / ours",
-    "package": "package / ours",
-    "floor": "ours / floor",
-}
+COLUMNS = {"numba": "numba / ours", "package": "package / ours", "floor": "ours / floor"}
 
 
 def table(results: list[Result]) -> str:

@@ -100,9 +100,7 @@ def filter_chunk(ys: Array, params: Array, seasonal0: Array) -> Stacked:
     return stack(core.batch_ets_filter(ys, tuples))
 
 
-def stack(
-    results: Sequence[tuple[Array, Array, float, float, Array]],
-) -> Stacked:
+def stack(results: Sequence[tuple[Array, Array, float, float, Array]]) -> Stacked:
     """batch_ets_filter's list of tuples as one array per member, one row per series."""
     return {
         "fitted": np.array([r[0] for r in results]),

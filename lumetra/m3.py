@@ -31,16 +31,7 @@ from typing import Any, TextIO
 import numpy as np
 from numpy.typing import NDArray
 
-__all__ = [
-    "GROUPS",
-    "MODELS",
-    "SeriesResult",
-    "main",
-    "mase",
-    "run_series",
-    "select",
-    "smape",
-]
+__all__ = ["GROUPS", "MODELS", "SeriesResult", "main", "mase", "run_series", "select", "smape"]
 
 Array = NDArray[np.float64]
 
@@ -55,7 +46,7 @@ INSTALL = (
 # The published anchors: the Theta method's sMAPE in the competition (Makridakis and
 # Hibon, 2000), and as recomputed from its published forecasts (with MASE).
 ANCHORS = {
-    "theta": "published Theta: 13.01 sMAPE (M3 competition); recomputed 12.76 sMAPE, 1.39 MASE",
+    "theta": "published Theta: 13.01 sMAPE (M3 competition); recomputed 12.76 sMAPE, 1.39 MASE"
 }
 
 

@@ -18,9 +18,8 @@ import lumetra._core as core
 
 from helpers import NANS, every_layout, same_bits
 
-Raised = type(
-    "Raised", (Exception,), {}
-)  # what the fuzzer's own callbacks raise: it must come back unchanged
+# what the fuzzer's own callbacks raise: it must come back unchanged
+Raised = type("Raised", (Exception,), {})
 # a sequence known only by __getitem__ and a __len__ that overstates
 Seq = type(
     "Seq",
@@ -67,10 +66,8 @@ def kinds_of(function) -> list[str]:
 class Fuzzer:
     def __init__(self, seed: int):
         self.rng = np.random.default_rng(seed)
-        self.changed, self.targets = (
-            False,
-            [],
-        )  # whether a callback changed an argument; what it may change
+        # whether a callback changed an argument; what it may change
+        self.changed, self.targets = (False, [])
 
     def pick(self, options):
         return options[int(self.rng.integers(len(options)))]
@@ -83,9 +80,8 @@ class Fuzzer:
         v = np.where(
             self.rng.random(n) < self.pick([0.0, 0.05, 0.3]), self.rng.choice(SPECIAL, n), v
         )
-        return self.pick(
-            [v, v, np.round(v), np.full(n, v[:1].sum())]
-        )  # ties, a constant (broadcast) series
+        # ties, a constant (broadcast) series
+        return self.pick([v, v, np.round(v), np.full(n, v[:1].sum())])
 
     def array(self, dtype=np.float64, wrong=False):
         base = (
@@ -224,9 +220,8 @@ class Fuzzer:
         self.changed = False
         args = [self.argument(kind, 0.3 / len(kinds)) for kind in kinds]
         self.targets = [v for a in args for v in walk(a) if isinstance(v, np.ndarray | list)]
-        cut = (
-            len(args) if self.chance(0.7) else int(self.rng.integers(len(args) + 1))
-        )  # the rest by keyword
+        # the rest by keyword
+        cut = len(args) if self.chance(0.7) else int(self.rng.integers(len(args) + 1))
         positional, keyword = args[:cut], dict(reversed(list(zip(names[cut:], args[cut:]))))
         if self.chance(0.03):  # a binding error
             self.pick(
@@ -239,9 +234,8 @@ class Fuzzer:
             )()
         name, before = function.__name__, snapshot(args)
         first = outcome(function, positional, keyword)
-        if (
-            self.changed
-        ):  # then the arguments have changed, and another call would change them again
+        # then the arguments have changed, and another call would change them again
+        if self.changed:
             return
         assert same_bits(snapshot(args), before), f"{name} changed an argument or its references"
         again = outcome(function, positional, keyword)
@@ -250,9 +244,8 @@ class Fuzzer:
         check_result(name, again[1], first)  # nor one call's results the other's
 
 
-def outcome(
-    function, positional, keyword
-):  # (None, result), or (type, message) of a documented exception
+# (None, result), or (type, message) of a documented exception
+def outcome(function, positional, keyword):
     try:
         return None, function(*positional, **keyword)
     except BaseException as error:
@@ -304,9 +297,8 @@ def run(calls: int, seed: int, every: int = 0) -> None:
         for f in map(core.__dict__.get, core.__all__)
     ]
     fuzzer = Fuzzer(seed)
-    with warnings.catch_warnings(
-        action="ignore"
-    ):  # NumPy's deprecation of changing arrays in place, and others
+    # NumPy's deprecation of changing arrays in place, and others
+    with warnings.catch_warnings(action="ignore"):
         for done in range(1, calls + 1):
             fuzzer.call(*fuzzer.pick(table))
             if every and (done % every == 0 or done == calls):

@@ -26,9 +26,8 @@ def layouts(values, dtype=np.float64) -> dict[str, np.ndarray]:
     base = np.asarray(values, dtype=dtype)
     strided = np.empty(2 * base.size, dtype=base.dtype)
     strided[::2] = base
-    strided[1::2] = (
-        np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min
-    )  # never to be read
+    # never to be read
+    strided[1::2] = np.nan if base.dtype.kind == "f" else np.iinfo(base.dtype).min
     readonly = base.copy()
     readonly.flags.writeable = False
     out = {

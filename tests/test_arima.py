@@ -57,17 +57,11 @@ S = core.seasonal_css_objective
     "function, args, expected",
     [
         (core.arima_css, (Y4, E, E, 1), 3 * math.log(14 / 3)),
-        (
-            core.arima_css,
-            ([1, 2, 4, 7, 11, 16, 22, 29], E, E, 2),
-            0.0,
-        ),  # six second differences of 1: 6 ln(6 / 6)
+        # six second differences of 1: 6 ln(6 / 6)
+        (core.arima_css, ([1, 2, 4, 7, 11, 16, 22, 29], E, E, 2), 0.0),
         (core.arima_css, ([2, 2, 2], E, E, 1), -math.inf),  # no residual left
-        (
-            core.arima_css,
-            (E, E, E, 0),
-            BIG,
-        ),  # nothing to score: the coefficients are not read either
+        # nothing to score: the coefficients are not read either
+        (core.arima_css, (E, E, E, 0), BIG),
         (core.arima_css, ([1, 2, 3], [0.5, np.nan], E, 1), BIG),
         (core.css_objective, (Y4, [0.5], E), 145 / 4),
         (S, (Y6, E, E, [0.5], E, 2), 571 / 2),

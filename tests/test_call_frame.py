@@ -162,9 +162,8 @@ def test_binding_fails_as_for_a_python_def_of_the_signature(name):
         {parameters[-1]: 0, parameters[-1].upper(): 0},
     ]
     for n, keywords in itertools.product(range(count + 2), patterns):
-        keywords = keywords | (
-            {p: 0 for p in parameters[n + 1 :]} if n % 2 else {}
-        )  # every other n: the rest too
+        # every other n: the rest too
+        keywords = keywords | ({p: 0 for p in parameters[n + 1 :]} if n % 2 else {})
         args = ("not converted",) * n
         try:
             definition[name](*args[: count + 1], **({} if n > count else keywords))
@@ -332,9 +331,8 @@ def seasonal_outcome(seasonal, alpha=PARAMS[3]):
         return str(error)
 
 
-@pytest.mark.filterwarnings(
-    "ignore"
-)  # NumPy's warnings about converting a masked item or a 1-element row
+# NumPy's warnings about converting a masked item or a 1-element row
+@pytest.mark.filterwarnings("ignore")
 @pytest.mark.parametrize(
     "seasonal",
     [
@@ -361,9 +359,8 @@ def test_a_seasonal_array_converts_as_its_items_do(seasonal):
     assert same_bits(seasonal_outcome(seasonal), expected)
 
 
-@pytest.mark.filterwarnings(
-    "ignore::DeprecationWarning"
-)  # NumPy deprecates changing an array in place
+# NumPy deprecates changing an array in place
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
 @pytest.mark.parametrize(
     "change",
     [
@@ -389,9 +386,8 @@ def batch(args):
 
 
 SubArray = type("SubArray", (np.ndarray,), {})
-NAMELESS = eval(
-    "type('bool', (), {})()", {"__builtins__": __builtins__}
-)  # made where __name__ is unknown
+# made where __name__ is unknown
+NAMELESS = eval("type('bool', (), {})()", {"__builtins__": __builtins__})
 WRONG_FLOATS, WRONG_INTS = (
     [np.float32, np.int64, object, SWAPPED + "f8"],
     [np.int32, np.uint64, SWAPPED + "i8"],
@@ -598,18 +594,10 @@ ListSubclass = type(
     "target, mutation, seasonal_read, taken",
     [
         ("seasonal", lambda s: s.append(7.0), [1.0, 0.5, 3.0, 7.0], 3),  # items appended are read
-        (
-            "seasonal",
-            lambda s: s.clear(),
-            [1.0, 0.5],
-            3,
-        ),  # the sequence ends where the list now ends
-        (
-            "seasonal",
-            lambda s: s.__setitem__(2, 9.0),
-            [1.0, 0.5, 9.0],
-            3,
-        ),  # later items are read as they are then
+        # the sequence ends where the list now ends
+        ("seasonal", lambda s: s.clear(), [1.0, 0.5], 3),
+        # later items are read as they are then
+        ("seasonal", lambda s: s.__setitem__(2, 9.0), [1.0, 0.5, 9.0], 3),
         # the lists held the only other references to their items: the series taken are held to the end
         ("y_list", lambda s: (s.clear(), gc.collect()), [1.0, 0.5, 3.0], 3),
         ("params_list", lambda s: (s.clear(), gc.collect()), [1.0, 0.5, 3.0], 1),
@@ -634,9 +622,8 @@ def test_a_list_changed_during_its_conversion_is_read_as_its_iterator_reads_it(
     assert list(map(sys.getrefcount, y_list)) == before[: len(y_list)]
 
 
-@pytest.mark.filterwarnings(
-    "ignore::DeprecationWarning"
-)  # NumPy deprecates changing an array in place
+# NumPy deprecates changing an array in place
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
 @pytest.mark.parametrize(
     "change", [{"dtype": np.float32}, {"dtype": np.int8}, {"shape": (4, 4)}, {"strides": (8,)}]
 )
@@ -701,9 +688,8 @@ def test_a_2d_y_list_resized_by_a_later_conversion_is_read_as_it_is_then(shape):
     rows = np.arange(15.0).reshape(3, 5) + 1.0
     later = obj(__float__=lambda self: (rows.resize(shape, refcheck=False), 0.3)[1])
     params = [with_item(3, later), with_item(3, 0.3), with_item(3, 0.3)]
-    resized = np.resize(
-        np.arange(15.0) + 1.0, shape
-    )  # the values resize leaves (new places hold zeros)
+    # the values resize leaves (new places hold zeros)
+    resized = np.resize(np.arange(15.0) + 1.0, shape)
     resized.ravel()[15:] = 0.0
     if len(shape) == 2 and shape[0] >= 3:
         expected = core.batch_ets_filter(resized, [with_item(3, 0.3)] * 3)
@@ -763,9 +749,8 @@ def test_the_first_call_of_a_process_reads_its_sequences_before_numpy_is_loaded(
     ) == ["[]"]
 
 
-HUGE = np.broadcast_to(
-    0.0, 2**45
-)  # 256 TiB of doubles, held in eight bytes: no result of its size can be made
+# 256 TiB of doubles, held in eight bytes: no result of its size can be made
+HUGE = np.broadcast_to(0.0, 2**45)
 E = np.empty(0)
 # AddressSanitizer lets a refused malloc return null, but ends the process when operator new is refused
 BY_NEW = pytest.mark.skipif(
@@ -777,9 +762,8 @@ BY_NEW = pytest.mark.skipif(
     "call",
     [
         lambda: core.ets_filter(HUGE, 1.0, 0.0, E, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 0),
-        lambda: core.ets_filter(
-            Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1
-        ),  # the seasonal copy
+        # the seasonal copy
+        lambda: core.ets_filter(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),
         pytest.param(
             lambda: core.ets_loglik(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1), marks=BY_NEW
         ),
@@ -788,9 +772,8 @@ BY_NEW = pytest.mark.skipif(
         lambda: core.ses_filter(HUGE, 0.5),
         lambda: core.batch_ets_filter([HUGE], [PARAMS]),
         pytest.param(lambda: core.batch_ets_filter([Y], [with_item(2, HUGE)]), marks=BY_NEW),
-        lambda: core.batch_ets_filter(
-            np.broadcast_to(0.0, (2**59, 1)), [PARAMS]
-        ),  # more rows than views fit
+        # more rows than views fit
+        lambda: core.batch_ets_filter(np.broadcast_to(0.0, (2**59, 1)), [PARAMS]),
         lambda: core.dot_residuals(HUGE, 0.5, 0.1, 2.0, 0.5, 0.0),
         lambda: core.dtsf_distances(HUGE, Y, 3, 2**45 - 2, False, 0.0, 2**45),
         lambda: core.dtsf_fit_residuals(HUGE, 3, 2, False),

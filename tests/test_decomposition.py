@@ -25,9 +25,8 @@ def moving_average_reference(y, window):
         c.append(c[-1] + (v if math.isfinite(v) else 0.0))
 
     def mean(lo, hi):
-        odd = {
-            v for v in y[lo:hi] if not math.isfinite(v)
-        }  # NaN, or infinities of both signs, give NaN
+        # NaN, or infinities of both signs, give NaN
+        odd = {v for v in y[lo:hi] if not math.isfinite(v)}
         return (c[hi] - c[lo]) / (hi - lo) if not odd else odd.pop() if len(odd) == 1 else math.nan
 
     return np.array([mean(max(0, i - h), min(n, i + h + 1)) for i in range(n)])
@@ -83,9 +82,8 @@ def test_worked_cases_and_failures(function, args, expected):
     st.integers(0, 40) | st.just(2**64 - 1),
 )
 @example([float(v) for v in range(40)] + [INF], 7)  # the only non-finite value is the last
-@example(
-    [0.0] * 20 + [1e308] * 4, 3
-)  # finite values whose sums overflow, in the last windows (inf - inf)
+# finite values whose sums overflow, in the last windows (inf - inf)
+@example([0.0] * 20 + [1e308] * 4, 3)
 def test_moving_average_matches_the_reference(values, window):
     expected = moving_average_reference(values, window)
     assert matches(core.mstl_moving_average(np.array(values), window), expected)

@@ -19,9 +19,8 @@ INF, NAN = math.inf, math.nan
 
 def hurst_reference(y, max_lag):
     n, xs, ys = len(y), [], []
-    for lag in (
-        range(2, min(n // 4, max_lag) + 1) if n >= 20 else ()
-    ):  # one lag or none give 0.5 below
+    # one lag or none give 0.5 below
+    for lag in range(2, min(n // 4, max_lag) + 1) if n >= 20 else ():
         rs_sum, used = 0.0, 0
         for k in range(n // lag):
             segment, total = y[k * lag : (k + 1) * lag], 0.0
@@ -70,9 +69,8 @@ def entropies_reference(y, m, r):
         return s / total if total > 0 else 0.0
 
     a = b = 0
-    if (
-        n > m
-    ):  # pairs among the first n - m templates of m values (B) and the first n - m - 1 of m + 1 values (A)
+    # pairs among the first n - m templates of m values (B) and the first n - m - 1 of m + 1 values (A)
+    if n > m:
         a = int(np.triu(template_matches(y, m + 1, n - m - 1, r), 1).sum())
         b = int(np.triu(template_matches(y, m, n - m, r), 1).sum())
     return -math.log(float(a) / float(b)) if a and b else 0.0, fmax(phi(m) - phi(m + 1), 0.0)
@@ -127,9 +125,8 @@ def test_worked_cases(function, args, expected):
 
 @settings(max_examples=300, deadline=None)
 @given(series(), st.integers(0, 4), tolerances)
-@example(
-    ALTERNATING[:9], 0, 0.5
-)  # one value short of a defined entropy, with matches of both lengths
+# one value short of a defined entropy, with matches of both lengths
+@example(ALTERNATING[:9], 0, 0.5)
 def test_entropies_equal_the_all_pairs_definition(values, m, r):
     y = np.array(values, dtype=float)
     assert matches(
@@ -158,9 +155,8 @@ def test_entropies_on_longer_series(seed, m, kind):
     )
 
 
-@pytest.mark.parametrize(
-    "n", [12, 13, 14, 15, 256, 257, 258, 259]
-)  # every remainder of a vector of four
+# every remainder of a vector of four
+@pytest.mark.parametrize("n", [12, 13, 14, 15, 256, 257, 258, 259])
 @pytest.mark.parametrize("last", [NAN, INF, -INF])
 def test_entropies_of_a_series_whose_last_value_is_not_finite(n, last):
     y = np.array([0.0, 1.0, 0.5] * (n // 3 + 1))[:n]

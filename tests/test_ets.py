@@ -110,10 +110,8 @@ def test_matches_the_transcription_and_each_other(
 ):
     codes = [c[pick % len(c)] for c in (ERR[err], TREND[trend], SEASON[season])]
     args = (level0, trend0, seasonal0, *weights, period, *codes)
-    y_view, s_view = (
-        layouts(y)["readonly"],
-        layouts(seasonal0)["reversed"],
-    )  # the batch also reads y reversed
+    # the batch also reads y reversed
+    y_view, s_view = (layouts(y)["readonly"], layouts(seasonal0)["reversed"])
     call = (y_view, level0, trend0, s_view, *weights, period, *codes)
     batch = ([y_view, y_view[::-1]], [args, args])
     try:
@@ -281,12 +279,8 @@ def random_batch(rng, count, codes, lengths, periods=range(1, 14), short_seasons
             (seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
             for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])
         ],
-        (
-            7,
-            13,
-            [(1, 1, 2)],
-            [300],
-        ),  # equal lengths: lanes refill together, past several 64-step chunks
+        # equal lengths: lanes refill together, past several 64-step chunks
+        (7, 13, [(1, 1, 2)], [300]),
         # all 24 models interleaved, so that each kind's lanes pick their series out of order
         *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
     ],
@@ -299,9 +293,8 @@ def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, length
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
-@pytest.mark.parametrize(
-    "count", [127, 128, 129]
-)  # the series' kinds are sorted on the stack up to 128 series
+# the series' kinds are sorted on the stack up to 128 series
+@pytest.mark.parametrize("count", [127, 128, 129])
 def test_batches_around_the_stack_buffer_equal_a_loop_of_single_calls(count):
     y_list, params_list = random_batch(
         np.random.default_rng(count), count, CODES, [0, 1, 63, 64, 65]
@@ -318,26 +311,14 @@ def test_batches_around_the_stack_buffer_equal_a_loop_of_single_calls(count):
         # one period: the lanes' seasonal vectors are held aligned, chunk after chunk, whatever each lane's index
         (20, [12], [1, 5, 12, 63, 64, 65, 130], False),
         (21, [1], [1, 2, 64, 100], False),
-        (
-            22,
-            [64],
-            [3, 16, 17, 64, 200],
-            False,
-        ),  # the longest aligned period; chunks shorter than a quarter of it
+        # the longest aligned period; chunks shorter than a quarter of it
+        (22, [64], [3, 16, 17, 64, 200], False),
         (23, [65], [10, 65, 140], False),  # one past it
         (24, [12, 7], [30, 64, 90], False),  # mixed periods
-        (
-            25,
-            [12, 40],
-            [5, 20, 64, 80],
-            True,
-        ),  # a seasonal vector shorter than its period, among aligned ones
-        (
-            26,
-            [64],
-            [18, 40, 200],
-            True,
-        ),  # the same, in lanes of one period, where the others are aligned
+        # a seasonal vector shorter than its period, among aligned ones
+        (25, [12, 40], [5, 20, 64, 80], True),
+        # the same, in lanes of one period, where the others are aligned
+        (26, [64], [18, 40, 200], True),
     ],
 )
 def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(
@@ -394,9 +375,8 @@ def test_a_short_seasonal_vector_next_to_a_series_in_a_lower_lane(lanes):
 )
 def test_the_first_failing_series_decides_the_message(failing, message):
     y_list, params_list = random_batch(np.random.default_rng(99), 10, CODES, [20])
-    for k, p in enumerate(
-        params_list
-    ):  # two models, alternating; a zero period or a season past its coefficient
+    # two models, alternating; a zero period or a season past its coefficient
+    for k, p in enumerate(params_list):
         seasonal0, period = {"period": (p[2], 0), "index": ([1.0], 3)}.get(
             failing.get(k), (p[2], p[7])
         )

@@ -152,9 +152,8 @@ def test_every_layout_reads_like_a_contiguous_copy(case, kind):
         variant(np.asarray(v, np.float64) if isinstance(v, list) else v, kind) for v in values
     ]
     expected = outcome(call, arrays, {})
-    if (
-        expected[0] is None
-    ):  # new arrays, every NaN np.nan: also where a kernel skips the scan for NaNs
+    # new arrays, every NaN np.nan: also where a kernel skips the scan for NaNs
+    if expected[0] is None:
         check_result(case, expected[1], arrays)
     per_array = [every_layout(a) for a in arrays]
     for name in dict.fromkeys(name for views in per_array for name in views):

@@ -309,9 +309,8 @@ def test_the_recursion_so_parameterised_is_the_textbook_trend_model(trend):
         level, slope = level + f * slope + p["alpha"] * e, f * slope + beta_t * e
     np.testing.assert_allclose(fit.fitted, expected, rtol=1e-12)
     steps = np.diff(fit.forecast(8).mean)
-    np.testing.assert_allclose(
-        steps[1:] / steps[:-1], f, rtol=1e-9
-    )  # neither compounds nor fades faster
+    # neither compounds nor fades faster
+    np.testing.assert_allclose(steps[1:] / steps[:-1], f, rtol=1e-9)
 
 
 def test_intervals_cover_futures_of_the_model_itself():

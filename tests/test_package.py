@@ -56,9 +56,8 @@ def test_stubs_and_the_readme_declare_exactly_the_modules_functions_and_signatur
     readme = README.read_text() if README.is_file() else ""
     rows = dict(re.findall(r"^\| `(\w+)` \| (.+?) \|", readme, re.M))
     assert list(rows) == (core.__all__ if readme else [])
-    for name in (
-        core.__all__
-    ):  # the same names, kinds and defaults (none) as the function's own "(y, alpha)"
+    # the same names, kinds and defaults (none) as the function's own "(y, alpha)"
+    for name in core.__all__:
         stub = inspect.signature(STUB[name])
         bare = [
             parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()
@@ -161,9 +160,8 @@ def test_typed_usage_and_the_package_pass_mypy_strict_and_exactly_the_marked_mis
     assert result.stderr == "", result.stderr
     assert [line for line in result.stdout.splitlines() if "misuse.py" not in line] == []
     lines = (TYPED / "misuse.py").read_text().splitlines()
-    marked = {
-        number for number, line in enumerate(lines, 1) if "  # error" in line
-    }  # two spaces: after code
+    # two spaces: after code
+    marked = {number for number, line in enumerate(lines, 1) if "  # error" in line}
     assert {
         int(match) for match in re.findall(r"misuse\.py:(\d+): error:", result.stdout)
     } == marked
@@ -173,9 +171,10 @@ def test_functions_pickle_by_reference():
     functions = [getattr(core, name) for name in core.__all__]
     for function, protocol in itertools.product(functions, range(2, pickle.HIGHEST_PROTOCOL + 1)):
         payload = pickle.dumps(function, protocol)
+        # a name
         assert (
             pickle.loads(payload) is function and b"lumetra._core" in payload and len(payload) < 100
-        )  # a name
+        )
     cloudpickle = pytest.importorskip("cloudpickle")  # as Dask sends them
     assert all(cloudpickle.loads(cloudpickle.dumps(f)) is f for f in functions)
 

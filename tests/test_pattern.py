@@ -90,25 +90,16 @@ def end(i, n):
         (core.dtsf_distances, (arr([1e200] * 6), [0, 0], 2, 5, True, 0.0, 6), arr([0] * 5)),
         (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
         (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
-        (
-            core.dtsf_fit_residuals,
-            (Y5, 1, 2**64 - 1, False),
-            arr([0, 0, 1, 1.5, 2]),
-        ),  # median of y[w..t-1]
+        # median of y[w..t-1]
+        (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),
         (core.dtsf_fit_residuals, (Y5, 5, 0, False), arr([0] * 5)),
-        (
-            core.dtsf_fit_residuals,
-            (Y5, 4, 0, False),
-            arr([0] * 5),
-        ),  # n = w + 1: no position has a candidate
+        # n = w + 1: no position has a candidate
+        (core.dtsf_fit_residuals, (Y5, 4, 0, False), arr([0] * 5)),
         # empty windows: every distance NaN, the earliest starts taken
         (core.dtsf_fit_residuals, ([4, -1, 2, 8, 3], 0, 2, False), arr([0, -5, 0.5, 6.5, 1.5])),
         (core.dtsf_fit_residuals, (E, 0, 0, True), E),
-        (
-            core.esn_reservoir_update,
-            (U2, [1], [0, 99], 1, 1.0, 9),
-            (E, arr([math.tanh(-0.5)])),
-        ),  # washout past the end
+        # washout past the end
+        (core.esn_reservoir_update, (U2, [1], [0, 99], 1, 1.0, 9), (E, arr([math.tanh(-0.5)]))),
         # nothing to run examines no weight
         (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
         (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
@@ -140,11 +131,8 @@ def end(i, n):
             (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, 1.0, 0),
             INDEX,
         ),
-        (
-            core.esn_reservoir_update,
-            (E, E, E, 2**60, 1.0, 0),
-            CAPACITY,
-        ),  # sized before the early return
+        # sized before the early return
+        (core.esn_reservoir_update, (E, E, E, 2**60, 1.0, 0), CAPACITY),
         (core.esn_reservoir_update, (U2, E, E, 2**59, 1.0, 0), CAPACITY),  # two rows of 2^59 units
     ],
 )
@@ -203,9 +191,8 @@ def test_reservoir_matches_the_reference(data):
 # belongs to the k nearest. With k past the number of candidates nothing is
 # selected away: the forecast is the running median of y[w..t-1].
 @pytest.mark.parametrize("kind", ["walk", "ties", "nan", "nan first"])
-@pytest.mark.parametrize(
-    "k", [1, 4, 31, 32, 33, 2**64 - 1]
-)  # the selection gathers max(2k, 32) candidates
+# the selection gathers max(2k, 32) candidates
+@pytest.mark.parametrize("k", [1, 4, 31, 32, 33, 2**64 - 1])
 def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
     rng = np.random.default_rng(k % 1000)
     y = rng.standard_normal(110).cumsum()

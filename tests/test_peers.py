@@ -64,9 +64,8 @@ def test_ets_without_trend_smoothing_is_statsmodels_ets_and_the_likelihood_is_mi
 ):
     # Trend smoothing (beta > 0) departs from the textbook form, and statsmodels updates multiplicative seasons
     # in its own way (from the first complete season on): see the pinned cases below.
-    s0 = (
-        np.linspace(-30, 30, 12) if season == "add" else np.linspace(0.8, 1.2, 12)
-    )  # ordered: the order shows
+    # ordered: the order shows
+    s0 = np.linspace(-30, 30, 12) if season == "add" else np.linspace(0.8, 1.2, 12)
     model = ETSModel(
         AIR,
         error=error,
@@ -129,9 +128,8 @@ def test_seasonal_css_adds_the_polynomials_where_the_airline_model_multiplies_th
     assert (additive, np.sum(residuals(w, NONE, theta, 13) ** 2)) == approx(
         (0.25327, 0.17944), abs=1e-5
     )
-    assert core.css_objective(w, NONE, theta) == approx(
-        0.17944, abs=1e-5
-    )  # the product, through css_objective
+    # the product, through css_objective
+    assert core.css_objective(w, NONE, theta) == approx(0.17944, abs=1e-5)
 
 
 def arch_score(volatility, params, y, mu, backcast):
@@ -148,9 +146,8 @@ def arch_score(volatility, params, y, mu, backcast):
 @pytest.mark.parametrize("model", ["garch", "gjr", "egarch"])
 def test_volatility_scores_are_archs_negative_loglikelihood_without_its_constant(model):
     mu, var = GDP.mean(), GDP.var()
-    if (
-        model == "egarch"
-    ):  # arch's alpha weighs the size |z| - sqrt(2/pi) and gamma the sign: ours the reverse
+    # arch's alpha weighs the size |z| - sqrt(2/pi) and gamma the sign: ours the reverse
+    if model == "egarch":
         peer, first = arch_score(arch.EGARCH(1, 1, 1), [0.05, 0.2, -0.1, 0.9], GDP, mu, np.log(var))
         ours = core.egarch_filter(GDP, mu, 0.05, -0.1, 0.9, 0.2, np.log(first))
     elif model == "gjr":
@@ -179,14 +176,11 @@ def test_moving_average_and_phase_means_are_pandas_and_seasonal_decompose():
     for window in (3, 7, 13):
         expected = pd.Series(CO2).rolling(window, center=True, min_periods=1).mean().to_numpy()
         assert core.mstl_moving_average(CO2, window) == approx(expected, rel=1e-12)
-    for y in (
-        AIR,
-        CO2[: 12 * (len(CO2) // 12)],
-    ):  # whole years: every phase has as many complete windows
+    # whole years: every phase has as many complete windows
+    for y in (AIR, CO2[: 12 * (len(CO2) // 12)]):
         peer = seasonal_decompose(y, period=12)
-        detrended = (y - peer.trend)[
-            6:-6
-        ]  # where the two-sided average exists, starting at phase 6
+        # where the two-sided average exists, starting at phase 6
+        detrended = (y - peer.trend)[6:-6]
         assert core.mstl_extract_seasonal(detrended, 12) == approx(peer.seasonal[6:-6], abs=1e-9)
 
 
@@ -195,9 +189,8 @@ def ets(y, level0, trend0, alpha, beta, codes, seasonal0=NONE, period=1):
 
 
 def test_departures_from_the_textbook_forms_are_pinned_against_the_peers():
-    y = 10 + 2 * np.arange(
-        1, 11.0
-    )  # additive trend: ours compounds on an exact line, statsmodels' does not
+    # additive trend: ours compounds on an exact line, statsmodels' does not
+    y = 10 + 2 * np.arange(1, 11.0)
     peer = ETSModel(
         y, trend="add", initialization_method="known", initial_level=10, initial_trend=2
     ).smooth([0.5, 0.05])
@@ -205,9 +198,8 @@ def test_departures_from_the_textbook_forms_are_pinned_against_the_peers():
         approx([0, -0.2, -0.51, -0.8805, -1.284275], abs=1e-9),
         approx(np.zeros(10), abs=1e-9),
     )
-    y = 100 * 1.02 ** np.arange(
-        1, 11.0
-    )  # multiplicative trend: the level update starts from l + phi b
+    # multiplicative trend: the level update starts from l + phi b
+    y = 100 * 1.02 ** np.arange(1, 11.0)
     peer = ETSModel(
         y, trend="mul", initialization_method="known", initial_level=100, initial_trend=1.02
     )
@@ -215,10 +207,8 @@ def test_departures_from_the_textbook_forms_are_pinned_against_the_peers():
         approx([0, 0.9996, 1.530204], abs=1e-9),
         approx(np.zeros(10), abs=1e-9),
     )
-    y, s0 = (
-        np.array([120.0, 90.0, 100.0]),
-        np.array([10.0, -10.0]),
-    )  # M,N,A: the level is B (1 + alpha e / yhat)
+    # M,N,A: the level is B (1 + alpha e / yhat)
+    y, s0 = (np.array([120.0, 90.0, 100.0]), np.array([10.0, -10.0]))
     peer = ETSModel(
         y,
         error="mul",
@@ -232,9 +222,8 @@ def test_departures_from_the_textbook_forms_are_pinned_against_the_peers():
         approx([110, 94.54545454545, 112.03234266], rel=1e-9),
         approx([110, 95, 112.5], rel=1e-12),
     )
-    y = np.arange(
-        200.0
-    )  # trigonometric smoothing with a trend against the local linear trend (Holt)
+    # trigonometric smoothing with a trend against the local linear trend (Holt)
+    y = np.arange(200.0)
     peer = Holt(y, initialization_method="known", initial_level=0, initial_trend=0).fit(
         0.5, 0.2, optimized=False
     )
@@ -266,9 +255,8 @@ def test_sample_entropy_departures_are_pinned_against_nolds_and_antropy():
 
 
 def test_egarch_log_variance_clamp_biases_the_likelihood_of_very_small_variances():
-    y = (GDP - GDP.mean()) * np.sqrt(
-        7.7e-11 / GDP.var()
-    )  # log-variance about -23.3, below the clamp at -20
+    # log-variance about -23.3, below the clamp at -20
+    y = (GDP - GDP.mean()) * np.sqrt(7.7e-11 / GDP.var())
     log_var = np.log(7.7e-11)
     peer, first = arch_score(arch.EGARCH(1, 1, 1), [0.1 * log_var, 0.1, 0.0, 0.9], y, 0.0, log_var)
     ours = core.egarch_filter(y, 0.0, 0.1 * log_var, 0.0, 0.9, 0.1, np.log(first))

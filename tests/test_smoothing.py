@@ -155,11 +155,8 @@ def agree_with_the_transcriptions(y, a, b, c, d, flags, frequencies, h, seasonal
             ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.5, True, True, [], 0),
             19 + 169 / 256,
         ),
-        (
-            core.tbats_filter,
-            ([5.0], 0.5, 0.0, 0.0, False, False, [], 10**6),
-            0.0,
-        ),  # no step reads a frequency
+        # no step reads a frequency
+        (core.tbats_filter, ([5.0], 0.5, 0.0, 0.0, False, False, [], 10**6), 0.0),
         (core.ces_nonseasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25), 24 + 201 / 256),
         (
             core.ces_seasonal_sse,
@@ -210,16 +207,10 @@ SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0_0000_0000_0001))[0
 @pytest.mark.parametrize(
     "pattern, init_z, init_d",
     [
-        (
-            [0.0, 3.0, -0.0, math.nan, -2.0, math.inf, 0.5, -1.0],
-            -0.0,
-            math.nan,
-        ),  # demand among every other value
-        (
-            [0.0, -1.0, math.nan, -0.0],
-            SIGNALLING_NAN,
-            0.4,
-        ),  # never a demand: the size is never updated
+        # demand among every other value
+        ([0.0, 3.0, -0.0, math.nan, -2.0, math.inf, 0.5, -1.0], -0.0, math.nan),
+        # never a demand: the size is never updated
+        ([0.0, -1.0, math.nan, -0.0], SIGNALLING_NAN, 0.4),
         ([-0.0, 0.0], -0.0, -0.0),
     ],
 )

@@ -165,16 +165,10 @@ M = (2 / 3 + 1.0) / 2  # the mean raw index of [1, NaN, 2, 4] with period 2: pha
         ("four_theta_deseasonalize", (arr([-1, 2, 3]), U64 - 1), CAPACITY),
         # guarded reads of last_levels and flat_levels (the fitted property below reaches every other one)
         ("four_theta_fitted", (4, *EXAMPLE, arr([0])), INDEX),
-        (
-            "four_theta_fitted",
-            (4, *EXAMPLE[:5], arr([0, 4], np.int64), TEN),
-            INDEX,
-        ),  # past the flat end
-        (
-            "four_theta_fitted",
-            (1, *EXAMPLE[:5], arr([-1, 3], np.int64), TEN),
-            INDEX,
-        ),  # offset 2^64 - 1
+        # past the flat end
+        ("four_theta_fitted", (4, *EXAMPLE[:5], arr([0, 4], np.int64), TEN), INDEX),
+        # offset 2^64 - 1
+        ("four_theta_fitted", (1, *EXAMPLE[:5], arr([-1, 3], np.int64), TEN), INDEX),
         ("four_theta_fitted", (2**60, *EXAMPLE, TEN), CAPACITY),
         ("four_theta_fitted", (U64 - 1, *[arr([])] * 5, arr([], np.int64), arr([])), CAPACITY),
         # three lines need offsets from lengths[0..1] only: the result is sized first
