@@ -4,10 +4,12 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import functools
 import math
 import struct
 
 import numpy as np
+import pytest
 
 import lumetra._core as core
 
@@ -170,3 +172,74 @@ def exp(x: float) -> float:
 def log(x: float) -> float:
     """math.log, with the IEEE answers where it would raise."""
     return -math.inf if x == 0 else math.nan if x < 0 else math.log(x)
+
+
+def shown(value) -> str:
+    """A short readable form of an argument, for test ids: arrays and sequences by their
+    first items, large integers as powers, functions by name, other objects by their type."""
+    if isinstance(value, bool) or value is None:
+        return str(value)
+    if isinstance(value, np.generic) and not isinstance(value, np.bool_):
+        return f"{type(value).__name__}({shown(value.item())})"
+    if isinstance(value, int | np.integer):
+        value = int(value)
+        sign = "-" if value < 0 else ""
+        for k in range(32, 129):
+            for offset, text in ((0, ""), (-1, " - 1")):
+                if abs(value) == 2**k + offset:
+                    return f"{sign}2**{k}{text}"
+        for k in range(6, 40):
+            if abs(value) == 10**k:
+                return f"{sign}10**{k}"
+        return str(value)
+    if isinstance(value, float | np.floating):
+        return f"{float(value):.4g}"
+    if isinstance(value, str):
+        return repr(value)
+    if isinstance(value, np.ndarray):
+        if value.ndim != 1:
+            return f"array{value.shape} {value.dtype}"
+        text = f"[{_first(value[:4].tolist(), len(value))}]"
+        return text if value.dtype == np.float64 else f"{text} {value.dtype}"
+    if type(value) in (list, tuple):  # (no other iteration is run: it may change something)
+        text = _first(value[:4], len(value))
+        return f"({text})" if isinstance(value, tuple) else f"[{text}]"
+    if isinstance(value, functools.partial):
+        return shown(value.func)
+    if isinstance(value, dict):
+        return ", ".join(f"{key}={shown(item)}" for key, item in value.items())
+    name = getattr(value, "__name__", None)
+    if name and name != "<lambda>":
+        return name
+    kind = type(value)
+    methods = [key for key in vars(kind) if key.startswith("__") and key not in _PLAIN]
+    if getattr(kind, "__module__", None) != "builtins" and methods:  # obj(__float__=...)
+        return f"{kind.__name__}({', '.join(methods)})"
+    return kind.__name__
+
+
+def _first(items, length: int) -> str:
+    """The first three of `length` items, and the length where there are more."""
+    text = ", ".join(shown(item) for item in items[:3])
+    return text + f", ... ({length})" if length > 3 else text
+
+
+_PLAIN = {"__module__", "__dict__", "__weakref__", "__doc__", "__qualname__"}
+
+
+def worked(cases) -> list:
+    """Worked cases (function or its name, arguments, expected result or failure message),
+    each as a pytest.param whose id is the call, such as "ses_sse([1, 2, 3], 0.5)", with
+    "fails" after it where a message is expected."""
+    params = []
+    for function, args, expected in cases:
+        name = function if isinstance(function, str) else function.__name__
+        call = f"{name}({', '.join(shown(a) for a in args)})"
+        label = f"{call} fails" if isinstance(expected, str) else call
+        params.append(pytest.param(function, args, expected, id=label))
+    return params
+
+
+def named(cases, label) -> list:
+    """Each case (a tuple of parameters) as a pytest.param with the id label(*case)."""
+    return [pytest.param(*case, id=label(*case)) for case in cases]

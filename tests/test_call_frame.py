@@ -10,6 +10,7 @@ import gc
 import inspect
 import itertools
 import os
+import re
 import subprocess
 import sys
 import textwrap
@@ -20,7 +21,7 @@ import pytest
 import lumetra._core as core
 
 import fuzz
-from helpers import every_layout, obj, panic_type, raised, raiser, same_bits
+from helpers import every_layout, named, obj, panic_type, raised, raiser, same_bits, shown
 
 Y = np.array([1.0, 2.0, 3.0])
 
@@ -228,7 +229,12 @@ def ets(name, function=core.ets_filter):
         trend_type=0,
         seasonal_type=1,
     )
-    return lambda value: function(**{**args, name: value})
+
+    def call(value):
+        return function(**{**args, name: value})
+
+    call.__name__ = f"{function.__name__}({name}=...)"
+    return call
 
 
 def test_the_arguments_show_in_the_results():
@@ -249,69 +255,81 @@ def with_item(index, value):
 
 @pytest.mark.parametrize(
     "call, value, same_as",
-    [
-        *[
-            (level, value, same_as)
-            for value, same_as in [
-                (2, 2.0),
-                (True, 1.0),
-                (np.float32(0.25), 0.25),
-                (np.int64(3), 3.0),
-                (obj(__float__=lambda s: 0.75), 0.75),
-                (INDEXY, 2.0),
-                (np.float64(0.5), 0.5),
-            ]
-        ],
-        *[
-            (garch_with_ar1, flag, same_as)
-            for flag, same_as in [
-                (np.bool_(True), True),
-                (np.bool_(False), False),
-                (obj("bool", "numpy", __bool__=lambda s: True), True),
-                (obj("bool_", "numpy", __bool__=lambda s: False), False),
-            ]
-        ],
-        *[
-            (ets("period"), value, same_as)
-            for value, same_as in [(True, 1), (np.int64(3), 3), (INDEXY, 2), (2**64 - 1, 2**64 - 1)]
-        ],
-        *[
-            (ets("error_type"), value, same_as)
-            for value, same_as in [
-                (True, 1),
-                (np.int32(-7), -7),
-                (INDEXY, 2),
-                (-(2**31), -(2**31)),
-                (2**31 - 1, 2**31 - 1),
-            ]
-        ],
-        (
-            fitted_with_lengths,
-            np.array([2, 3], dtype=np.longlong),
-            np.array([2, 3], dtype=np.int64),
-        ),
-        # the sequence and tuple kinds take their whole family (Seq: __getitem__ alone, and a __len__ that overstates)
-        *[
-            (lambda y_list: core.batch_ets_filter(y_list, [PARAMS]), value, [Y124])
-            for value in ((Y124,), Y124[None, :], fuzz.Seq([Y124]))
-        ],
-        *[
-            (lambda params: core.batch_ets_filter([Y124], params), value, [PARAMS])
-            for value in [
-                (PARAMS,),
-                fuzz.Seq([PARAMS]),
-                [collections.namedtuple("Params", "l b s alpha beta gamma phi p e t s_")(*PARAMS)],
-            ]
-        ],
-        *[
+    named(
+        [
+            *[
+                (level, value, same_as)
+                for value, same_as in [
+                    (2, 2.0),
+                    (True, 1.0),
+                    (np.float32(0.25), 0.25),
+                    (np.int64(3), 3.0),
+                    (obj(__float__=lambda s: 0.75), 0.75),
+                    (INDEXY, 2.0),
+                    (np.float64(0.5), 0.5),
+                ]
+            ],
+            *[
+                (garch_with_ar1, flag, same_as)
+                for flag, same_as in [
+                    (np.bool_(True), True),
+                    (np.bool_(False), False),
+                    (obj("bool", "numpy", __bool__=lambda s: True), True),
+                    (obj("bool_", "numpy", __bool__=lambda s: False), False),
+                ]
+            ],
+            *[
+                (ets("period"), value, same_as)
+                for value, same_as in [
+                    (True, 1),
+                    (np.int64(3), 3),
+                    (INDEXY, 2),
+                    (2**64 - 1, 2**64 - 1),
+                ]
+            ],
+            *[
+                (ets("error_type"), value, same_as)
+                for value, same_as in [
+                    (True, 1),
+                    (np.int32(-7), -7),
+                    (INDEXY, 2),
+                    (-(2**31), -(2**31)),
+                    (2**31 - 1, 2**31 - 1),
+                ]
+            ],
             (
-                lambda seasonal: core.batch_ets_filter([Y124], [with_item(2, seasonal)]),
-                value,
-                [0.5, -0.5],
-            )
-            for value in [(0.5, -0.5), np.array([0.5, -0.5]), fuzz.Seq([0.5, np.float32(-0.5)])]
+                fitted_with_lengths,
+                np.array([2, 3], dtype=np.longlong),
+                np.array([2, 3], dtype=np.int64),
+            ),
+            # the sequence and tuple kinds take their whole family (Seq: __getitem__ alone, and a __len__ that overstates)
+            *[
+                (lambda y_list: core.batch_ets_filter(y_list, [PARAMS]), value, [Y124])
+                for value in ((Y124,), Y124[None, :], fuzz.Seq([Y124]))
+            ],
+            *[
+                (lambda params: core.batch_ets_filter([Y124], params), value, [PARAMS])
+                for value in [
+                    (PARAMS,),
+                    fuzz.Seq([PARAMS]),
+                    [
+                        collections.namedtuple("Params", "l b s alpha beta gamma phi p e t s_")(
+                            *PARAMS
+                        )
+                    ],
+                ]
+            ],
+            *[
+                (
+                    lambda seasonal: core.batch_ets_filter([Y124], [with_item(2, seasonal)]),
+                    value,
+                    [0.5, -0.5],
+                )
+                for value in [(0.5, -0.5), np.array([0.5, -0.5]), fuzz.Seq([0.5, np.float32(-0.5)])]
+            ],
         ],
-    ],
+        lambda call, value, same_as: f"{shown(call)}: {shown(value)}",
+    ),
 )
 def test_accepted_spellings(call, value, same_as):
     assert same_bits(call(value), call(same_as))
@@ -336,15 +354,15 @@ def seasonal_outcome(seasonal, alpha=PARAMS[3]):
 @pytest.mark.parametrize(
     "seasonal",
     [
-        *every_layout(SEASONAL).values(),
-        np.broadcast_to(SEASONAL[:1], 4),
-        SEASONAL.astype(SWAPPED + "f8"),
-        SEASONAL.astype(np.float32),
-        np.ma.masked_array(SEASONAL, [0, 1, 0, 0]),
-        SEASONAL.view(Negated),
-        SEASONAL[None],
-        SEASONAL[:1, None],
-        np.array(0.5),
+        *(pytest.param(array, id=layout) for layout, array in every_layout(SEASONAL).items()),
+        pytest.param(np.broadcast_to(SEASONAL[:1], 4), id="broadcast"),
+        pytest.param(SEASONAL.astype(SWAPPED + "f8"), id="byte-swapped"),
+        pytest.param(SEASONAL.astype(np.float32), id="float32"),
+        pytest.param(np.ma.masked_array(SEASONAL, [0, 1, 0, 0]), id="masked"),
+        pytest.param(SEASONAL.view(Negated), id="subclass with other items"),
+        pytest.param(SEASONAL[None], id="one row"),
+        pytest.param(SEASONAL[:1, None], id="one column"),
+        pytest.param(np.array(0.5), id="0-d"),
     ],
 )
 def test_a_seasonal_array_converts_as_its_items_do(seasonal):
@@ -364,9 +382,9 @@ def test_a_seasonal_array_converts_as_its_items_do(seasonal):
 @pytest.mark.parametrize(
     "change",
     [
-        lambda s: s.fill(9.0),
-        lambda s: setattr(s, "dtype", np.float32),
-        lambda s: setattr(s, "shape", (2, 2)),
+        pytest.param(lambda s: s.fill(9.0), id="filled"),
+        pytest.param(lambda s: setattr(s, "dtype", np.float32), id="dtype float32"),
+        pytest.param(lambda s: setattr(s, "shape", (2, 2)), id="shape (2, 2)"),
     ],
 )
 def test_a_seasonal_array_is_read_when_its_item_is_converted(change):
@@ -393,6 +411,14 @@ WRONG_FLOATS, WRONG_INTS = (
     [np.int32, np.uint64, SWAPPED + "i8"],
 )
 CONVERTED = "object cannot be converted to"
+
+
+def refused(message, call):
+    """The argument that a refusal names, or else the call (for a test's id)."""
+    match = re.match(r"argument '(\w+)'", message)
+    return match[1] if match else shown(call)
+
+
 SEQUENCE = "a str cannot be taken as a sequence; pass a list, a tuple or an array"
 NO_INT = "object cannot be interpreted as an integer"
 OUT_OF_RANGE = "out of range integral type conversion attempted"
@@ -401,171 +427,191 @@ LENGTH = "expected tuple of length 11, but got tuple of length"
 
 @pytest.mark.parametrize(
     "call, value, kind, message",
-    [
-        (sse_alpha, "2", TypeError, "argument 'alpha': must be real number, not str"),
-        (sse_alpha, 10**400, OverflowError, "int too large to convert to float"),
-        (sse_alpha, obj(__float__=raiser(ValueError("bad value"))), ValueError, "bad value"),
-        *[
+    named(
+        [
+            (sse_alpha, "2", TypeError, "argument 'alpha': must be real number, not str"),
+            (sse_alpha, 10**400, OverflowError, "int too large to convert to float"),
+            (sse_alpha, obj(__float__=raiser(ValueError("bad value"))), ValueError, "bad value"),
+            *[
+                (
+                    garch_with_ar1,
+                    v,
+                    TypeError,
+                    f"argument 'use_ar1': '{type(v).__qualname__}' {CONVERTED} 'PyBool'",
+                )
+                for v in (1, 0, None, "True", 1.0, np.array(True), obj("bool_"))
+            ],
             (
                 garch_with_ar1,
-                v,
+                obj("bool_", "numpy"),
                 TypeError,
-                f"argument 'use_ar1': '{type(v).__qualname__}' {CONVERTED} 'PyBool'",
-            )
-            for v in (1, 0, None, "True", 1.0, np.array(True), obj("bool_"))
-        ],
-        (
-            garch_with_ar1,
-            obj("bool_", "numpy"),
-            TypeError,
-            "argument 'use_ar1': object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion",
-        ),
-        *[
+                "argument 'use_ar1': object of type '<class 'numpy.bool_'>' does not define a '__bool__' conversion",
+            ),
+            *[
+                (
+                    call,
+                    value,
+                    TypeError,
+                    f"argument '{name}': '{type(value).__name__}' {CONVERTED} 'PyArray<T, D>'",
+                )
+                for call, name, values in [
+                    (
+                        sse_y,
+                        "y",
+                        [
+                            [1.0, 2.0],
+                            (1.0, 2.0),
+                            None,
+                            2.0,
+                            np.float64(1.0),
+                            np.array([[1.0]]).view(SubArray),
+                            *map(np.array, [[[1.0]], 1.0]),
+                            *(np.array([1, 2], dtype=t) for t in WRONG_FLOATS),
+                        ],
+                    ),
+                    (
+                        fitted_with_lengths,
+                        "filtered_lengths",
+                        [
+                            [2, 3],
+                            np.int64(2),
+                            *map(np.array, [[2.0], [[2]], 2]),
+                            *(np.array([1, 2], dtype=t) for t in WRONG_INTS),
+                        ],
+                    ),
+                ]
+                for value in values
+            ],
+            # the first faulty argument decides, in parameter order, whatever the keyword order
             (
-                call,
-                value,
+                lambda y: core.ses_sse(y, "not a float"),
+                [1.0],
                 TypeError,
-                f"argument '{name}': '{type(value).__name__}' {CONVERTED} 'PyArray<T, D>'",
-            )
-            for call, name, values in [
+                f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'",
+            ),
+            (
+                lambda y: core.ses_sse(alpha="x", y=y),
+                [1.0],
+                TypeError,
+                f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'",
+            ),
+            (
+                ets("period", core.ets_loglik),
+                -1,
+                OverflowError,
+                "can't convert negative int to unsigned",
+            ),
+            (ets("period", core.ets_loglik), 2**64, OverflowError, "int too big to convert"),
+            (
+                ets("period", core.ets_loglik),
+                3.0,
+                TypeError,
+                f"argument 'period': 'float' {NO_INT}",
+            ),
+            (ets("error_type", core.ets_loglik), 2**31, OverflowError, OUT_OF_RANGE),
+            (ets("error_type", core.ets_loglik), -(2**31) - 1, OverflowError, OUT_OF_RANGE),
+            (
+                ets("error_type", core.ets_loglik),
+                2**63,
+                OverflowError,
+                "Python int too large to convert to C long",
+            ),
+            (
+                ets("error_type", core.ets_loglik),
+                1.0,
+                TypeError,
+                f"argument 'error_type': 'float' {NO_INT}",
+            ),
+            (
+                ets("trend_type", core.ets_loglik),
+                None,
+                TypeError,
+                f"argument 'trend_type': 'NoneType' {NO_INT}",
+            ),
+            (batch, ({"a": Y}, []), TypeError, f"argument 'y_list': 'dict' {CONVERTED} 'Sequence'"),
+            (
+                batch,
+                ((y for y in [Y]), []),
+                TypeError,
+                f"argument 'y_list': 'generator' {CONVERTED} 'Sequence'",
+            ),
+            (batch, (3, []), TypeError, f"argument 'y_list': 'int' {CONVERTED} 'Sequence'"),
+            (batch, ("abc", []), TypeError, f"argument 'y_list': {SEQUENCE}"),
+            (
+                batch,
+                ([Y, [1.0]], []),
+                TypeError,
+                f"argument 'y_list': 'list' {CONVERTED} 'PyArray<T, D>'",
+            ),
+            (batch, ([], [PARAMS, PARAMS[:10]]), TypeError, f"argument 'params_list': {LENGTH} 10"),
+            (batch, ([], [PARAMS + (1,)]), TypeError, f"argument 'params_list': {LENGTH} 12"),
+            (
+                batch,
+                ([], [list(PARAMS)]),
+                TypeError,
+                f"argument 'params_list': 'list' {CONVERTED} 'PyTuple'",
+            ),
+            (batch, ([], [with_item(2, "ab")]), TypeError, f"argument 'params_list': {SEQUENCE}"),
+            (
+                batch,
+                ([], [with_item(2, {0.5})]),
+                TypeError,
+                f"argument 'params_list': 'set' {CONVERTED} 'Sequence'",
+            ),
+            (
+                batch,
+                ([], [with_item(2, [0.5, "x"])]),
+                TypeError,
+                "argument 'params_list': must be real number, not str",
+            ),
+            (
+                batch,
+                ([], [with_item(3, obj(__float__=raiser(ValueError("bad alpha"))))]),
+                ValueError,
+                "bad alpha",
+            ),
+            (
+                batch,
+                ([], [with_item(7, -1)]),
+                OverflowError,
+                "can't convert negative int to unsigned",
+            ),
+            (batch, ([], [with_item(8, 2**31)]), OverflowError, OUT_OF_RANGE),
+            # every item is converted, also those past the shorter list
+            (
+                batch,
+                ([Y], [PARAMS, PARAMS, with_item(9, 1.5)]),
+                TypeError,
+                f"argument 'params_list': 'float' {NO_INT}",
+            ),
+            # y_list is converted before params_list
+            (
+                batch,
+                ([None], [None]),
+                TypeError,
+                f"argument 'y_list': 'NoneType' {CONVERTED} 'PyArray<T, D>'",
+            ),
+            # a boolean look-alike whose module is no name or cannot be told, or whose truth value raises
+            *[
                 (
-                    sse_y,
-                    "y",
-                    [
-                        [1.0, 2.0],
-                        (1.0, 2.0),
-                        None,
-                        2.0,
-                        np.float64(1.0),
-                        np.array([[1.0]]).view(SubArray),
-                        *map(np.array, [[[1.0]], 1.0]),
-                        *(np.array([1, 2], dtype=t) for t in WRONG_FLOATS),
-                    ],
-                ),
-                (
-                    fitted_with_lengths,
-                    "filtered_lengths",
-                    [
-                        [2, 3],
-                        np.int64(2),
-                        *map(np.array, [[2.0], [[2]], 2]),
-                        *(np.array([1, 2], dtype=t) for t in WRONG_INTS),
-                    ],
-                ),
-            ]
-            for value in values
+                    garch_with_ar1,
+                    flag,
+                    TypeError,
+                    f"argument 'use_ar1': 'bool' {CONVERTED} 'PyBool'",
+                )
+                for flag in [obj("bool", 3), NAMELESS]
+            ],
+            (
+                garch_with_ar1,
+                obj("bool", "numpy", __bool__=raiser(ValueError("no truth"))),
+                ValueError,
+                "no truth",
+            ),
         ],
-        # the first faulty argument decides, in parameter order, whatever the keyword order
-        (
-            lambda y: core.ses_sse(y, "not a float"),
-            [1.0],
-            TypeError,
-            f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'",
+        lambda call, value, kind, message: (
+            f"{refused(message, call)}: {shown(value)}, {kind.__name__}"
         ),
-        (
-            lambda y: core.ses_sse(alpha="x", y=y),
-            [1.0],
-            TypeError,
-            f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'",
-        ),
-        (
-            ets("period", core.ets_loglik),
-            -1,
-            OverflowError,
-            "can't convert negative int to unsigned",
-        ),
-        (ets("period", core.ets_loglik), 2**64, OverflowError, "int too big to convert"),
-        (ets("period", core.ets_loglik), 3.0, TypeError, f"argument 'period': 'float' {NO_INT}"),
-        (ets("error_type", core.ets_loglik), 2**31, OverflowError, OUT_OF_RANGE),
-        (ets("error_type", core.ets_loglik), -(2**31) - 1, OverflowError, OUT_OF_RANGE),
-        (
-            ets("error_type", core.ets_loglik),
-            2**63,
-            OverflowError,
-            "Python int too large to convert to C long",
-        ),
-        (
-            ets("error_type", core.ets_loglik),
-            1.0,
-            TypeError,
-            f"argument 'error_type': 'float' {NO_INT}",
-        ),
-        (
-            ets("trend_type", core.ets_loglik),
-            None,
-            TypeError,
-            f"argument 'trend_type': 'NoneType' {NO_INT}",
-        ),
-        (batch, ({"a": Y}, []), TypeError, f"argument 'y_list': 'dict' {CONVERTED} 'Sequence'"),
-        (
-            batch,
-            ((y for y in [Y]), []),
-            TypeError,
-            f"argument 'y_list': 'generator' {CONVERTED} 'Sequence'",
-        ),
-        (batch, (3, []), TypeError, f"argument 'y_list': 'int' {CONVERTED} 'Sequence'"),
-        (batch, ("abc", []), TypeError, f"argument 'y_list': {SEQUENCE}"),
-        (
-            batch,
-            ([Y, [1.0]], []),
-            TypeError,
-            f"argument 'y_list': 'list' {CONVERTED} 'PyArray<T, D>'",
-        ),
-        (batch, ([], [PARAMS, PARAMS[:10]]), TypeError, f"argument 'params_list': {LENGTH} 10"),
-        (batch, ([], [PARAMS + (1,)]), TypeError, f"argument 'params_list': {LENGTH} 12"),
-        (
-            batch,
-            ([], [list(PARAMS)]),
-            TypeError,
-            f"argument 'params_list': 'list' {CONVERTED} 'PyTuple'",
-        ),
-        (batch, ([], [with_item(2, "ab")]), TypeError, f"argument 'params_list': {SEQUENCE}"),
-        (
-            batch,
-            ([], [with_item(2, {0.5})]),
-            TypeError,
-            f"argument 'params_list': 'set' {CONVERTED} 'Sequence'",
-        ),
-        (
-            batch,
-            ([], [with_item(2, [0.5, "x"])]),
-            TypeError,
-            "argument 'params_list': must be real number, not str",
-        ),
-        (
-            batch,
-            ([], [with_item(3, obj(__float__=raiser(ValueError("bad alpha"))))]),
-            ValueError,
-            "bad alpha",
-        ),
-        (batch, ([], [with_item(7, -1)]), OverflowError, "can't convert negative int to unsigned"),
-        (batch, ([], [with_item(8, 2**31)]), OverflowError, OUT_OF_RANGE),
-        # every item is converted, also those past the shorter list
-        (
-            batch,
-            ([Y], [PARAMS, PARAMS, with_item(9, 1.5)]),
-            TypeError,
-            f"argument 'params_list': 'float' {NO_INT}",
-        ),
-        # y_list is converted before params_list
-        (
-            batch,
-            ([None], [None]),
-            TypeError,
-            f"argument 'y_list': 'NoneType' {CONVERTED} 'PyArray<T, D>'",
-        ),
-        # a boolean look-alike whose module is no name or cannot be told, or whose truth value raises
-        *[
-            (garch_with_ar1, flag, TypeError, f"argument 'use_ar1': 'bool' {CONVERTED} 'PyBool'")
-            for flag in [obj("bool", 3), NAMELESS]
-        ],
-        (
-            garch_with_ar1,
-            obj("bool", "numpy", __bool__=raiser(ValueError("no truth"))),
-            ValueError,
-            "no truth",
-        ),
-    ],
+    ),
 )
 def test_refusals(call, value, kind, message):
     assert raised(call, value) == (kind, message)
@@ -593,14 +639,42 @@ ListSubclass = type(
 @pytest.mark.parametrize(
     "target, mutation, seasonal_read, taken",
     [
-        ("seasonal", lambda s: s.append(7.0), [1.0, 0.5, 3.0, 7.0], 3),  # items appended are read
-        # the sequence ends where the list now ends
-        ("seasonal", lambda s: s.clear(), [1.0, 0.5], 3),
-        # later items are read as they are then
-        ("seasonal", lambda s: s.__setitem__(2, 9.0), [1.0, 0.5, 9.0], 3),
+        pytest.param(
+            "seasonal",
+            lambda s: s.append(7.0),
+            [1.0, 0.5, 3.0, 7.0],
+            3,
+            id="seasonal: items appended are read",
+        ),
+        pytest.param(
+            "seasonal",
+            lambda s: s.clear(),
+            [1.0, 0.5],
+            3,
+            id="seasonal: the sequence ends where the list now ends",
+        ),
+        pytest.param(
+            "seasonal",
+            lambda s: s.__setitem__(2, 9.0),
+            [1.0, 0.5, 9.0],
+            3,
+            id="seasonal: later items are read as they are then",
+        ),
         # the lists held the only other references to their items: the series taken are held to the end
-        ("y_list", lambda s: (s.clear(), gc.collect()), [1.0, 0.5, 3.0], 3),
-        ("params_list", lambda s: (s.clear(), gc.collect()), [1.0, 0.5, 3.0], 1),
+        pytest.param(
+            "y_list",
+            lambda s: (s.clear(), gc.collect()),
+            [1.0, 0.5, 3.0],
+            3,
+            id="y_list emptied: the series taken are held",
+        ),
+        pytest.param(
+            "params_list",
+            lambda s: (s.clear(), gc.collect()),
+            [1.0, 0.5, 3.0],
+            1,
+            id="params_list emptied: the tuples taken are held",
+        ),
     ],
 )
 def test_a_list_changed_during_its_conversion_is_read_as_its_iterator_reads_it(
@@ -625,10 +699,16 @@ def test_a_list_changed_during_its_conversion_is_read_as_its_iterator_reads_it(
 # NumPy deprecates changing an array in place
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")
 @pytest.mark.parametrize(
-    "change", [{"dtype": np.float32}, {"dtype": np.int8}, {"shape": (4, 4)}, {"strides": (8,)}]
+    "change",
+    [{"dtype": np.float32}, {"dtype": np.int8}, {"shape": (4, 4)}, {"strides": (8,)}],
+    ids=shown,
 )
 @pytest.mark.parametrize(
-    "call, name", [(core.ses_sse, "y"), (lambda y, a: batch(([y], [with_item(3, a)])), "y_list")]
+    "call, name",
+    [
+        pytest.param(core.ses_sse, "y", id="ses_sse"),
+        pytest.param(lambda y, a: batch(([y], [with_item(3, a)])), "y_list", id="batch_ets_filter"),
+    ],
 )
 def test_an_array_changed_by_a_later_conversion_is_checked_and_read_again(call, name, change):
     """Python code run by a later conversion may change an array already accepted: it is refused as its conversion
@@ -680,7 +760,7 @@ def test_a_tuple_subclass_of_parameters_is_read_by_position():
 
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")
-@pytest.mark.parametrize("shape", [(3, 5), (4, 5), (3, 4), (2, 5), (15,), (5, 3)])
+@pytest.mark.parametrize("shape", [(3, 5), (4, 5), (3, 4), (2, 5), (15,), (5, 3)], ids=shown)
 def test_a_2d_y_list_resized_by_a_later_conversion_is_read_as_it_is_then(shape):
     """The rows of a 2-d y_list are taken from the array after the last conversion, which may have resized it in
     place (refcheck=False, NumPy's unsafe resize) and freed the memory its rows were in: the three rows are then
@@ -761,27 +841,51 @@ BY_NEW = pytest.mark.skipif(
 @pytest.mark.parametrize(
     "call",
     [
-        lambda: core.ets_filter(HUGE, 1.0, 0.0, E, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 0),
-        # the seasonal copy
-        lambda: core.ets_filter(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),
         pytest.param(
-            lambda: core.ets_loglik(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1), marks=BY_NEW
+            lambda: core.ets_filter(HUGE, 1.0, 0.0, E, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 0),
+            id="ets_filter y",
         ),
-        lambda: core.ces_seasonal_sse(Y, 1.0, 0.5, 0.1, HUGE, 3),
-        lambda: core.theta_decompose(HUGE, 2.0),
-        lambda: core.ses_filter(HUGE, 0.5),
-        lambda: core.batch_ets_filter([HUGE], [PARAMS]),
-        pytest.param(lambda: core.batch_ets_filter([Y], [with_item(2, HUGE)]), marks=BY_NEW),
-        # more rows than views fit
-        lambda: core.batch_ets_filter(np.broadcast_to(0.0, (2**59, 1)), [PARAMS]),
-        lambda: core.dot_residuals(HUGE, 0.5, 0.1, 2.0, 0.5, 0.0),
-        lambda: core.dtsf_distances(HUGE, Y, 3, 2**45 - 2, False, 0.0, 2**45),
-        lambda: core.dtsf_fit_residuals(HUGE, 3, 2, False),
-        lambda: core.mstl_extract_seasonal(HUGE, 3),
-        lambda: core.mstl_moving_average(HUGE, 3),
-        lambda: core.esn_reservoir_update(HUGE, Y, np.zeros(9), 3, 0.5, 0),
-        lambda: core.four_theta_fitted(2**45, E, E, E, E, E, E.astype(np.int64), E),
-        lambda: core.four_theta_deseasonalize(HUGE, 3),
+        pytest.param(
+            lambda: core.ets_filter(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),
+            id="ets_filter's seasonal copy",
+        ),
+        pytest.param(
+            lambda: core.ets_loglik(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),
+            marks=BY_NEW,
+            id="ets_loglik's seasonal copy",
+        ),
+        pytest.param(
+            lambda: core.ces_seasonal_sse(Y, 1.0, 0.5, 0.1, HUGE, 3), id="ces_seasonal_sse"
+        ),
+        pytest.param(lambda: core.theta_decompose(HUGE, 2.0), id="theta_decompose"),
+        pytest.param(lambda: core.ses_filter(HUGE, 0.5), id="ses_filter"),
+        pytest.param(lambda: core.batch_ets_filter([HUGE], [PARAMS]), id="batch_ets_filter y"),
+        pytest.param(
+            lambda: core.batch_ets_filter([Y], [with_item(2, HUGE)]),
+            marks=BY_NEW,
+            id="batch_ets_filter's seasonal copy",
+        ),
+        pytest.param(
+            lambda: core.batch_ets_filter(np.broadcast_to(0.0, (2**59, 1)), [PARAMS]),
+            id="batch_ets_filter: more rows than views fit",
+        ),
+        pytest.param(lambda: core.dot_residuals(HUGE, 0.5, 0.1, 2.0, 0.5, 0.0), id="dot_residuals"),
+        pytest.param(
+            lambda: core.dtsf_distances(HUGE, Y, 3, 2**45 - 2, False, 0.0, 2**45),
+            id="dtsf_distances",
+        ),
+        pytest.param(lambda: core.dtsf_fit_residuals(HUGE, 3, 2, False), id="dtsf_fit_residuals"),
+        pytest.param(lambda: core.mstl_extract_seasonal(HUGE, 3), id="mstl_extract_seasonal"),
+        pytest.param(lambda: core.mstl_moving_average(HUGE, 3), id="mstl_moving_average"),
+        pytest.param(
+            lambda: core.esn_reservoir_update(HUGE, Y, np.zeros(9), 3, 0.5, 0),
+            id="esn_reservoir_update",
+        ),
+        pytest.param(
+            lambda: core.four_theta_fitted(2**45, E, E, E, E, E, E.astype(np.int64), E),
+            id="four_theta_fitted",
+        ),
+        pytest.param(lambda: core.four_theta_deseasonalize(HUGE, 3), id="four_theta_deseasonalize"),
     ],
 )
 def test_a_result_too_large_for_memory_raises_memory_error(call):

@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 import lumetra._core as core
 
-from helpers import arr, check, matches
+from helpers import arr, check, matches, worked
 
 finite = st.floats(-1e6, 1e6, allow_nan=False)
 special = st.sampled_from([math.nan, math.inf, -math.inf])
@@ -44,31 +44,33 @@ def seasonal_reference(y, period):
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [
-        (core.mstl_moving_average, ([1, 2, 3, 4, 5], 3), arr([1.5, 2, 3, 4, 4.5])),
-        # a window holding both infinities has no mean; one holding one of them is that infinity
-        (
-            core.mstl_moving_average,
-            ([1, INF, 2, -INF, 3, 4], 2),
-            arr([INF, INF, math.nan, -INF, -INF, 3.5]),
-        ),
-        (core.mstl_extract_seasonal, ([], 0), arr([])),
-        (core.mstl_extract_seasonal, ([], 2**60 - 1), arr([])),
-        # a period past the length: each phase mean is its observation, centred over the whole period,
-        # with no storage for the empty phases
-        (
-            core.mstl_extract_seasonal,
-            ([1, 2, 4.5], 10**15),
-            arr([v - (((0.0 + 1) + 2) + 4.5) / 10**15 for v in [1, 2, 4.5]]),
-        ),
-        (
-            core.mstl_extract_seasonal,
-            ([1.0], 0),
-            "attempt to calculate the remainder with a divisor of zero",
-        ),
-        (core.mstl_extract_seasonal, ([], 2**60), "capacity overflow"),
-        (core.mstl_extract_seasonal, ([1.0, 2.0], 2**64 - 1), "capacity overflow"),
-    ],
+    worked(
+        [
+            (core.mstl_moving_average, ([1, 2, 3, 4, 5], 3), arr([1.5, 2, 3, 4, 4.5])),
+            # a window holding both infinities has no mean; one holding one of them is that infinity
+            (
+                core.mstl_moving_average,
+                ([1, INF, 2, -INF, 3, 4], 2),
+                arr([INF, INF, math.nan, -INF, -INF, 3.5]),
+            ),
+            (core.mstl_extract_seasonal, ([], 0), arr([])),
+            (core.mstl_extract_seasonal, ([], 2**60 - 1), arr([])),
+            # a period past the length: each phase mean is its observation, centred over the whole period,
+            # with no storage for the empty phases
+            (
+                core.mstl_extract_seasonal,
+                ([1, 2, 4.5], 10**15),
+                arr([v - (((0.0 + 1) + 2) + 4.5) / 10**15 for v in [1, 2, 4.5]]),
+            ),
+            (
+                core.mstl_extract_seasonal,
+                ([1.0], 0),
+                "attempt to calculate the remainder with a divisor of zero",
+            ),
+            (core.mstl_extract_seasonal, ([], 2**60), "capacity overflow"),
+            (core.mstl_extract_seasonal, ([1.0, 2.0], 2**64 - 1), "capacity overflow"),
+        ]
+    ),
 )
 def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)

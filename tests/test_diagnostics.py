@@ -12,7 +12,7 @@ from hypothesis import strategies as st
 
 import lumetra._core as core
 
-from helpers import check, fmax, fmin, log, matches
+from helpers import check, fmax, fmin, log, matches, worked
 
 INF, NAN = math.inf, math.nan
 
@@ -102,22 +102,24 @@ tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, I
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [
-        (core.sample_entropy, (ALTERNATING, 2, 0.5), -math.log(9 / 12)),
-        (core.approximate_entropy, (ALTERNATING, 0, 0.5), math.log(2)),
-        # a NaN tolerance passes the test and then matches every pair
-        (core.sample_entropy, (Y30, 2, NAN), -math.log((27 * 26 / 2) / (28 * 27 / 2))),
-        (core.approximate_entropy, (Y30, 2, NAN), 0.0),
-        # m + 1 must not wrap around; a tolerance just below 1e-10 is none
-        *[
-            (f, args, 0.0)
-            for f in (core.sample_entropy, core.approximate_entropy)
-            for args in [(Y30, 2**64 - 1, 1.0), (Y30, 29, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]
-        ],
-        (core.hurst_exponent, (list(range(40)), 10), 1.0),  # clamped
-        (core.hurst_exponent, ([2.5] * 50, 10), 0.5),  # no segment varies
-        (core.hurst_exponent, ([0.0, 1.0] * 9 + [0.0], 10**9), 0.5),  # too short
-    ],
+    worked(
+        [
+            (core.sample_entropy, (ALTERNATING, 2, 0.5), -math.log(9 / 12)),
+            (core.approximate_entropy, (ALTERNATING, 0, 0.5), math.log(2)),
+            # a NaN tolerance passes the test and then matches every pair
+            (core.sample_entropy, (Y30, 2, NAN), -math.log((27 * 26 / 2) / (28 * 27 / 2))),
+            (core.approximate_entropy, (Y30, 2, NAN), 0.0),
+            # m + 1 must not wrap around; a tolerance just below 1e-10 is none
+            *[
+                (f, args, 0.0)
+                for f in (core.sample_entropy, core.approximate_entropy)
+                for args in [(Y30, 2**64 - 1, 1.0), (Y30, 29, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]
+            ],
+            (core.hurst_exponent, (list(range(40)), 10), 1.0),  # clamped
+            (core.hurst_exponent, ([2.5] * 50, 10), 0.5),  # no segment varies
+            (core.hurst_exponent, ([0.0, 1.0] * 9 + [0.0], 10**9), 0.5),  # too short
+        ]
+    ),
 )
 def test_worked_cases(function, args, expected):
     check(function, args, expected)

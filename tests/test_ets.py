@@ -14,7 +14,19 @@ from hypothesis import strategies as st
 
 import lumetra._core as core
 
-from helpers import NANS, arr, c_math, check, layouts, matches, panic_message, same_bits
+from helpers import (
+    NANS,
+    arr,
+    c_math,
+    check,
+    layouts,
+    matches,
+    named,
+    panic_message,
+    same_bits,
+    shown,
+    worked,
+)
 
 c_pow, c_log = c_math("pow", 2), c_math("log")
 EPS, f64 = np.float64(1e-10), np.float64
@@ -162,34 +174,36 @@ FAILURES = [
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [
-        (
-            core.ets_filter,
-            plain([1.0, 2.0, 3.0]),
-            (arr([1, 1, 1.5]), arr([0, 1, 1.5]), 2.25, 0.0, arr([])),
-        ),
-        (core.ets_loglik, plain([1.0, 2.0, 3.0]), 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)),
-        # the level is clamped to +-1e15, but NaN passes
-        *[
+    worked(
+        [
             (
                 core.ets_filter,
-                plain([v], alpha=1.0),
-                (arr([1]), arr([v - 1.0]), level, 0.0, arr([])),
-            )
-            for v, level in [
-                (1e17, 1e15),
-                (-1e17, -1e15),
-                (math.inf, 1e15),
-                (-math.inf, -1e15),
-                (math.nan, math.nan),
-            ]
-        ],
-        *[
-            (function, args, message)
-            for function in (core.ets_filter, core.ets_loglik)
-            for args, message in FAILURES
-        ],
-    ],
+                plain([1.0, 2.0, 3.0]),
+                (arr([1, 1, 1.5]), arr([0, 1, 1.5]), 2.25, 0.0, arr([])),
+            ),
+            (core.ets_loglik, plain([1.0, 2.0, 3.0]), 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)),
+            # the level is clamped to +-1e15, but NaN passes
+            *[
+                (
+                    core.ets_filter,
+                    plain([v], alpha=1.0),
+                    (arr([1]), arr([v - 1.0]), level, 0.0, arr([])),
+                )
+                for v, level in [
+                    (1e17, 1e15),
+                    (-1e17, -1e15),
+                    (math.inf, 1e15),
+                    (-math.inf, -1e15),
+                    (math.nan, math.nan),
+                ]
+            ],
+            *[
+                (function, args, message)
+                for function in (core.ets_filter, core.ets_loglik)
+                for args, message in FAILURES
+            ],
+        ]
+    ),
 )
 def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)
@@ -273,17 +287,22 @@ def random_batch(rng, count, codes, lengths, periods=range(1, 14), short_seasons
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize(
     "seed, count, codes, lengths",
-    [
-        # one model: groups of every size around the lane counts (six, or twelve with AVX2), refilled as series end
-        *[
-            (seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
-            for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])
+    named(
+        [
+            # one model: groups of every size around the lane counts (six, or twelve with AVX2), refilled as series end
+            *[
+                (seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
+                for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])
+            ],
+            # equal lengths: lanes refill together, past several 64-step chunks
+            (7, 13, [(1, 1, 2)], [300]),
+            # all 24 models interleaved, so that each kind's lanes pick their series out of order
+            *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
         ],
-        # equal lengths: lanes refill together, past several 64-step chunks
-        (7, 13, [(1, 1, 2)], [300]),
-        # all 24 models interleaved, so that each kind's lanes pick their series out of order
-        *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
-    ],
+        lambda seed, count, codes, lengths: (
+            f"{count} series of {len(codes)} models, lengths {shown(lengths)}, seed {seed}"
+        ),
+    ),
 )
 def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, lengths):
     y_list, params_list = random_batch(np.random.default_rng(seed), count, codes, lengths)
@@ -307,19 +326,25 @@ def test_batches_around_the_stack_buffer_equal_a_loop_of_single_calls(count):
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize(
     "seed, periods, lengths, short_seasons",
-    [
-        # one period: the lanes' seasonal vectors are held aligned, chunk after chunk, whatever each lane's index
-        (20, [12], [1, 5, 12, 63, 64, 65, 130], False),
-        (21, [1], [1, 2, 64, 100], False),
-        # the longest aligned period; chunks shorter than a quarter of it
-        (22, [64], [3, 16, 17, 64, 200], False),
-        (23, [65], [10, 65, 140], False),  # one past it
-        (24, [12, 7], [30, 64, 90], False),  # mixed periods
-        # a seasonal vector shorter than its period, among aligned ones
-        (25, [12, 40], [5, 20, 64, 80], True),
-        # the same, in lanes of one period, where the others are aligned
-        (26, [64], [18, 40, 200], True),
-    ],
+    named(
+        [
+            # one period: the lanes' seasonal vectors are held aligned, chunk after chunk, whatever each lane's index
+            (20, [12], [1, 5, 12, 63, 64, 65, 130], False),
+            (21, [1], [1, 2, 64, 100], False),
+            # the longest aligned period; chunks shorter than a quarter of it
+            (22, [64], [3, 16, 17, 64, 200], False),
+            (23, [65], [10, 65, 140], False),  # one past it
+            (24, [12, 7], [30, 64, 90], False),  # mixed periods
+            # a seasonal vector shorter than its period, among aligned ones
+            (25, [12, 40], [5, 20, 64, 80], True),
+            # the same, in lanes of one period, where the others are aligned
+            (26, [64], [18, 40, 200], True),
+        ],
+        lambda seed, periods, lengths, short: (
+            f"periods {shown(periods)}, lengths {shown(lengths)}"
+            + (", short seasonal vectors" if short else "")
+        ),
+    ),
 )
 def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(
     seed, periods, lengths, short_seasons
@@ -365,13 +390,16 @@ def test_a_short_seasonal_vector_next_to_a_series_in_a_lower_lane(lanes):
 
 @pytest.mark.parametrize(
     "failing, message",
-    [
-        # series 3 fails first, although series 4's model is run first
-        ({3: "period", 4: "index"}, REMAINDER),
-        ({3: "index", 4: "period"}, "index out of bounds: the len is 1 but the index is 1"),
-        ({4: "period", 7: "index"}, REMAINDER),
-        ({9: "index"}, "index out of bounds: the len is 1 but the index is 1"),
-    ],
+    named(
+        [
+            # series 3 fails first, although series 4's model is run first
+            ({3: "period", 4: "index"}, REMAINDER),
+            ({3: "index", 4: "period"}, "index out of bounds: the len is 1 but the index is 1"),
+            ({4: "period", 7: "index"}, REMAINDER),
+            ({9: "index"}, "index out of bounds: the len is 1 but the index is 1"),
+        ],
+        lambda failing, _: ", ".join(f"series {k} bad {what}" for k, what in failing.items()),
+    ),
 )
 def test_the_first_failing_series_decides_the_message(failing, message):
     y_list, params_list = random_batch(np.random.default_rng(99), 10, CODES, [20])

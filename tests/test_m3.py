@@ -101,9 +101,9 @@ def test_the_table_the_progress_line_and_the_plot(tmp_path):
 @pytest.mark.parametrize(
     "arguments, message",
     [
-        (["--models", "arima"], "unknown"),
-        (["--limit", "0"], "--limit"),
-        (["--jobs", "0"], "--jobs"),
+        pytest.param(["--models", "arima"], "unknown", id="an unknown model"),
+        pytest.param(["--limit", "0"], "--limit", id="no series"),
+        pytest.param(["--jobs", "0"], "--jobs", id="no worker"),
     ],
 )
 def test_bad_options_are_refused(arguments, message):

@@ -96,7 +96,9 @@ def test_period_and_horizon_accept_python_and_numpy_integers():
     assert _checks.horizon(1) == 1
 
 
-@pytest.mark.parametrize("value", [0, 100, -5, 150.0, float("nan"), "95", [80, 100], [True], None])
+@pytest.mark.parametrize(
+    "value", [0, 100, -5, 150.0, float("nan"), "95", [80, 100], [True], None], ids=repr
+)
 def test_levels_must_lie_strictly_between_0_and_100(value):
     with pytest.raises(
         ValueError, match=r"^level must hold numbers strictly between 0 and 100, got "

@@ -12,7 +12,7 @@ from hypothesis import strategies as st
 
 import lumetra._core as core
 
-from helpers import arr, check, exp, fmax, layouts, matches
+from helpers import arr, check, exp, fmax, layouts, matches, worked
 
 finite = st.floats(-1e3, 1e3, allow_nan=False)
 
@@ -82,59 +82,69 @@ def end(i, n):
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [
-        # each window of a line normalises to [-1, 1]
-        (core.dtsf_distances, (Y4, [3, -4], 2, 3, True, 0.0, 4), arr([math.sqrt(20.5)] * 3)),
-        (core.dtsf_distances, (Y4, E, 0, 5, True, 0.0, 4), arr([math.nan] * 5)),  # empty windows
-        # a constant window whose variance overflows (inf - inf) still normalises to zeros
-        (core.dtsf_distances, (arr([1e200] * 6), [0, 0], 2, 5, True, 0.0, 6), arr([0] * 5)),
-        (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
-        (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
-        # median of y[w..t-1]
-        (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),
-        (core.dtsf_fit_residuals, (Y5, 5, 0, False), arr([0] * 5)),
-        # n = w + 1: no position has a candidate
-        (core.dtsf_fit_residuals, (Y5, 4, 0, False), arr([0] * 5)),
-        # empty windows: every distance NaN, the earliest starts taken
-        (core.dtsf_fit_residuals, ([4, -1, 2, 8, 3], 0, 2, False), arr([0, -5, 0.5, 6.5, 1.5])),
-        (core.dtsf_fit_residuals, (E, 0, 0, True), E),
-        # washout past the end
-        (core.esn_reservoir_update, (U2, [1], [0, 99], 1, 1.0, 9), (E, arr([math.tanh(-0.5)]))),
-        # nothing to run examines no weight
-        (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
-        (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
-        # the result's size first, whatever else is wrong
-        (
-            core.dtsf_distances,
-            (Y4, E, 9, 2**63, False, 0.0, 4),
-            "ndarray: Shape too large, product of non-zero axis lengths overflows isize",
-        ),
-        (core.dtsf_distances, (Y4, E, 9, 2**60, False, 0.0, 4), CAPACITY),
-        (core.dtsf_distances, (Y4, E, 5, 1, False, 0.0, 4), end(5, 4)),
-        (core.dtsf_distances, (Y4, [1.0], 2, 1, False, 0.0, 4), INDEX),
-        (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 4, False, 0.0, 4), end(5, 4)),
-        (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 2**59, False, 0.0, 4), end(5, 4)),
-        (
-            core.dtsf_distances,
-            (Y4, E, 0, 6, False, 0.0, 4),
-            "range start index 5 out of range for slice of length 4",
-        ),
-        (core.dtsf_distances, (E, E, 1, 1, False, 0.0, 4), end(1, 0)),
-        # no neighbours cannot be selected
-        (core.dtsf_fit_residuals, (arr([0, 1]), 0, 0, True), PARTITION),
-        (core.dtsf_fit_residuals, (Y4, 2, 0, True), PARTITION),
-        (core.esn_reservoir_update, (U2, [1.0, 2.0], [0.0] * 3, 2, 1.0, 0), INDEX),
-        (core.esn_reservoir_update, (U2, [1.0], [0.0] * 4, 2, 1.0, 0), INDEX),
-        # n * n = 2^64 wraps to 0: the row length is checked without forming it
-        (
-            core.esn_reservoir_update,
-            (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, 1.0, 0),
-            INDEX,
-        ),
-        # sized before the early return
-        (core.esn_reservoir_update, (E, E, E, 2**60, 1.0, 0), CAPACITY),
-        (core.esn_reservoir_update, (U2, E, E, 2**59, 1.0, 0), CAPACITY),  # two rows of 2^59 units
-    ],
+    worked(
+        [
+            # each window of a line normalises to [-1, 1]
+            (core.dtsf_distances, (Y4, [3, -4], 2, 3, True, 0.0, 4), arr([math.sqrt(20.5)] * 3)),
+            (
+                core.dtsf_distances,
+                (Y4, E, 0, 5, True, 0.0, 4),
+                arr([math.nan] * 5),
+            ),  # empty windows
+            # a constant window whose variance overflows (inf - inf) still normalises to zeros
+            (core.dtsf_distances, (arr([1e200] * 6), [0, 0], 2, 5, True, 0.0, 6), arr([0] * 5)),
+            (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
+            (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
+            # median of y[w..t-1]
+            (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),
+            (core.dtsf_fit_residuals, (Y5, 5, 0, False), arr([0] * 5)),
+            # n = w + 1: no position has a candidate
+            (core.dtsf_fit_residuals, (Y5, 4, 0, False), arr([0] * 5)),
+            # empty windows: every distance NaN, the earliest starts taken
+            (core.dtsf_fit_residuals, ([4, -1, 2, 8, 3], 0, 2, False), arr([0, -5, 0.5, 6.5, 1.5])),
+            (core.dtsf_fit_residuals, (E, 0, 0, True), E),
+            # washout past the end
+            (core.esn_reservoir_update, (U2, [1], [0, 99], 1, 1.0, 9), (E, arr([math.tanh(-0.5)]))),
+            # nothing to run examines no weight
+            (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
+            (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
+            # the result's size first, whatever else is wrong
+            (
+                core.dtsf_distances,
+                (Y4, E, 9, 2**63, False, 0.0, 4),
+                "ndarray: Shape too large, product of non-zero axis lengths overflows isize",
+            ),
+            (core.dtsf_distances, (Y4, E, 9, 2**60, False, 0.0, 4), CAPACITY),
+            (core.dtsf_distances, (Y4, E, 5, 1, False, 0.0, 4), end(5, 4)),
+            (core.dtsf_distances, (Y4, [1.0], 2, 1, False, 0.0, 4), INDEX),
+            (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 4, False, 0.0, 4), end(5, 4)),
+            (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 2**59, False, 0.0, 4), end(5, 4)),
+            (
+                core.dtsf_distances,
+                (Y4, E, 0, 6, False, 0.0, 4),
+                "range start index 5 out of range for slice of length 4",
+            ),
+            (core.dtsf_distances, (E, E, 1, 1, False, 0.0, 4), end(1, 0)),
+            # no neighbours cannot be selected
+            (core.dtsf_fit_residuals, (arr([0, 1]), 0, 0, True), PARTITION),
+            (core.dtsf_fit_residuals, (Y4, 2, 0, True), PARTITION),
+            (core.esn_reservoir_update, (U2, [1.0, 2.0], [0.0] * 3, 2, 1.0, 0), INDEX),
+            (core.esn_reservoir_update, (U2, [1.0], [0.0] * 4, 2, 1.0, 0), INDEX),
+            # n * n = 2^64 wraps to 0: the row length is checked without forming it
+            (
+                core.esn_reservoir_update,
+                (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, 1.0, 0),
+                INDEX,
+            ),
+            # sized before the early return
+            (core.esn_reservoir_update, (E, E, E, 2**60, 1.0, 0), CAPACITY),
+            (
+                core.esn_reservoir_update,
+                (U2, E, E, 2**59, 1.0, 0),
+                CAPACITY,
+            ),  # two rows of 2^59 units
+        ]
+    ),
 )
 def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)

@@ -104,7 +104,11 @@ def residuals(y, ar, ma, start):
 
 
 @pytest.mark.parametrize(
-    "name, ar, ma", [("nile", [0.5, 0.2], [0.3]), ("sunspots", [1.2, -0.5], [0.1, 0.2, 0.3])]
+    "name, ar, ma",
+    [
+        pytest.param("nile", [0.5, 0.2], [0.3], id="nile ARMA(2,1)"),
+        pytest.param("sunspots", [1.2, -0.5], [0.1, 0.2, 0.3], id="sunspots ARMA(2,3)"),
+    ],
 )
 def test_css_residuals_are_scipys_arma_filter(name, ar, ma):
     y, ar, ma = SERIES[name] - SERIES[name].mean(), np.array(ar), np.array(ma)

@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 
 import lumetra._core as core
 
-from helpers import as_returned, c_math, check, layouts, matches, same_bits
+from helpers import as_returned, c_math, check, layouts, matches, same_bits, worked
 
 f64 = np.float64
 c_sin, c_cos = c_math("sin"), c_math("cos")
@@ -148,53 +148,63 @@ def agree_with_the_transcriptions(y, a, b, c, d, flags, frequencies, h, seasonal
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [
-        (core.croston_tsb_filter, ([0.0, 0.0, 3.0], 0.5, 0.5, 2.0, 0.5), (2.5, 9 / 16, 141 / 16)),
-        (
-            core.tbats_filter,
-            ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.5, True, True, [], 0),
-            19 + 169 / 256,
-        ),
-        # no step reads a frequency
-        (core.tbats_filter, ([5.0], 0.5, 0.0, 0.0, False, False, [], 10**6), 0.0),
-        (core.ces_nonseasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25), 24 + 201 / 256),
-        (
-            core.ces_seasonal_sse,
-            ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 2),
-            4 + 4 + (187 / 40) ** 2,
-        ),
-        (core.ces_seasonal_sse, ([1.0, 2.0, 4.0], 0.5, 0.25, 0.1, [], 0), 0.0),
-        (core.ces_seasonal_sse, ([1.0], 0.5, 0.25, 0.1, [], 3), 0.0),
-        (core.ses_sse, ([], 0.5), "ndarray: index out of bounds"),
-        (core.ses_filter, ([], 0.5), "ndarray: index out of bounds"),
-        (
-            core.tbats_filter,
-            ([], 0.5, 0.0, 0.0, False, False, [], 2**61),
-            "ndarray: index out of bounds",
-        ),
-        (core.tbats_filter, ([1.0], 0.5, 0.0, 0.0, False, False, [], 2**60), "capacity overflow"),
-        # more harmonics than frequencies fail before the run
-        (
-            core.tbats_filter,
-            ([1.0, 2.0], 0.5, 0.0, 0.0, False, False, [0.1], 2**60 - 1),
-            "ndarray: index out of bounds",
-        ),
-        (
-            core.tbats_filter,
-            ([1.0, 2.0], 0.5, 0.0, 0.0, True, True, [0.1], 2),
-            "ndarray: index out of bounds",
-        ),
-        (
-            core.ces_seasonal_sse,
-            ([1.0, 2.0], 0.5, 0.25, 0.1, [], 1),
-            "index out of bounds: the len is 0 but the index is 0",
-        ),
-        (
-            core.ces_seasonal_sse,
-            ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 3),
-            "index out of bounds: the len is 2 but the index is 2",
-        ),
-    ],
+    worked(
+        [
+            (
+                core.croston_tsb_filter,
+                ([0.0, 0.0, 3.0], 0.5, 0.5, 2.0, 0.5),
+                (2.5, 9 / 16, 141 / 16),
+            ),
+            (
+                core.tbats_filter,
+                ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.5, True, True, [], 0),
+                19 + 169 / 256,
+            ),
+            # no step reads a frequency
+            (core.tbats_filter, ([5.0], 0.5, 0.0, 0.0, False, False, [], 10**6), 0.0),
+            (core.ces_nonseasonal_sse, ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25), 24 + 201 / 256),
+            (
+                core.ces_seasonal_sse,
+                ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 2),
+                4 + 4 + (187 / 40) ** 2,
+            ),
+            (core.ces_seasonal_sse, ([1.0, 2.0, 4.0], 0.5, 0.25, 0.1, [], 0), 0.0),
+            (core.ces_seasonal_sse, ([1.0], 0.5, 0.25, 0.1, [], 3), 0.0),
+            (core.ses_sse, ([], 0.5), "ndarray: index out of bounds"),
+            (core.ses_filter, ([], 0.5), "ndarray: index out of bounds"),
+            (
+                core.tbats_filter,
+                ([], 0.5, 0.0, 0.0, False, False, [], 2**61),
+                "ndarray: index out of bounds",
+            ),
+            (
+                core.tbats_filter,
+                ([1.0], 0.5, 0.0, 0.0, False, False, [], 2**60),
+                "capacity overflow",
+            ),
+            # more harmonics than frequencies fail before the run
+            (
+                core.tbats_filter,
+                ([1.0, 2.0], 0.5, 0.0, 0.0, False, False, [0.1], 2**60 - 1),
+                "ndarray: index out of bounds",
+            ),
+            (
+                core.tbats_filter,
+                ([1.0, 2.0], 0.5, 0.0, 0.0, True, True, [0.1], 2),
+                "ndarray: index out of bounds",
+            ),
+            (
+                core.ces_seasonal_sse,
+                ([1.0, 2.0], 0.5, 0.25, 0.1, [], 1),
+                "index out of bounds: the len is 0 but the index is 0",
+            ),
+            (
+                core.ces_seasonal_sse,
+                ([1.0, 2.0, 4.0, 7.0], 0.5, 0.25, 0.1, [0.5, -0.5], 3),
+                "index out of bounds: the len is 2 but the index is 2",
+            ),
+        ]
+    ),
 )
 def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)
@@ -207,11 +217,19 @@ SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0_0000_0000_0001))[0
 @pytest.mark.parametrize(
     "pattern, init_z, init_d",
     [
-        # demand among every other value
-        ([0.0, 3.0, -0.0, math.nan, -2.0, math.inf, 0.5, -1.0], -0.0, math.nan),
-        # never a demand: the size is never updated
-        ([0.0, -1.0, math.nan, -0.0], SIGNALLING_NAN, 0.4),
-        ([-0.0, 0.0], -0.0, -0.0),
+        pytest.param(
+            [0.0, 3.0, -0.0, math.nan, -2.0, math.inf, 0.5, -1.0],
+            -0.0,
+            math.nan,
+            id="demand among every other value",
+        ),
+        pytest.param(
+            [0.0, -1.0, math.nan, -0.0],
+            SIGNALLING_NAN,
+            0.4,
+            id="never a demand: the size is never updated",
+        ),
+        pytest.param([-0.0, 0.0], -0.0, -0.0, id="signed zeros"),
     ],
 )
 def test_croston_states_of_long_series_keep_every_bit(pattern, init_z, init_d):

@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 
 import lumetra._core as core
 
-from helpers import arr, check, fmax, matches, panic_message
+from helpers import arr, check, fmax, matches, panic_message, worked
 
 WORST, U64, NAN = sys.float_info.max, 2**64, math.nan
 maybe_nan = st.one_of(st.floats(-1e3, 1e3), st.just(NAN))
@@ -127,55 +127,74 @@ M = (2 / 3 + 1.0) / 2  # the mean raw index of [1, NaN, 2, 4] with period 2: pha
 
 @pytest.mark.parametrize(
     "name, args, expected",
-    [
-        ("theta_decompose", (Y4, 2.0), arr([-0.5, 0, 2.5, 7])),
-        ("dot_residuals", (Y4, 0.0, 2.0, 2.0, 0.5, 1.0), (arr([-0.5, 0, 1]), 5.5)),
-        ("dot_hybrid_objective", (arr([1, 2]), arr([]), 2.0, False), WORST),  # line not read
-        ("four_theta_deseasonalize", (arr([1, 3] * 3), 2), (arr([0.5, 1.5]), True, arr([2] * 6))),
-        # no window (a period of n + 2 and beyond too): neutral indices, and the series comes back unchanged
-        ("four_theta_deseasonalize", (arr([1, 2, 3]), 5), (arr([1] * 5), True, arr([1, 2, 3]))),
-        ("four_theta_deseasonalize", (arr([-1, 2, 3]), 5), (arr([0] * 5), False, arr([-1, 2, 3]))),
-        ("four_theta_deseasonalize", (arr([]), 0), (arr([]), True, arr([]))),
-        # windows touching the NaN are skipped, so phase 1 collects no ratio: its
-        # raw index is 1, not 0 (which the floor would make a division by 0.01)
-        (
-            "four_theta_deseasonalize",
-            (arr([1, NAN, 2, 4]), 2),
+    worked(
+        [
+            ("theta_decompose", (Y4, 2.0), arr([-0.5, 0, 2.5, 7])),
+            ("dot_residuals", (Y4, 0.0, 2.0, 2.0, 0.5, 1.0), (arr([-0.5, 0, 1]), 5.5)),
+            ("dot_hybrid_objective", (arr([1, 2]), arr([]), 2.0, False), WORST),  # line not read
             (
-                arr([2 / 3 / M, 1 / M]),
-                True,
-                arr([1 / (2 / 3 / M), NAN, 2 / (2 / 3 / M), 4 / (1 / M)]),
+                "four_theta_deseasonalize",
+                (arr([1, 3] * 3), 2),
+                (arr([0.5, 1.5]), True, arr([2] * 6)),
             ),
-        ),
-        ("four_theta_fitted", (4, *EXAMPLE, TEN), arr([1, 2, 3, 5.5])),
-        # the first line's -0.0 terms, w (a + b t) = -0.0 (1 + 0 t), become +0.0 as on a zeroed result
-        (
-            "four_theta_fitted",
-            (3, arr([0]), arr([1]), arr([0]), arr([-0.0]), arr([]), arr([0], np.int64), arr([0])),
-            arr([0, 0, 0]),
-        ),
-        ("dot_hybrid_objective", (arr([1, 2, 3, 4]), arr([1, 1, 1]), 2.0, True), INDEX),
-        ("dot_hybrid_objective", (arr([1, 2, 3]), arr([]), 2.0, False), INDEX),
-        (
-            "four_theta_deseasonalize",
-            (arr([1.0]), 0),
-            "attempt to calculate the remainder with a divisor of zero",
-        ),
-        ("four_theta_deseasonalize", (arr([]), 2**60), CAPACITY),  # checked before allocating
-        ("four_theta_deseasonalize", (arr([-1, 2, 3]), U64 - 1), CAPACITY),
-        # guarded reads of last_levels and flat_levels (the fitted property below reaches every other one)
-        ("four_theta_fitted", (4, *EXAMPLE, arr([0])), INDEX),
-        # past the flat end
-        ("four_theta_fitted", (4, *EXAMPLE[:5], arr([0, 4], np.int64), TEN), INDEX),
-        # offset 2^64 - 1
-        ("four_theta_fitted", (1, *EXAMPLE[:5], arr([-1, 3], np.int64), TEN), INDEX),
-        ("four_theta_fitted", (2**60, *EXAMPLE, TEN), CAPACITY),
-        ("four_theta_fitted", (U64 - 1, *[arr([])] * 5, arr([], np.int64), arr([])), CAPACITY),
-        # three lines need offsets from lengths[0..1] only: the result is sized first
-        ("four_theta_fitted", (2**60, arr([0, 2, 2]), *EXAMPLE[1:], TEN), CAPACITY),
-        # four lines: forming the offsets reads the missing lengths[2] first
-        ("four_theta_fitted", (2**60, arr([0, 2, 2, 2]), *EXAMPLE[1:], TEN), INDEX),
-    ],
+            # no window (a period of n + 2 and beyond too): neutral indices, and the series comes back unchanged
+            ("four_theta_deseasonalize", (arr([1, 2, 3]), 5), (arr([1] * 5), True, arr([1, 2, 3]))),
+            (
+                "four_theta_deseasonalize",
+                (arr([-1, 2, 3]), 5),
+                (arr([0] * 5), False, arr([-1, 2, 3])),
+            ),
+            ("four_theta_deseasonalize", (arr([]), 0), (arr([]), True, arr([]))),
+            # windows touching the NaN are skipped, so phase 1 collects no ratio: its
+            # raw index is 1, not 0 (which the floor would make a division by 0.01)
+            (
+                "four_theta_deseasonalize",
+                (arr([1, NAN, 2, 4]), 2),
+                (
+                    arr([2 / 3 / M, 1 / M]),
+                    True,
+                    arr([1 / (2 / 3 / M), NAN, 2 / (2 / 3 / M), 4 / (1 / M)]),
+                ),
+            ),
+            ("four_theta_fitted", (4, *EXAMPLE, TEN), arr([1, 2, 3, 5.5])),
+            # the first line's -0.0 terms, w (a + b t) = -0.0 (1 + 0 t), become +0.0 as on a zeroed result
+            (
+                "four_theta_fitted",
+                (
+                    3,
+                    arr([0]),
+                    arr([1]),
+                    arr([0]),
+                    arr([-0.0]),
+                    arr([]),
+                    arr([0], np.int64),
+                    arr([0]),
+                ),
+                arr([0, 0, 0]),
+            ),
+            ("dot_hybrid_objective", (arr([1, 2, 3, 4]), arr([1, 1, 1]), 2.0, True), INDEX),
+            ("dot_hybrid_objective", (arr([1, 2, 3]), arr([]), 2.0, False), INDEX),
+            (
+                "four_theta_deseasonalize",
+                (arr([1.0]), 0),
+                "attempt to calculate the remainder with a divisor of zero",
+            ),
+            ("four_theta_deseasonalize", (arr([]), 2**60), CAPACITY),  # checked before allocating
+            ("four_theta_deseasonalize", (arr([-1, 2, 3]), U64 - 1), CAPACITY),
+            # guarded reads of last_levels and flat_levels (the fitted property below reaches every other one)
+            ("four_theta_fitted", (4, *EXAMPLE, arr([0])), INDEX),
+            # past the flat end
+            ("four_theta_fitted", (4, *EXAMPLE[:5], arr([0, 4], np.int64), TEN), INDEX),
+            # offset 2^64 - 1
+            ("four_theta_fitted", (1, *EXAMPLE[:5], arr([-1, 3], np.int64), TEN), INDEX),
+            ("four_theta_fitted", (2**60, *EXAMPLE, TEN), CAPACITY),
+            ("four_theta_fitted", (U64 - 1, *[arr([])] * 5, arr([], np.int64), arr([])), CAPACITY),
+            # three lines need offsets from lengths[0..1] only: the result is sized first
+            ("four_theta_fitted", (2**60, arr([0, 2, 2]), *EXAMPLE[1:], TEN), CAPACITY),
+            # four lines: forming the offsets reads the missing lengths[2] first
+            ("four_theta_fitted", (2**60, arr([0, 2, 2, 2]), *EXAMPLE[1:], TEN), INDEX),
+        ]
+    ),
 )
 def test_worked_cases_and_failures(name, args, expected):
     check(getattr(core, name), args, expected)
