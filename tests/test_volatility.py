@@ -61,7 +61,7 @@ def test_bit_identical_to_a_plain_transcription(kind, data):
 # it (-inf, -0.0, +0.0, the double just below), the value itself above. GARCH floors the variance at 1e-20;
 # EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf), and its first x is not clamped, so
 # the edges arrive through the initial variance and the initial log-variance (clamped to +-20 only after a step).
-# Next to ln 1e-20, exp(x) falls either side of that floor, where the reference's sqrt(s2) floor at 1e-10 meets it.
+# Next to ln 1e-20, exp(x) falls either side of that floor, where egarch_reference's floor of sqrt(s2) at 1e-10 meets it.
 FLOOR, LN_FLOOR = 1e-20, math.log(1e-20)
 EDGES = [
     nan,
