@@ -11,6 +11,7 @@ from numba import njit
 from scipy.signal import lfilter, lfiltic
 
 import lumetra._core as core
+
 from harness import Case, exact
 
 
@@ -86,21 +87,29 @@ def cases():
         calls = [
             ("arima_css", f"{label}, p=q=2, d=1", (y, ar, ma, 1), arima_css_numba),
             ("css_objective", f"{label}, p=q=2", (np.diff(y), ar, ma), css_objective_numba),
-            ("seasonal_css_objective", f"{label}, p=q=2, P=Q=1, m=12",
-             (np.diff(y), ar, ma, sar, sma, 12), seasonal_css_objective_numba),
-        ]  # fmt: skip
+            (
+                "seasonal_css_objective",
+                f"{label}, p=q=2, P=Q=1, m=12",
+                (np.diff(y), ar, ma, sar, sma, 12),
+                seasonal_css_objective_numba,
+            ),
+        ]
         for name, size, args, numba_fn in calls:
-            peers = {key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()}
+            peers = {
+                key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()
+            }
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
             yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact)
         if not short:
             w = np.diff(y)
             yield Case(
-                "css_objective", f"{label}, p=q=2", lambda w=w: core.css_objective(w, ar, ma),
+                "css_objective",
+                f"{label}, p=q=2",
+                lambda w=w: core.css_objective(w, ar, ma),
                 {"scipy lfilter": lambda w=w: css_objective_scipy(w, ar, ma)},
                 check=lambda a, b: math.isclose(a, b, rel_tol=1e-9),
                 note="scipy: signal.lfilter of the same residual recursion from t = max(p, q) "
                 "(initial state by lfiltic from the first observations, zero pre-sample "
                 "residuals) and the dot product of the residuals; another order of additions, "
                 "so equal up to rounding",
-            )  # fmt: skip
+            )

@@ -9,6 +9,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
+
 from harness import Case, exact
 
 
@@ -79,22 +80,47 @@ def cases():
     gappy = y.copy()
     gappy[rng.choice(y.size, 100, replace=False)] = np.nan
 
-    yield Case("mstl_moving_average", "n=48, window=7",
-               lambda: core.mstl_moving_average(short, 7),
-               {"no-op floor": lambda: noop.mstl_moving_average(short, 7),
-                "numba": lambda: moving_average_numba(short, 7)}, check=exact)  # fmt: skip
+    yield Case(
+        "mstl_moving_average",
+        "n=48, window=7",
+        lambda: core.mstl_moving_average(short, 7),
+        {
+            "no-op floor": lambda: noop.mstl_moving_average(short, 7),
+            "numba": lambda: moving_average_numba(short, 7),
+        },
+        check=exact,
+    )
     for label, series, window in (("", y, 25), ("", y, 8761), (", 100 NaN", gappy, 25)):
-        yield Case("mstl_moving_average", f"n=10^6, window={window}{label}",
-                   lambda series=series, window=window: core.mstl_moving_average(series, window),
-                   {"loop floor": lambda series=series, window=window: loop.mstl_moving_average(series, window),
-                    "numba": lambda series=series, window=window: moving_average_numba(series, window)},
-                   check=exact)  # fmt: skip
+        yield Case(
+            "mstl_moving_average",
+            f"n=10^6, window={window}{label}",
+            lambda series=series, window=window: core.mstl_moving_average(series, window),
+            {
+                "loop floor": lambda series=series, window=window: loop.mstl_moving_average(
+                    series, window
+                ),
+                "numba": lambda series=series, window=window: moving_average_numba(series, window),
+            },
+            check=exact,
+        )
 
-    yield Case("mstl_extract_seasonal", "n=48, period=12",
-               lambda: core.mstl_extract_seasonal(short, 12),
-               {"no-op floor": lambda: noop.mstl_extract_seasonal(short, 12),
-                "numba": lambda: extract_seasonal_numba(short, 12)}, check=exact)  # fmt: skip
-    yield Case("mstl_extract_seasonal", "n=10^6, period=24",
-               lambda: core.mstl_extract_seasonal(y, 24),
-               {"loop floor": lambda: loop.mstl_extract_seasonal(y, 24),
-                "numba": lambda: extract_seasonal_numba(y, 24)}, check=exact)  # fmt: skip
+    yield Case(
+        "mstl_extract_seasonal",
+        "n=48, period=12",
+        lambda: core.mstl_extract_seasonal(short, 12),
+        {
+            "no-op floor": lambda: noop.mstl_extract_seasonal(short, 12),
+            "numba": lambda: extract_seasonal_numba(short, 12),
+        },
+        check=exact,
+    )
+    yield Case(
+        "mstl_extract_seasonal",
+        "n=10^6, period=24",
+        lambda: core.mstl_extract_seasonal(y, 24),
+        {
+            "loop floor": lambda: loop.mstl_extract_seasonal(y, 24),
+            "numba": lambda: extract_seasonal_numba(y, 24),
+        },
+        check=exact,
+    )

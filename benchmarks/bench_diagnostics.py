@@ -21,6 +21,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
+
 from harness import Case
 
 
@@ -140,42 +141,75 @@ def close(a, b):
 
 
 ENTROPIES = {
-    "sample_entropy": (core.sample_entropy, sample_entropy_numba, loop.sample_entropy, noop.sample_entropy,
-                       lambda y: antropy.sample_entropy(y, order=2, metric="chebyshev"),
-                       "antropy.sample_entropy(order=2, chebyshev), same r; its A takes one more "
-                       "template, so the value differs slightly"),
-    "approximate_entropy": (core.approximate_entropy, approximate_entropy_numba, loop.approximate_entropy,
-                            noop.approximate_entropy,
-                            lambda y: antropy.app_entropy(y, order=2, metric="chebyshev"),
-                            "antropy.app_entropy(order=2, chebyshev), same r; value agrees"),
-}  # fmt: skip
+    "sample_entropy": (
+        core.sample_entropy,
+        sample_entropy_numba,
+        loop.sample_entropy,
+        noop.sample_entropy,
+        lambda y: antropy.sample_entropy(y, order=2, metric="chebyshev"),
+        "antropy.sample_entropy(order=2, chebyshev), same r; its A takes one more "
+        "template, so the value differs slightly",
+    ),
+    "approximate_entropy": (
+        core.approximate_entropy,
+        approximate_entropy_numba,
+        loop.approximate_entropy,
+        noop.approximate_entropy,
+        lambda y: antropy.app_entropy(y, order=2, metric="chebyshev"),
+        "antropy.app_entropy(order=2, chebyshev), same r; value agrees",
+    ),
+}
 
 
 def cases():
     rng = np.random.default_rng(7)
     short = rng.standard_normal(50)
     r_short = 0.2 * float(np.std(short))
-    for name, (ours, numba_fn, floor_fn, noop_fn, _, _) in ENTROPIES.items():
-        yield Case(name, "n=50, m=2, r=0.2*std", lambda f=ours: f(short, 2, r_short),
-                   {"no-op floor": lambda f=noop_fn: f(short, 2, r_short),
-                    "numba": lambda f=numba_fn: f(short, 2, r_short)}, check=exact)  # fmt: skip
+    for name, (ours, numba_fn, _floor_fn, noop_fn, _, _) in ENTROPIES.items():
+        yield Case(
+            name,
+            "n=50, m=2, r=0.2*std",
+            lambda f=ours: f(short, 2, r_short),
+            {
+                "no-op floor": lambda f=noop_fn: f(short, 2, r_short),
+                "numba": lambda f=numba_fn: f(short, 2, r_short),
+            },
+            check=exact,
+        )
     for n in (2_000, 10_000):
         y = rng.standard_normal(n)
         r = 0.2 * float(np.std(y))
         for name, (ours, numba_fn, floor_fn, _, antropy_fn, note) in ENTROPIES.items():
-            yield Case(name, f"n={n}, m=2, r=0.2*std", lambda f=ours, y=y, r=r: f(y, 2, r),
-                       {"loop floor": lambda f=floor_fn, y=y, r=r: f(y, 2, r),
-                        "numba": lambda f=numba_fn, y=y, r=r: f(y, 2, r),
-                        "antropy": lambda f=antropy_fn, y=y: f(y)},
-                       check={"loop floor": exact, "numba": exact, "antropy": close},
-                       note=f"floor and numba: the all-pairs definition; {note}")  # fmt: skip
+            yield Case(
+                name,
+                f"n={n}, m=2, r=0.2*std",
+                lambda f=ours, y=y, r=r: f(y, 2, r),
+                {
+                    "loop floor": lambda f=floor_fn, y=y, r=r: f(y, 2, r),
+                    "numba": lambda f=numba_fn, y=y, r=r: f(y, 2, r),
+                    "antropy": lambda f=antropy_fn, y=y: f(y),
+                },
+                check={"loop floor": exact, "numba": exact, "antropy": close},
+                note=f"floor and numba: the all-pairs definition; {note}",
+            )
 
     walk = rng.standard_normal(64).cumsum()
-    yield Case("hurst_exponent", "n=64, max_lag=16", lambda: core.hurst_exponent(walk, 16),
-               {"no-op floor": lambda: noop.hurst_exponent(walk, 16),
-                "numba": lambda: hurst_numba(walk, 16)}, check=exact)  # fmt: skip
+    yield Case(
+        "hurst_exponent",
+        "n=64, max_lag=16",
+        lambda: core.hurst_exponent(walk, 16),
+        {
+            "no-op floor": lambda: noop.hurst_exponent(walk, 16),
+            "numba": lambda: hurst_numba(walk, 16),
+        },
+        check=exact,
+    )
     y = rng.standard_normal(10**5).cumsum()
-    yield Case("hurst_exponent", "n=10^5, max_lag=100", lambda: core.hurst_exponent(y, 100),
-               {"loop floor": lambda: loop.hurst_exponent(y, 100),
-                "numba": lambda: hurst_numba(y, 100)}, check=exact,
-               note="random walk; lags 2 to 100, every segment of every lag")  # fmt: skip
+    yield Case(
+        "hurst_exponent",
+        "n=10^5, max_lag=100",
+        lambda: core.hurst_exponent(y, 100),
+        {"loop floor": lambda: loop.hurst_exponent(y, 100), "numba": lambda: hurst_numba(y, 100)},
+        check=exact,
+        note="random walk; lags 2 to 100, every segment of every lag",
+    )

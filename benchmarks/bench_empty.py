@@ -11,6 +11,7 @@ import numpy as np
 from lumetra_bench_floor import noop
 
 import lumetra._core as core
+
 from harness import Case
 
 EMPTY, ONE = np.empty(0), np.array([1.0])
@@ -54,6 +55,16 @@ def cases():
     assert list(CALLS) == core.__all__, "one call per function, in the module's order"
     for name, args in CALLS.items():
         ours, floor = getattr(core, name), getattr(noop, name)
-        label = "n=1" if args[0] is ONE else "one empty series, p=12" if name == "batch_ets_filter" else "n=0"
-        yield Case(name, f"{label} (the call alone)", lambda f=ours, a=args: f(*a),
-                   {"no-op floor": lambda f=floor, a=args: f(*a)})  # fmt: skip
+        label = (
+            "n=1"
+            if args[0] is ONE
+            else "one empty series, p=12"
+            if name == "batch_ets_filter"
+            else "n=0"
+        )
+        yield Case(
+            name,
+            f"{label} (the call alone)",
+            lambda f=ours, a=args: f(*a),
+            {"no-op floor": lambda f=floor, a=args: f(*a)},
+        )

@@ -111,14 +111,22 @@ def main() -> int:
     skipped = [n for n in names if importlib.util.find_spec(f"lumetra.models.{n}") is None]
     names = [n for n in names if n not in skipped]
     ids = m3.select(args.limit)
-    data = [(M3[i].x.astype(np.float64), np.asarray(M3[i].xx, np.float64), int(M3[i].period), int(M3[i].h),
-             str(M3[i].type)) for i in ids]  # fmt: skip
+    data = [
+        (
+            M3[i].x.astype(np.float64),
+            np.asarray(M3[i].xx, np.float64),
+            int(M3[i].period),
+            int(M3[i].h),
+            str(M3[i].type),
+        )
+        for i in ids
+    ]
     probe = data[0]
     runners = {}
     for n in names:
         with_intervals = ours(n)(probe[0], probe[2], probe[3])[1].shape[0] > 0
         runners[n] = (ours(n), peer(n, with_intervals))
-    for n, (a, b) in runners.items():  # warm-up: numba compiles the peer at its first call
+    for a, b in runners.values():  # warm-up: numba compiles the peer at its first call
         for y, _, period, h, _ in data[:1] + [d for d in data if d[2] > 1][:1]:
             a(y, period, h), b(y, period, h)
     tallies = {n: (Tally(), Tally()) for n in names}
@@ -151,13 +159,18 @@ def main() -> int:
 
     machine = f"{platform.processor() or platform.machine()}, Python {platform.python_version()}, statsforecast {statsforecast.__version__}"
     if args.write:
-        section = (f"{BEGIN}\n## M3: the models against statsforecast\n\n"
-                   f"`python benchmarks/bench_m3_peers.py --write benchmarks/RESULTS.md` ({len(data)} series, "
-                   f"one core, {machine}). Fit and forecast with 80% and 95% intervals, each model after one "
-                   "warm-up call, ours and the peer's alternating series by series in the same process. "
-                   "sMAPE and MASE: means over the series; 95% cover: the share of held-out values inside the "
-                   "95% interval (CES gives none here, and statsforecast's CES is then timed without its "
-                   "intervals too); time: mean per series; ratio: the peer's time divided by ours.\n\n" + text + "\n" + END)  # fmt: skip
+        section = (
+            f"{BEGIN}\n## M3: the models against statsforecast\n\n"
+            f"`python benchmarks/bench_m3_peers.py --write benchmarks/RESULTS.md` ({len(data)} series, "
+            f"one core, {machine}). Fit and forecast with 80% and 95% intervals, each model after one "
+            "warm-up call, ours and the peer's alternating series by series in the same process. "
+            "sMAPE and MASE: means over the series; 95% cover: the share of held-out values inside the "
+            "95% interval (CES gives none here, and statsforecast's CES is then timed without its "
+            "intervals too); time: mean per series; ratio: the peer's time divided by ours.\n\n"
+            + text
+            + "\n"
+            + END
+        )
         replace(pathlib.Path(args.write), BEGIN, END, section, append=True)
     if args.readme:
         accuracy = readme_table(names, tallies, len(data))
@@ -171,14 +184,18 @@ def main() -> int:
 
 
 def table(names, tallies, count):
-    lines = [f"| model | series | sMAPE ours | sMAPE statsforecast | MASE ours | MASE statsforecast | 95% cover ours "
-             "| 95% cover statsforecast | ms / series ours | ms / series statsforecast | ratio |",
-             "|---|---|---|---|---|---|---|---|---|---|---|"]  # fmt: skip
+    lines = [
+        "| model | series | sMAPE ours | sMAPE statsforecast | MASE ours | MASE statsforecast | 95% cover ours "
+        "| 95% cover statsforecast | ms / series ours | ms / series statsforecast | ratio |",
+        "|---|---|---|---|---|---|---|---|---|---|---|",
+    ]
     for n in names:
         a, b = tallies[n]
-        lines.append(f"| {n} (statsforecast {PEERS[n]}) | {count} | {np.mean(a.smape):.2f} | {np.mean(b.smape):.2f} | "
-                     f"{np.mean(a.mase):.3f} | {np.mean(b.mase):.3f} | {a.coverage()} | {b.coverage()} | "
-                     f"{1e3 * a.seconds / count:.3f} | {1e3 * b.seconds / count:.3f} | {b.seconds / a.seconds:.2f} |")  # fmt: skip
+        lines.append(
+            f"| {n} (statsforecast {PEERS[n]}) | {count} | {np.mean(a.smape):.2f} | {np.mean(b.smape):.2f} | "
+            f"{np.mean(a.mase):.3f} | {np.mean(b.mase):.3f} | {a.coverage()} | {b.coverage()} | "
+            f"{1e3 * a.seconds / count:.3f} | {1e3 * b.seconds / count:.3f} | {b.seconds / a.seconds:.2f} |"
+        )
     return "\n".join(lines)
 
 

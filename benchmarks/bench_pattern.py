@@ -9,6 +9,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
+
 from harness import Case, exact
 
 
@@ -136,48 +137,81 @@ def cases():
     short = rng.standard_normal(48).cumsum()
     short_query = rng.standard_normal(8)
     a = (short, short_query, 8, 41, True, 0.01, 48)
-    yield Case("dtsf_distances", "n=48, w=8, normalize=True", lambda: core.dtsf_distances(*a),
-               {"no-op floor": lambda: noop.dtsf_distances(*a),
-                "numba": lambda: dtsf_distances_numba(*a)}, check=exact)  # fmt: skip
+    yield Case(
+        "dtsf_distances",
+        "n=48, w=8, normalize=True",
+        lambda: core.dtsf_distances(*a),
+        {"no-op floor": lambda: noop.dtsf_distances(*a), "numba": lambda: dtsf_distances_numba(*a)},
+        check=exact,
+    )
     long = rng.standard_normal(10**5).cumsum()
     query = rng.standard_normal(24)
     for normalize in (True, False):
         args_long = (long, query, 24, 10**5 - 23, normalize, 0.001, 10**5)
-        yield Case("dtsf_distances", f"n=10^5, w=24, normalize={normalize}",
-                   lambda a=args_long: core.dtsf_distances(*a),
-                   {"loop floor": lambda a=args_long: loop.dtsf_distances(*a),
-                    "numba": lambda a=args_long: dtsf_distances_numba(*a)}, check=exact)  # fmt: skip
+        yield Case(
+            "dtsf_distances",
+            f"n=10^5, w=24, normalize={normalize}",
+            lambda a=args_long: core.dtsf_distances(*a),
+            {
+                "loop floor": lambda a=args_long: loop.dtsf_distances(*a),
+                "numba": lambda a=args_long: dtsf_distances_numba(*a),
+            },
+            check=exact,
+        )
 
-    yield Case("dtsf_fit_residuals", "n=48, w=6, k=3, normalize=True",
-               lambda: core.dtsf_fit_residuals(short, 6, 3, True),
-               {"no-op floor": lambda: noop.dtsf_fit_residuals(short, 6, 3, True),
-                "numba": lambda: dtsf_fit_residuals_numba(short, 6, 3, True)}, check=exact)  # fmt: skip
+    yield Case(
+        "dtsf_fit_residuals",
+        "n=48, w=6, k=3, normalize=True",
+        lambda: core.dtsf_fit_residuals(short, 6, 3, True),
+        {
+            "no-op floor": lambda: noop.dtsf_fit_residuals(short, 6, 3, True),
+            "numba": lambda: dtsf_fit_residuals_numba(short, 6, 3, True),
+        },
+        check=exact,
+    )
     walk = rng.standard_normal(2000).cumsum()
     for normalize in (True, False):
-        yield Case("dtsf_fit_residuals", f"n=2000, w=24, k=5, normalize={normalize}",
-                   lambda nz=normalize: core.dtsf_fit_residuals(walk, 24, 5, nz),
-                   {"loop floor": lambda nz=normalize: loop.dtsf_fit_residuals(walk, 24, 5, nz),
-                    "numba": lambda nz=normalize: dtsf_fit_residuals_numba(walk, 24, 5, nz)},
-                   check=exact)  # fmt: skip
+        yield Case(
+            "dtsf_fit_residuals",
+            f"n=2000, w=24, k=5, normalize={normalize}",
+            lambda nz=normalize: core.dtsf_fit_residuals(walk, 24, 5, nz),
+            {
+                "loop floor": lambda nz=normalize: loop.dtsf_fit_residuals(walk, 24, 5, nz),
+                "numba": lambda nz=normalize: dtsf_fit_residuals_numba(walk, 24, 5, nz),
+            },
+            check=exact,
+        )
 
     n = 10
     u = np.tanh(rng.standard_normal(48))
     w_in = rng.uniform(-0.5, 0.5, n)
     w = rng.uniform(-1.0, 1.0, n * n) * (0.9 / math.sqrt(n))
     e = (u, w_in, w, n, 0.3, 8)
-    yield Case("esn_reservoir_update", "N=10, T=48, washout=8",
-               lambda: core.esn_reservoir_update(*e),
-               {"no-op floor": lambda: noop.esn_reservoir_update(*e),
-                "numba": lambda: esn_numba(*e)}, check=exact)  # fmt: skip
+    yield Case(
+        "esn_reservoir_update",
+        "N=10, T=48, washout=8",
+        lambda: core.esn_reservoir_update(*e),
+        {"no-op floor": lambda: noop.esn_reservoir_update(*e), "numba": lambda: esn_numba(*e)},
+        check=exact,
+    )
     n = 100
     u = np.tanh(rng.standard_normal(5000))
     w_in = rng.uniform(-0.5, 0.5, n)
     w = rng.uniform(-1.0, 1.0, n * n) * (0.9 / math.sqrt(n))
     args = (u, w_in, w, n, 0.3, 100)
     label = "N=100, T=5000, washout=100"
-    yield Case("esn_reservoir_update", label, lambda: core.esn_reservoir_update(*args),
-               {"loop floor": lambda: loop.esn_reservoir_update(*args),
-                "numba": lambda: esn_numba(*args)}, check=exact)  # fmt: skip
-    yield Case("esn_reservoir_update", label, lambda: core.esn_reservoir_update(*args),
-               {"NumPy": lambda: esn_numpy(*args)}, check=close,
-               note="NumPy: a matrix product per step, summed in BLAS order (equal up to rounding)")  # fmt: skip
+    yield Case(
+        "esn_reservoir_update",
+        label,
+        lambda: core.esn_reservoir_update(*args),
+        {"loop floor": lambda: loop.esn_reservoir_update(*args), "numba": lambda: esn_numba(*args)},
+        check=exact,
+    )
+    yield Case(
+        "esn_reservoir_update",
+        label,
+        lambda: core.esn_reservoir_update(*args),
+        {"NumPy": lambda: esn_numpy(*args)},
+        check=close,
+        note="NumPy: a matrix product per step, summed in BLAS order (equal up to rounding)",
+    )

@@ -10,6 +10,7 @@ from numba import njit
 from statsmodels.tsa.holtwinters import SimpleExpSmoothing
 
 import lumetra._core as core
+
 from harness import LATENCY, Case, exact
 
 
@@ -43,18 +44,27 @@ def cases():
     for name, numba_fn in (("ses_sse", ses_sse_numba), ("ses_filter", ses_filter_numba)):
         ours = getattr(core, name)
         yield Case(
-            name, "n=8", lambda ours=ours: ours(short, alpha),
-            {"no-op floor": lambda floor=getattr(noop, name): floor(short, alpha),
-             "numba": lambda f=numba_fn: f(short, alpha)},
+            name,
+            "n=8",
+            lambda ours=ours: ours(short, alpha),
+            {
+                "no-op floor": lambda floor=getattr(noop, name): floor(short, alpha),
+                "numba": lambda f=numba_fn: f(short, alpha),
+            },
             check=exact,
-        )  # fmt: skip
+        )
         yield Case(
-            name, "n=10^6", lambda ours=ours: ours(long, alpha),
-            {"loop floor": lambda floor=getattr(loop, name): floor(long, alpha),
-             "numba": lambda f=numba_fn: f(long, alpha)},
-            check=exact, limit=LATENCY,
+            name,
+            "n=10^6",
+            lambda ours=ours: ours(long, alpha),
+            {
+                "loop floor": lambda floor=getattr(loop, name): floor(long, alpha),
+                "numba": lambda f=numba_fn: f(long, alpha),
+            },
+            check=exact,
+            limit=LATENCY,
             note="each level waits for the previous one (a multiply, then an add)",
-        )  # fmt: skip
+        )
     # statsmodels runs the same level recursion when its initial level is
     # given: its smoothed levels are ses_filter's values, and its sum of
     # squared residuals (the first residual is 0) is ses_sse's.
@@ -64,16 +74,22 @@ def cases():
         return model.fit(smoothing_level=alpha, optimized=False)
 
     yield Case(
-        "ses_filter", "n=10^6, with statsmodels", lambda: core.ses_filter(long, alpha),
+        "ses_filter",
+        "n=10^6, with statsmodels",
+        lambda: core.ses_filter(long, alpha),
         {"statsmodels": statsmodels_fit},
         check=lambda ours, fit: np.allclose(ours, fit.level, rtol=1e-12, atol=0.0),
         note="statsmodels: SimpleExpSmoothing(y, initialization_method='known', initial_level=y[0])"
         ".fit(smoothing_level=alpha, optimized=False), model built once; its .level equals ours "
         "to 1e-12 relative, not bit for bit (another order of operations)",
-    )  # fmt: skip
+    )
     yield Case(
-        "ses_sse", "n=8, by keyword", lambda: core.ses_sse(y=short, alpha=alpha),
-        {"no-op floor": lambda: noop.ses_sse(short, alpha),
-         "builtin operator.is_(y, alpha)": lambda: operator.is_(short, alpha)},
+        "ses_sse",
+        "n=8, by keyword",
+        lambda: core.ses_sse(y=short, alpha=alpha),
+        {
+            "no-op floor": lambda: noop.ses_sse(short, alpha),
+            "builtin operator.is_(y, alpha)": lambda: operator.is_(short, alpha),
+        },
         note="the builtin is the cheapest call of any C function with two arguments",
-    )  # fmt: skip
+    )

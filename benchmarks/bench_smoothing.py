@@ -16,14 +16,30 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
+
 from harness import LATENCY, Case, exact
 
 EPS = 1e-10
 
 
 @njit(cache=False, inline="always")
-def _ets_run(y, level, slope, seasonal, alpha, beta, gamma, phi, period, error_type, trend_type,
-             seasonal_type, fitted, errors, store):  # fmt: skip
+def _ets_run(
+    y,
+    level,
+    slope,
+    seasonal,
+    alpha,
+    beta,
+    gamma,
+    phi,
+    period,
+    error_type,
+    trend_type,
+    seasonal_type,
+    fitted,
+    errors,
+    store,
+):
     """The recursion; returns (level, trend, Q, L) and fills fitted/errors if store."""
     n = y.shape[0]
     if n > 0 and period == 0:
@@ -100,25 +116,79 @@ def _ets_run(y, level, slope, seasonal, alpha, beta, gamma, phi, period, error_t
 
 
 @njit(cache=False)
-def ets_loglik_numba(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
-                     trend_type, seasonal_type):  # fmt: skip
+def ets_loglik_numba(
+    y,
+    level0,
+    trend0,
+    seasonal0,
+    alpha,
+    beta,
+    gamma,
+    phi,
+    period,
+    error_type,
+    trend_type,
+    seasonal_type,
+):
     seasonal = seasonal0.copy()
     empty = np.empty(0)
-    _, _, q, logs = _ets_run(y, level0, trend0, seasonal, alpha, beta, gamma, phi, period,
-                             error_type, trend_type, seasonal_type, empty, empty, False)  # fmt: skip
+    _, _, q, logs = _ets_run(
+        y,
+        level0,
+        trend0,
+        seasonal,
+        alpha,
+        beta,
+        gamma,
+        phi,
+        period,
+        error_type,
+        trend_type,
+        seasonal_type,
+        empty,
+        empty,
+        False,
+    )
     n = float(y.shape[0])
     v = n * (np.log((q * 6.283185307179586) / n) + 1.0)
     return v if error_type == 0 else (logs + logs) + v
 
 
 @njit(cache=False)
-def ets_filter_numba(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
-                     trend_type, seasonal_type):  # fmt: skip
+def ets_filter_numba(
+    y,
+    level0,
+    trend0,
+    seasonal0,
+    alpha,
+    beta,
+    gamma,
+    phi,
+    period,
+    error_type,
+    trend_type,
+    seasonal_type,
+):
     seasonal = seasonal0.copy()
     fitted = np.zeros(y.shape[0])
     errors = np.zeros(y.shape[0])
-    level, slope, _, _ = _ets_run(y, level0, trend0, seasonal, alpha, beta, gamma, phi, period,
-                                  error_type, trend_type, seasonal_type, fitted, errors, True)  # fmt: skip
+    level, slope, _, _ = _ets_run(
+        y,
+        level0,
+        trend0,
+        seasonal,
+        alpha,
+        beta,
+        gamma,
+        phi,
+        period,
+        error_type,
+        trend_type,
+        seasonal_type,
+        fitted,
+        errors,
+        True,
+    )
     return fitted, errors, level, slope, seasonal
 
 
@@ -229,25 +299,51 @@ def pair(function, label, args, numba_fn, long, note="", limit=""):
     the plain loop for long ones) and the numba transcription; `limit` applies
     to the long input only."""
     ours = getattr(core, function)
-    floor = ("loop floor", getattr(loop, function)) if long else ("no-op floor", getattr(noop, function))
+    floor = (
+        ("loop floor", getattr(loop, function))
+        if long
+        else ("no-op floor", getattr(noop, function))
+    )
     return Case(
-        function, label, lambda: ours(*args),
+        function,
+        label,
+        lambda: ours(*args),
         {floor[0]: lambda: floor[1](*args), "numba": lambda: numba_fn(*args)},
-        check=exact, note=note, limit=limit if long else "",
-    )  # fmt: skip
+        check=exact,
+        note=note,
+        limit=limit if long else "",
+    )
 
 
 def batch_of_four_models(y_list):
     """batch_ets_filter against a loop of ets_filter over the same objects, four models in turn, with seasonal0
     given as the float64 arrays that the loop passes and as lists; the no-op floor builds the same result objects."""
     season = np.sin(2 * np.pi * np.arange(12) / 12)
-    models = [(0.05, 10.0 * season, 0, 1, 1), (0.05, 1.0 + 0.1 * season, 1, 1, 2), (0.0, 10.0 * season, 0, 0, 1),
-              (0.0, 1.0 + 0.1 * season, 1, 0, 2)]  # A,Ad,A; M,Ad,M; A,N,A; M,N,M
+    # A,Ad,A; M,Ad,M; A,N,A; M,N,M
+    models = [
+        (0.05, 10.0 * season, 0, 1, 1),
+        (0.05, 1.0 + 0.1 * season, 1, 1, 2),
+        (0.0, 10.0 * season, 0, 0, 1),
+        (0.0, 1.0 + 0.1 * season, 1, 0, 2),
+    ]
     arrays = []
     for i in range(len(y_list)):
         trend0, seasonal0, error, trend, seasonal = models[i % 4]
-        arrays.append((100.0, trend0, seasonal0.copy(), 0.1 + 0.4 * i / len(y_list), 0.05, 0.1, 0.98, 12, error,
-                       trend, seasonal))  # fmt: skip
+        arrays.append(
+            (
+                100.0,
+                trend0,
+                seasonal0.copy(),
+                0.1 + 0.4 * i / len(y_list),
+                0.05,
+                0.1,
+                0.98,
+                12,
+                error,
+                trend,
+                seasonal,
+            )
+        )
     lists = [(*p[:2], p[2].tolist(), *p[3:]) for p in arrays]
 
     def python_loop():
@@ -258,14 +354,18 @@ def batch_of_four_models(y_list):
 
     for spelling, params in (("arrays", arrays), ("lists", lists)):
         yield Case(
-            "batch_ets_filter", f"1000 series x 120, p=12, four models, seasonal0 as {spelling}",
+            "batch_ets_filter",
+            f"1000 series x 120, p=12, four models, seasonal0 as {spelling}",
             lambda params=params: core.batch_ets_filter(y_list, params),
-            {"python loop of ets_filter": python_loop, "numba": numba_loop,
-             "no-op floor": lambda params=params: noop.batch_ets_filter(y_list, params)},
+            {
+                "python loop of ets_filter": python_loop,
+                "numba": numba_loop,
+                "no-op floor": lambda params=params: noop.batch_ets_filter(y_list, params),
+            },
             check=exact,
             note="models A,Ad,A, M,Ad,M, A,N,A and M,N,M in turn; the python loop passes seasonal0 as arrays; "
             "numba: a python loop of the numba filter; floor: the same result objects, nothing computed",
-        )  # fmt: skip
+        )
 
 
 def cases():
@@ -279,13 +379,19 @@ def cases():
                 note = f"model {name} (codes {error}, {trend}, {season})"
                 if y is long:
                     note += "; the floor is a plain loop of this one model"
-                yield pair(function, f"{label}, p=12, {name}", args, numba_fn, y is long, note, LATENCY)
+                yield pair(
+                    function, f"{label}, p=12, {name}", args, numba_fn, y is long, note, LATENCY
+                )
     # The call frame alone: all twelve arguments converted, an empty series,
     # so what is left above the no-op floor is the binding and the seasonal copy.
     no_steps = (short[:0], 100.0, 0.05, MODELS["A,Ad,A"][1], 0.3, 0.05, 0.1, 0.98, 12, 0, 1, 1)
-    yield Case("ets_loglik", "n=0, p=12 (the call frame)", lambda: core.ets_loglik(*no_steps),
-               {"no-op floor": lambda: noop.ets_loglik(*no_steps)},
-               note="12 arguments, no step run: the call's cost without the recursion")
+    yield Case(
+        "ets_loglik",
+        "n=0, p=12 (the call frame)",
+        lambda: core.ets_loglik(*no_steps),
+        {"no-op floor": lambda: noop.ets_loglik(*no_steps)},
+        note="12 arguments, no step run: the call's cost without the recursion",
+    )
 
     count, n = 1000, 120
     y_list = [seasonal_series(rng, n) for _ in range(count)]
@@ -311,36 +417,67 @@ def cases():
         ]
 
     yield Case(
-        "batch_ets_filter", "1000 series x 120, p=12",
+        "batch_ets_filter",
+        "1000 series x 120, p=12",
         lambda: core.batch_ets_filter(y_list, params_list),
-        {"loop floor": lambda: loop.batch_ets_filter(y_list, params_list), "numba": numba_loop,
-         "python loop of ets_filter": python_loop},
+        {
+            "loop floor": lambda: loop.batch_ets_filter(y_list, params_list),
+            "numba": numba_loop,
+            "python loop of ets_filter": python_loop,
+        },
         check=exact,
         note="models A,Ad,A and M,Ad,M alternate; seasonal0 as lists of 12 floats; numba: a python "
         "loop of the numba filter; floor: the plain loop series after series",
-    )  # fmt: skip
+    )
     yield from batch_of_four_models(y_list)
 
     demand_short, demand_long = intermittent(rng, 48), intermittent(rng, 10**6)
     for label, y in (("n=48", demand_short), ("n=10^6", demand_long)):
-        yield pair("croston_tsb_filter", f"{label}, 35% demand", (y, 0.1, 0.05, 5.0, 0.35),
-                   croston_tsb_numba, y is demand_long,
-                   "demand in random periods; numba and the floor branch (or select) per period "
-                   "as written; ours branches below 10^4 periods (the predictor learns a short "
-                   "series called again) and picks both updates' operands without a branch above")  # fmt: skip
+        yield pair(
+            "croston_tsb_filter",
+            f"{label}, 35% demand",
+            (y, 0.1, 0.05, 5.0, 0.35),
+            croston_tsb_numba,
+            y is demand_long,
+            "demand in random periods; numba and the floor branch (or select) per period "
+            "as written; ours branches below 10^4 periods (the predictor learns a short "
+            "series called again) and picks both updates' operands without a branch above",
+        )
 
-    frequencies = np.array([2 * np.pi * k / 7 for k in (1, 2)] + [2 * np.pi * k / 365.25 for k in (1, 2)])
+    frequencies = np.array(
+        [2 * np.pi * k / 7 for k in (1, 2)] + [2 * np.pi * k / 365.25 for k in (1, 2)]
+    )
     daily_short, daily_long = seasonal_series(rng, 48, 7), seasonal_series(rng, 10**5, 7)
     for label, y in (("n=48", daily_short), ("n=10^5", daily_long)):
         args = (y, 0.2, 0.05, 0.98, True, True, frequencies, 4)
-        yield pair("tbats_filter", f"{label}, 4 harmonics, damped trend", args, tbats_numba,
-                   y is daily_long, "2 weekly and 2 yearly harmonics")  # fmt: skip
+        yield pair(
+            "tbats_filter",
+            f"{label}, 4 harmonics, damped trend",
+            args,
+            tbats_numba,
+            y is daily_long,
+            "2 weekly and 2 yearly harmonics",
+        )
 
     season = 2.0 * np.sin(2 * np.pi * np.arange(12) / 12)
     monthly_short, monthly_long = seasonal_series(rng, 48), seasonal_series(rng, 10**6)
     for label, y in (("n=48", monthly_short), ("n=10^6", monthly_long)):
         note = "a0 = 1.1 + 0.5i; each step waits for the previous level"
-        yield pair("ces_nonseasonal_sse", label, (y, 1.1, 0.5), ces_nonseasonal_numba,
-                   y is monthly_long, note, LATENCY)  # fmt: skip
-        yield pair("ces_seasonal_sse", f"{label}, m=12", (y, 1.1, 0.5, 0.1, season, 12),
-                   ces_seasonal_numba, y is monthly_long, note, LATENCY)  # fmt: skip
+        yield pair(
+            "ces_nonseasonal_sse",
+            label,
+            (y, 1.1, 0.5),
+            ces_nonseasonal_numba,
+            y is monthly_long,
+            note,
+            LATENCY,
+        )
+        yield pair(
+            "ces_seasonal_sse",
+            f"{label}, m=12",
+            (y, 1.1, 0.5, 0.1, season, 12),
+            ces_seasonal_numba,
+            y is monthly_long,
+            note,
+            LATENCY,
+        )

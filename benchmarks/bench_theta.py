@@ -8,6 +8,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
+
 from harness import LATENCY, MEMORY, Case, exact
 
 
@@ -188,26 +189,61 @@ def cases():
         dot = (y, 95.0, 0.01, 2.0, 0.3, 0.001)
         # four lines, one of them theta 0, each with levels for its first 3/4 of the series
         k, length = 4, 3 * n // 4
-        fitted = (n, np.array([0.0, 1.0, 2.0, 3.0]), rng.standard_normal(k), 0.01 * rng.standard_normal(k),
-                  np.full(k, 0.25), np.resize(y, k * length),
-                  np.full(k, length, np.int64), y[-k:].copy())  # fmt: skip
+        fitted = (
+            n,
+            np.array([0.0, 1.0, 2.0, 3.0]),
+            rng.standard_normal(k),
+            0.01 * rng.standard_normal(k),
+            np.full(k, 0.25),
+            np.resize(y, k * length),
+            np.full(k, length, np.int64),
+            y[-k:].copy(),
+        )
         hy, hline = y[:hybrid_n], line[:hybrid_n]
         hybrid_label = label if hybrid_n == n else "n=10^5"
         calls = [
             ("theta_decompose", label, (y, 1.7), theta_decompose_numba),
             ("dot_objective", label, dot, dot_objective_numba),
             ("dot_residuals", label, dot, dot_residuals_numba),
-            ("dot_hybrid_objective", f"{hybrid_label}, additive", (hy, hline, 2.0, True), dot_hybrid_objective_numba),
-            ("dot_hybrid_objective", f"{hybrid_label}, multiplicative", (hy, hline, 2.0, False),
-             dot_hybrid_objective_numba),
-            ("four_theta_deseasonalize", f"{label}, period 12", (y, 12), four_theta_deseasonalize_numba),
-            ("four_theta_deseasonalize", f"{label}, period 12, additive", (y - 100.0, 12),
-             four_theta_deseasonalize_numba),
+            (
+                "dot_hybrid_objective",
+                f"{hybrid_label}, additive",
+                (hy, hline, 2.0, True),
+                dot_hybrid_objective_numba,
+            ),
+            (
+                "dot_hybrid_objective",
+                f"{hybrid_label}, multiplicative",
+                (hy, hline, 2.0, False),
+                dot_hybrid_objective_numba,
+            ),
+            (
+                "four_theta_deseasonalize",
+                f"{label}, period 12",
+                (y, 12),
+                four_theta_deseasonalize_numba,
+            ),
+            (
+                "four_theta_deseasonalize",
+                f"{label}, period 12, additive",
+                (y - 100.0, 12),
+                four_theta_deseasonalize_numba,
+            ),
             ("four_theta_fitted", f"{label}, 4 lines", fitted, four_theta_fitted_numba),
-        ]  # fmt: skip
+        ]
         for name, size, args, numba_fn in calls:
-            peers = {key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()}
+            peers = {
+                key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()
+            }
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
-            limit = "" if short else {"theta_decompose": MEMORY, "dot_objective": LATENCY}.get(name, "")
-            yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact,
-                       limit=limit)  # fmt: skip
+            limit = (
+                "" if short else {"theta_decompose": MEMORY, "dot_objective": LATENCY}.get(name, "")
+            )
+            yield Case(
+                name,
+                size,
+                lambda f=getattr(core, name), a=args: f(*a),
+                peers,
+                check=exact,
+                limit=limit,
+            )

@@ -11,6 +11,7 @@ from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
+
 from harness import LATENCY, Case, exact
 
 
@@ -74,40 +75,80 @@ def cases():
     e_init = e_omega + e_beta * math.log(backcast)
     normal = Normal()
     models = {"garch": GARCH(), "gjr": GARCH(p=1, o=1, q=1), "egarch": EGARCH(p=1, o=1, q=1)}
-    arch_params = {"garch": np.array([omega, alpha, beta]), "gjr": np.array([omega, alpha, gamma, beta]),
-                   "egarch": np.array([e_omega, e_size, e_sign, e_beta])}  # fmt: skip
+    arch_params = {
+        "garch": np.array([omega, alpha, beta]),
+        "gjr": np.array([omega, alpha, gamma, beta]),
+        "egarch": np.array([e_omega, e_size, e_sign, e_beta]),
+    }
     arch_backcast = {"garch": backcast, "gjr": backcast, "egarch": math.log(backcast)}
     for label, n in (("n=100", 100), ("n=10^6", 10**6)):
         y = 0.5 * rng.standard_normal(n)
         short = n < 1000
         floor = {"no-op floor": noop} if short else {"loop floor": loop}
         calls = [
-            ("garch_filter", label, (y, mu, omega, alpha, beta, init, False, 0.0), garch_filter_numba),
-            ("garch_filter", f"{label}, AR(1)", (y, mu, omega, alpha, beta, init, True, 0.3), garch_filter_numba),
-            ("gjr_garch_filter", label, (y, mu, omega, alpha, beta, gamma, init_gjr), gjr_garch_filter_numba),
-            ("egarch_filter", label, (y, mu, e_omega, e_sign, e_beta, e_size, e_init), egarch_filter_numba),
-        ]  # fmt: skip
+            (
+                "garch_filter",
+                label,
+                (y, mu, omega, alpha, beta, init, False, 0.0),
+                garch_filter_numba,
+            ),
+            (
+                "garch_filter",
+                f"{label}, AR(1)",
+                (y, mu, omega, alpha, beta, init, True, 0.3),
+                garch_filter_numba,
+            ),
+            (
+                "gjr_garch_filter",
+                label,
+                (y, mu, omega, alpha, beta, gamma, init_gjr),
+                gjr_garch_filter_numba,
+            ),
+            (
+                "egarch_filter",
+                label,
+                (y, mu, e_omega, e_sign, e_beta, e_size, e_init),
+                egarch_filter_numba,
+            ),
+        ]
         for name, size, args, numba_fn in calls:
-            peers = {key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()}
+            peers = {
+                key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()
+            }
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
-            yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact,
-                       limit="" if short else LATENCY)  # fmt: skip
+            yield Case(
+                name,
+                size,
+                lambda f=getattr(core, name), a=args: f(*a),
+                peers,
+                check=exact,
+                limit="" if short else LATENCY,
+            )
         if short:
             continue
         sigma2 = np.empty(n)
         bounds = np.column_stack([np.full(n, 1e-300), np.full(n, 1e300)])  # never binding
-        for name, key, args in (("garch_filter", "garch", calls[0][2]), ("gjr_garch_filter", "gjr", calls[2][2]),
-                                ("egarch_filter", "egarch", calls[3][2])):  # fmt: skip
+        for name, key, args in (
+            ("garch_filter", "garch", calls[0][2]),
+            ("gjr_garch_filter", "gjr", calls[2][2]),
+            ("egarch_filter", "egarch", calls[3][2]),
+        ):
 
-            def arch_peer(y=y, key=key):
+            def arch_peer(y=y, key=key, sigma2=sigma2, bounds=bounds, n=n):
                 resids = y - mu
-                models[key].compute_variance(arch_params[key], resids, sigma2, arch_backcast[key], bounds)
+                models[key].compute_variance(
+                    arch_params[key], resids, sigma2, arch_backcast[key], bounds
+                )
                 # arch's log-likelihood includes the constant -n/2 ln(2 pi); ours omits it
                 return -normal.loglikelihood([], resids, sigma2) - 0.5 * n * math.log(2 * math.pi)
 
             yield Case(
-                name, label, lambda f=getattr(core, name), a=args: f(*a), {"arch": arch_peer}, check=isclose,
+                name,
+                label,
+                lambda f=getattr(core, name), a=args: f(*a),
+                {"arch": arch_peer},
+                check=isclose,
                 note=f"arch: {type(models[key]).__name__}.compute_variance (backcast start, non-binding "
                 "bounds, buffers preallocated) + Normal.loglikelihood on y - mu, shifted by n/2 ln(2 pi); "
                 "the same variance path and score up to rounding",
-            )  # fmt: skip
+            )

@@ -27,7 +27,9 @@ class Case:
     peers: dict[str, Callable[[], object]] = field(default_factory=dict)
     # optional check that a peer computes the same quantity: (ours, peer) -> bool,
     # one for every peer or one per peer name (a peer left out is not checked)
-    check: Callable[[object, object], bool] | dict[str, Callable[[object, object], bool]] | None = None
+    check: Callable[[object, object], bool] | dict[str, Callable[[object, object], bool]] | None = (
+        None
+    )
     note: str = ""
     # why the row sits at a physical limit, if it does (LATENCY, MEMORY): no
     # implementation of the same operations in the same order can go faster
@@ -48,7 +50,11 @@ def exact(ours, peer) -> bool:
     import numpy as np
 
     if isinstance(ours, tuple | list):
-        return isinstance(peer, tuple | list) and len(ours) == len(peer) and all(map(exact, ours, peer))
+        return (
+            isinstance(peer, tuple | list)
+            and len(ours) == len(peer)
+            and all(map(exact, ours, peer))
+        )
     a, b = np.asarray(ours, dtype=float), np.asarray(peer, dtype=float)
     return a.shape == b.shape and bool(np.array_equal(a, b, equal_nan=True))
 
@@ -135,11 +141,7 @@ def column(peer: str) -> str:
     return "package"
 
 
-COLUMNS = {
-    "numba": "numba / ours",
-    "package": "package / ours",
-    "floor": "ours / floor",
-}
+COLUMNS = {"numba": "numba / ours", "package": "package / ours", "floor": "ours / floor"}
 
 
 def table(results: list[Result]) -> str:

@@ -27,7 +27,11 @@ def main() -> None:
     # bench_m3_peers.py is a script of its own (whole models on the M3 series), not a table of cases.
     modules = sorted(path.stem for path in here.glob("bench_*.py") if path.stem != "bench_m3_peers")
     if args.only:
-        modules = [name for name in modules if name in args.only or name.removeprefix("bench_") in args.only]
+        modules = [
+            name
+            for name in modules
+            if name in args.only or name.removeprefix("bench_") in args.only
+        ]
     results = []
     for name in modules:
         module = importlib.import_module(name)
@@ -43,7 +47,11 @@ def main() -> None:
         # The M3 section, written by bench_m3_peers.py, is kept as it is.
         path = pathlib.Path(args.write)
         old = path.read_text() if path.exists() else ""
-        kept = old[old.index("<!-- m3 peers: begin -->") :] if "<!-- m3 peers: begin -->" in old else ""
+        kept = (
+            old[old.index("<!-- m3 peers: begin -->") :]
+            if "<!-- m3 peers: begin -->" in old
+            else ""
+        )
         path.write_text(
             "# Benchmark results\n\n"
             f"Machine: {harness.machine()}\n\n"
@@ -56,10 +64,7 @@ def main() -> None:
             "chain of dependent steps, each waiting for the previous one's result, so that numba's "
             "loop, the plain C++ loop and ours tie; nothing but a different order of operations "
             "(which would change the bits) could overlap the steps. Memory: one pass that streams "
-            "the input in and the result out.\n\n"
-            + text
-            + "\n"
-            + ("\n" + kept if kept else "")
+            "the input in and the result out.\n\n" + text + "\n" + ("\n" + kept if kept else "")
         )
 
 

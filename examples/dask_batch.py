@@ -30,9 +30,17 @@ import lumetra._core as core
 PERIOD = 12
 # Columns of the parameter table: the scalar items of a batch_ets_filter tuple.
 COLUMNS = (
-    "level0", "trend0", "alpha", "beta", "gamma", "phi",
-    "period", "error_type", "trend_type", "seasonal_type",
-)  # fmt: skip
+    "level0",
+    "trend0",
+    "alpha",
+    "beta",
+    "gamma",
+    "phi",
+    "period",
+    "error_type",
+    "trend_type",
+    "seasonal_type",
+)
 Array = NDArray[np.float64]
 Stacked = dict[str, Array]
 
@@ -92,9 +100,7 @@ def filter_chunk(ys: Array, params: Array, seasonal0: Array) -> Stacked:
     return stack(core.batch_ets_filter(ys, tuples))
 
 
-def stack(
-    results: Sequence[tuple[Array, Array, float, float, Array]],
-) -> Stacked:
+def stack(results: Sequence[tuple[Array, Array, float, float, Array]]) -> Stacked:
     """batch_ets_filter's list of tuples as one array per member, one row per series."""
     return {
         "fitted": np.array([r[0] for r in results]),
@@ -134,19 +140,40 @@ def identical(a: Stacked, b: Stacked) -> bool:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0] if __doc__ else None)
+    parser = argparse.ArgumentParser(
+        prog="dask_batch.py", description=__doc__.split("\n\n")[0] if __doc__ else None
+    )
     parser.add_argument(
         "--scheduler",
         metavar="ADDRESS",
-        help="scheduler of a running cluster (default: start a local one)",
+        help="address of a running cluster's scheduler, such as tcp://host:8786 "
+        "(default: start a local cluster)",
     )
     parser.add_argument(
-        "--workers", type=int, default=2, help="worker processes of the local cluster"
+        "--timeout",
+        type=float,
+        default=10.0,
+        metavar="SECONDS",
+        help="how long to try reaching --scheduler before giving up (default: %(default)g)",
     )
-    parser.add_argument("--series", type=int, default=20_000, help="number of series")
-    parser.add_argument("--length", type=int, default=60, help="observations per series")
-    parser.add_argument("--chunk", type=int, default=1_000, help="series per task")
-    parser.add_argument("--seed", type=int, default=0)
+    parser.add_argument(
+        "--workers",
+        type=int,
+        default=2,
+        help="worker processes of the local cluster (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--series", type=int, default=20_000, help="number of series (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--length", type=int, default=60, help="observations per series (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--chunk", type=int, default=1_000, help="series per task (default: %(default)s)"
+    )
+    parser.add_argument(
+        "--seed", type=int, default=0, help="seed of the synthetic series (default: %(default)s)"
+    )
     parser.add_argument(
         "--verify", action="store_true", help="also filter in this process and compare"
     )
@@ -158,16 +185,25 @@ def main(argv: Sequence[str] | None = None) -> int:
         print("dask_batch.py needs Dask: pip install 'lumetra[dask]'", file=sys.stderr)
         return 2
 
-    ys, params, seasonal0 = make_series(args.series, args.length, args.seed)
-    print(f"{args.series} series of {args.length} months, chunks of {args.chunk}")
     cluster = None
     if args.scheduler:
-        client = Client(args.scheduler)
+        try:
+            client = Client(args.scheduler, timeout=args.timeout)
+        except (OSError, ValueError, TypeError) as error:
+            # A scheduler that cannot be reached, or an address that is not one.
+            reason = " ".join(str(error).split()) or type(error).__name__
+            print(
+                f"dask_batch.py: cannot reach a scheduler at {args.scheduler!r}: {reason}",
+                file=sys.stderr,
+            )
+            return 2
     else:
         cluster = LocalCluster(
             n_workers=args.workers, threads_per_worker=1, processes=True, dashboard_address=None
         )
         client = Client(cluster)
+    ys, params, seasonal0 = make_series(args.series, args.length, args.seed)
+    print(f"{args.series} series of {args.length} months, chunks of {args.chunk}")
     try:
         workers = len(client.scheduler_info()["workers"])
         print(f"scheduler {client.scheduler.address}, {workers} workers")

@@ -402,12 +402,7 @@ def css_objective(y: _Array, ar_coefs: _Array, ma_coefs: _Array) -> float:
     """
 
 def seasonal_css_objective(
-    y: _Array,
-    ar_coefs: _Array,
-    ma_coefs: _Array,
-    sar_coefs: _Array,
-    sma_coefs: _Array,
-    m: _Count,
+    y: _Array, ar_coefs: _Array, ma_coefs: _Array, sar_coefs: _Array, sma_coefs: _Array, m: _Count
 ) -> float:
     """Conditional sum of squared residuals of an additive seasonal ARMA with season m.
 

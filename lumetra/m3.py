@@ -31,16 +31,7 @@ from typing import Any, TextIO
 import numpy as np
 from numpy.typing import NDArray
 
-__all__ = [
-    "GROUPS",
-    "MODELS",
-    "SeriesResult",
-    "main",
-    "mase",
-    "run_series",
-    "select",
-    "smape",
-]
+__all__ = ["GROUPS", "MODELS", "SeriesResult", "main", "mase", "run_series", "select", "smape"]
 
 Array = NDArray[np.float64]
 
@@ -55,7 +46,7 @@ INSTALL = (
 # The published anchors: the Theta method's sMAPE in the competition (Makridakis and
 # Hibon, 2000), and as recomputed from its published forecasts (with MASE).
 ANCHORS = {
-    "theta": "published Theta: 13.01 sMAPE (M3 competition); recomputed 12.76 sMAPE, 1.39 MASE",
+    "theta": "published Theta: 13.01 sMAPE (M3 competition); recomputed 12.76 sMAPE, 1.39 MASE"
 }
 
 
@@ -137,8 +128,15 @@ def run_series(ids: Sequence[int], models: Sequence[str]) -> list[SeriesResult]:
                 start = time.perf_counter()
                 forecast = module.fit(train, period).forecast(h, LEVELS)
                 seconds = time.perf_counter() - start
-                done[name] = SeriesResult(key, str(series.type), name, forecast.mean, forecast.lower,
-                                          forecast.upper, seconds)  # fmt: skip
+                done[name] = SeriesResult(
+                    key,
+                    str(series.type),
+                    name,
+                    forecast.mean,
+                    forecast.lower,
+                    forecast.upper,
+                    seconds,
+                )
         out += [done[name] for name in models]
     return out
 
@@ -183,8 +181,10 @@ def _run_dask(
         ) as cluster,
         Client(cluster) as client,  # type: ignore[no-untyped-call]
     ):
-        futures = {client.submit(run_series, chunk, list(models), pure=False): i
-                   for i, chunk in enumerate(_chunks(ids, 25))}  # fmt: skip
+        futures = {
+            client.submit(run_series, chunk, list(models), pure=False): i
+            for i, chunk in enumerate(_chunks(ids, 25))
+        }
         parts: dict[int, list[SeriesResult]] = {}
         for future in as_completed(futures):  # type: ignore[no-untyped-call]
             part = future.result()
@@ -256,8 +256,10 @@ def render(
         lines.append(row + f"{cover:>11}{entry.seconds:>9.1f}s{per:>9.2f} ms")
     lines.append("")
     lines += [f"anchor: {text}" for text in ANCHORS.values()]
-    lines.append("time: fit + forecast of each model, summed over the series (one core each); "
-                 f"wall {wall:.1f} s, peak RSS {rss:.0f} MB")  # fmt: skip
+    lines.append(
+        "time: fit + forecast of each model, summed over the series (one core each); "
+        f"wall {wall:.1f} s, peak RSS {rss:.0f} MB"
+    )
     return "\n".join(lines)
 
 
@@ -291,8 +293,20 @@ def write_csv(path: str, results: Sequence[SeriesResult]) -> None:
                     repr(float(r.upper[i, k])) if r.upper.shape[0] else ""
                     for i in range(len(LEVELS))
                 ]
-                writer.writerow([r.series, r.group, r.model, k + 1, repr(float(r.mean[k])),
-                                 bounds[0], upper[0], bounds[1], upper[1], repr(float(actual[k]))])  # fmt: skip
+                writer.writerow(
+                    [
+                        r.series,
+                        r.group,
+                        r.model,
+                        k + 1,
+                        repr(float(r.mean[k])),
+                        bounds[0],
+                        upper[0],
+                        bounds[1],
+                        upper[1],
+                        repr(float(actual[k])),
+                    ]
+                )
 
 
 def plot(path: str, table: dict[tuple[str, str], Score], models: Sequence[str]) -> None:
@@ -332,8 +346,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(
         prog="python -m lumetra m3", description=__doc__.split("\n\n")[0]
     )
-    parser.add_argument("--models", default=",".join(MODELS),
-                        help=f"comma-separated models (default: {','.join(MODELS)})")  # fmt: skip
+    parser.add_argument(
+        "--models",
+        default=",".join(MODELS),
+        help=f"comma-separated models (default: {','.join(MODELS)})",
+    )
     parser.add_argument("--limit", type=int, help="run N series spread over the 3,003")
     parser.add_argument(
         "--jobs", type=int, default=1, help="worker processes (Dask LocalCluster when above 1)"
@@ -399,12 +416,21 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.summary:
         import json
 
-        summary = {m: {"smape": float(np.mean(table[(m, "all")].smape)),
-                       "mase": float(np.mean(table[(m, "all")].mase)),
-                       "coverage95": (table[(m, "all")].covered / table[(m, "all")].held_out
-                                      if table[(m, "all")].held_out else None),
-                       "groups": {g: float(np.mean(table[(m, g)].smape)) for g in GROUPS if (m, g) in table}}
-                   for m in models}  # fmt: skip
+        summary = {
+            m: {
+                "smape": float(np.mean(table[(m, "all")].smape)),
+                "mase": float(np.mean(table[(m, "all")].mase)),
+                "coverage95": (
+                    table[(m, "all")].covered / table[(m, "all")].held_out
+                    if table[(m, "all")].held_out
+                    else None
+                ),
+                "groups": {
+                    g: float(np.mean(table[(m, g)].smape)) for g in GROUPS if (m, g) in table
+                },
+            }
+            for m in models
+        }
         with open(args.summary, "w") as file:
             json.dump(summary, file, indent=2)
     return 0

@@ -13,7 +13,6 @@ import json
 import sys
 
 import numpy as np
-
 from test_layouts import CASES, KINDS, variant
 
 
@@ -29,10 +28,10 @@ def inputs(values: list) -> dict[str, list]:
     def each(change) -> list:  # the float64 arrays (not four_theta_fitted's lengths)
         return [change(a) if a.dtype == np.float64 else a for a in arrays]
 
-    out = {kind: each(lambda a: variant(a, kind)) for kind in KINDS}
+    out = {kind: each(lambda a, kind=kind: variant(a, kind)) for kind in KINDS}
     for seed in range(3):
         rng = np.random.default_rng(seed)
-        out[f"seed {seed}"] = each(lambda a: a * rng.uniform(0.9, 1.1, a.size))
+        out[f"seed {seed}"] = each(lambda a, rng=rng: a * rng.uniform(0.9, 1.1, a.size))
     return out
 
 
@@ -57,6 +56,11 @@ if __name__ == "__main__":
     with open(path) as file:
         expected, actual = json.load(file), results()
     # Every bit must agree, NaN included (the module hands out one NaN).
-    differing = sorted(case for case in expected.keys() | actual.keys() if expected.get(case) != actual.get(case))
-    print(f"{len(actual)} results, {len(differing)} differ" + "".join(f"\n  {case}" for case in differing))
+    differing = sorted(
+        case for case in expected.keys() | actual.keys() if expected.get(case) != actual.get(case)
+    )
+    print(
+        f"{len(actual)} results, {len(differing)} differ"
+        + "".join(f"\n  {case}" for case in differing)
+    )
     sys.exit(1 if differing else 0)

@@ -10,7 +10,8 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import arr, check, log, matches
+
+from helpers import arr, check, log, matches, worked
 
 BIG = 1.7976931348623157e308  # arima_css: nothing to score
 
@@ -20,12 +21,16 @@ def residual_ss(w, ar, ma, sar, sma, m, start):
     e, ss = [0.0] * len(w), 0.0
     for t in range(start, len(w)):
         s = 0.0
-        for c, x in [*zip(ar, w[t - 1 :: -1]), *((c, w[t - (j + 1) * m]) for j, c in enumerate(sar)),
-                     *zip(ma, e[t - 1 :: -1]), *((c, e[t - (j + 1) * m]) for j, c in enumerate(sma))]:
+        for c, x in [
+            *zip(ar, w[t - 1 :: -1]),
+            *((c, w[t - (j + 1) * m]) for j, c in enumerate(sar)),
+            *zip(ma, e[t - 1 :: -1]),
+            *((c, e[t - (j + 1) * m]) for j, c in enumerate(sma)),
+        ]:
             s = s + c * x
         e[t] = w[t] - s
         ss = ss + e[t] * e[t]
-    return ss  # fmt: skip
+    return ss
 
 
 def arima_reference(y, ar, ma, d):
@@ -50,16 +55,23 @@ S = core.seasonal_css_objective
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [(core.arima_css, (Y4, E, E, 1), 3 * math.log(14 / 3)),
-     (core.arima_css, ([1, 2, 4, 7, 11, 16, 22, 29], E, E, 2), 0.0),  # six second differences of 1: 6 ln(6 / 6)
-     (core.arima_css, ([2, 2, 2], E, E, 1), -math.inf),  # no residual left
-     (core.arima_css, (E, E, E, 0), BIG),  # nothing to score: the coefficients are not read either
-     (core.arima_css, ([1, 2, 3], [0.5, np.nan], E, 1), BIG),
-     (core.css_objective, (Y4, [0.5], E), 145 / 4),
-     (S, (Y6, E, E, [0.5], E, 2), 571 / 2),
-     # a season span P m of 2^64 saturates instead of wrapping to a start of 1
-     (S, (Y6, E, E, [0.5, 0.5], E, 2**63), 0.0), (S, (Y6, E, E, E, [0.5, 0.5, 0.5], 2**64 - 1), 0.0)],
-)  # fmt: skip
+    worked(
+        [
+            (core.arima_css, (Y4, E, E, 1), 3 * math.log(14 / 3)),
+            # six second differences of 1: 6 ln(6 / 6)
+            (core.arima_css, ([1, 2, 4, 7, 11, 16, 22, 29], E, E, 2), 0.0),
+            (core.arima_css, ([2, 2, 2], E, E, 1), -math.inf),  # no residual left
+            # nothing to score: the coefficients are not read either
+            (core.arima_css, (E, E, E, 0), BIG),
+            (core.arima_css, ([1, 2, 3], [0.5, np.nan], E, 1), BIG),
+            (core.css_objective, (Y4, [0.5], E), 145 / 4),
+            (S, (Y6, E, E, [0.5], E, 2), 571 / 2),
+            # a season span P m of 2^64 saturates instead of wrapping to a start of 1
+            (S, (Y6, E, E, [0.5, 0.5], E, 2**63), 0.0),
+            (S, (Y6, E, E, E, [0.5, 0.5, 0.5], 2**64 - 1), 0.0),
+        ]
+    ),
+)
 def test_worked_cases_and_sentinels(function, args, expected):
     check(function, args, expected)
 

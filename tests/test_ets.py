@@ -13,13 +13,28 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import NANS, arr, c_math, check, layouts, matches, panic_message, same_bits
+
+from helpers import (
+    NANS,
+    arr,
+    c_math,
+    check,
+    layouts,
+    matches,
+    named,
+    panic_message,
+    same_bits,
+    shown,
+    worked,
+)
 
 c_pow, c_log = c_math("pow", 2), c_math("log")
 EPS, f64 = np.float64(1e-10), np.float64
 
 
-def ets_reference(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season):
+def ets_reference(
+    y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period, err, trend, season
+):
     """The recursion step by step, in float64 scalars (IEEE, no exceptions)."""
     level, slope, S = f64(level0), f64(trend0), [f64(v) for v in seasonal0]
     alpha, beta, gamma, phi = map(f64, (alpha, beta, gamma, phi))
@@ -52,11 +67,19 @@ def ets_reference(y, level0, trend0, seasonal0, alpha, beta, gamma, phi, period,
         if season == 1:
             S[j] = s + gamma * e
         elif season == 2:
-            S[j] = s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
+            S[j] = (
+                s + (gamma * e) / (base + EPS) if err == 0 else s * ((gamma * e) / (f + EPS) + 1.0)
+            )
             S[j] = f64(1e-6) if S[j] < 1e-6 else S[j]
         level = new
         j = 0 if j + 1 == period else j + 1
-    return np.array(fitted, dtype=float), np.array(errors, dtype=float), float(level), float(slope), np.array(S)
+    return (
+        np.array(fitted, dtype=float),
+        np.array(errors, dtype=float),
+        float(level),
+        float(slope),
+        np.array(S),
+    )
 
 
 def loglik_from_filter(fitted, errors, err):
@@ -86,50 +109,102 @@ SEASON = {"none": [0, 3, -2, 99], "additive": [1], "multiplicative": [2]}
 @pytest.mark.parametrize("err", ERR)
 @settings(max_examples=40, deadline=None)
 @given(
-    y=st.lists(st.floats(-100, 100) | special, max_size=25), level0=value, trend0=value,
-    seasonal0=st.lists(value, max_size=6), weights=st.tuples(weight, weight, weight, weight),
-    period=st.integers(1, 8), pick=st.integers(0, 3),
-)  # fmt: skip
-def test_matches_the_transcription_and_each_other(err, trend, season, y, level0, trend0, seasonal0, weights, period, pick):
+    y=st.lists(st.floats(-100, 100) | special, max_size=25),
+    level0=value,
+    trend0=value,
+    seasonal0=st.lists(value, max_size=6),
+    weights=st.tuples(weight, weight, weight, weight),
+    period=st.integers(1, 8),
+    pick=st.integers(0, 3),
+)
+def test_matches_the_transcription_and_each_other(
+    err, trend, season, y, level0, trend0, seasonal0, weights, period, pick
+):
     codes = [c[pick % len(c)] for c in (ERR[err], TREND[trend], SEASON[season])]
     args = (level0, trend0, seasonal0, *weights, period, *codes)
-    y_view, s_view = layouts(y)["readonly"], layouts(seasonal0)["reversed"]  # the batch also reads y reversed
+    # the batch also reads y reversed
+    y_view, s_view = (layouts(y)["readonly"], layouts(seasonal0)["reversed"])
     call = (y_view, level0, trend0, s_view, *weights, period, *codes)
     batch = ([y_view, y_view[::-1]], [args, args])
     try:
         expected = ets_reference(y, *args)
     except IndexError as exc:
-        for function, arguments in ((core.ets_filter, call), (core.ets_loglik, call), (core.batch_ets_filter, batch)):
+        for function, arguments in (
+            (core.ets_filter, call),
+            (core.ets_loglik, call),
+            (core.batch_ets_filter, batch),
+        ):
             assert panic_message(function, *arguments) == str(exc)
         return
     result = core.ets_filter(*call)
     assert matches(result, expected)
     assert matches(core.ets_loglik(*call), loglik_from_filter(result[0], result[1], codes[0]))
-    assert same_bits(core.batch_ets_filter(*batch), [result, core.ets_filter(y_view[::-1], *call[1:])])
+    assert same_bits(
+        core.batch_ets_filter(*batch), [result, core.ets_filter(y_view[::-1], *call[1:])]
+    )
 
 
 def plain(y, level0=1.0, trend0=0.0, seasonal0=(), alpha=0.5, period=1, season=0):
-    return (np.asarray(y, dtype=float), level0, trend0, np.asarray(seasonal0, dtype=float), alpha, 0.0, 0.0, 1.0,
-            period, 0, 0, season)  # fmt: skip
+    return (
+        np.asarray(y, dtype=float),
+        level0,
+        trend0,
+        np.asarray(seasonal0, dtype=float),
+        alpha,
+        0.0,
+        0.0,
+        1.0,
+        period,
+        0,
+        0,
+        season,
+    )
 
 
 REMAINDER = "attempt to calculate the remainder with a divisor of zero"
 FAILURES = [
     (plain([1.0], period=0), REMAINDER),
-    (plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1), "index out of bounds: the len is 1 but the index is 1"),
+    (
+        plain([1.0, 2.0], seasonal0=[1.0], period=3, season=1),
+        "index out of bounds: the len is 1 but the index is 1",
+    ),
     (plain([1.0], period=2, season=2), "index out of bounds: the len is 0 but the index is 0"),
 ]
 
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [(core.ets_filter, plain([1.0, 2.0, 3.0]), (arr([1, 1, 1.5]), arr([0, 1, 1.5]), 2.25, 0.0, arr([]))),
-     (core.ets_loglik, plain([1.0, 2.0, 3.0]), 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)),
-     # the level is clamped to +-1e15, but NaN passes
-     *[(core.ets_filter, plain([v], alpha=1.0), (arr([1]), arr([v - 1.0]), level, 0.0, arr([]))) for v, level in
-       [(1e17, 1e15), (-1e17, -1e15), (math.inf, 1e15), (-math.inf, -1e15), (math.nan, math.nan)]],
-     *[(function, args, message) for function in (core.ets_filter, core.ets_loglik) for args, message in FAILURES]],
-)  # fmt: skip
+    worked(
+        [
+            (
+                core.ets_filter,
+                plain([1.0, 2.0, 3.0]),
+                (arr([1, 1, 1.5]), arr([0, 1, 1.5]), 2.25, 0.0, arr([])),
+            ),
+            (core.ets_loglik, plain([1.0, 2.0, 3.0]), 3 * (math.log(3.25 * 2 * math.pi / 3) + 1)),
+            # the level is clamped to +-1e15, but NaN passes
+            *[
+                (
+                    core.ets_filter,
+                    plain([v], alpha=1.0),
+                    (arr([1]), arr([v - 1.0]), level, 0.0, arr([])),
+                )
+                for v, level in [
+                    (1e17, 1e15),
+                    (-1e17, -1e15),
+                    (math.inf, 1e15),
+                    (-math.inf, -1e15),
+                    (math.nan, math.nan),
+                ]
+            ],
+            *[
+                (function, args, message)
+                for function in (core.ets_filter, core.ets_loglik)
+                for args, message in FAILURES
+            ],
+        ]
+    ),
+)
 def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)
 
@@ -148,14 +223,20 @@ def test_long_seasons_give_the_filters_likelihood(m, err, season):
 
 # --- batch -----------------------------------------------------------------------
 
+
 def loop_of_single_calls(y_list, params_list):
-    return [core.ets_filter(y, *p[:2], np.array(p[2], dtype=float), *p[3:]) for y, p in zip(y_list, params_list)]
+    return [
+        core.ets_filter(y, *p[:2], np.array(p[2], dtype=float), *p[3:])
+        for y, p in zip(y_list, params_list)
+    ]
 
 
 def test_batch_takes_the_rows_of_a_2d_array_up_to_the_shorter_list():
     rows = np.random.default_rng(7).uniform(1, 10, (4, 9))  # temporaries that only the call holds
     params_list = random_batch(np.random.default_rng(7), 3, CODES, [0])[1]
-    assert same_bits(core.batch_ets_filter(rows, params_list), loop_of_single_calls(rows, params_list))
+    assert same_bits(
+        core.batch_ets_filter(rows, params_list), loop_of_single_calls(rows, params_list)
+    )
     assert core.batch_ets_filter([], []) == [] and core.batch_ets_filter(rows, []) == []
 
 
@@ -190,53 +271,91 @@ def random_batch(rng, count, codes, lengths, periods=range(1, 14), short_seasons
             seasons = max(n, 1)
         seasonal0 = rng.normal(1.0, 0.3, seasons)
         seasonal0[rng.random(seasonal0.size) < 0.1] = rng.choice([0.0, -1.0, math.nan])
-        params_list.append((float(rng.normal(20.0, 5.0)), float(rng.normal(1.0, 0.5)), seasonal0.tolist(),
-                            *map(float, rng.uniform(-0.2, 1.1, 4)), period, *codes[int(rng.integers(0, len(codes)))]))  # fmt: skip
+        params_list.append(
+            (
+                float(rng.normal(20.0, 5.0)),
+                float(rng.normal(1.0, 0.5)),
+                seasonal0.tolist(),
+                *map(float, rng.uniform(-0.2, 1.1, 4)),
+                period,
+                *codes[int(rng.integers(0, len(codes)))],
+            )
+        )
     return y_list, params_list
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize(
     "seed, count, codes, lengths",
-    [
-        # one model: groups of every size around the lane counts (six, or twelve with AVX2), refilled as series end
-        *[(seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
-          for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])],
-        (7, 13, [(1, 1, 2)], [300]),  # equal lengths: lanes refill together, past several 64-step chunks
-        # all 24 models interleaved, so that each kind's lanes pick their series out of order
-        *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
-    ],
-)  # fmt: skip
+    named(
+        [
+            # one model: groups of every size around the lane counts (six, or twelve with AVX2), refilled as series end
+            *[
+                (seed, count, [(0, 1, 1)], [0, 1, 5, 24, 63, 150, 256, 257])
+                for seed, count in enumerate([1, 2, 5, 6, 7, 12, 13])
+            ],
+            # equal lengths: lanes refill together, past several 64-step chunks
+            (7, 13, [(1, 1, 2)], [300]),
+            # all 24 models interleaved, so that each kind's lanes pick their series out of order
+            *[(seed, 40, CODES, [0, 3, 12, 40, 70]) for seed in range(8, 14)],
+        ],
+        lambda seed, count, codes, lengths: (
+            f"{count} series of {len(codes)} models, lengths {shown(lengths)}, seed {seed}"
+        ),
+    ),
+)
 def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, lengths):
     y_list, params_list = random_batch(np.random.default_rng(seed), count, codes, lengths)
-    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+    assert same_bits(
+        core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list)
+    )
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
-@pytest.mark.parametrize("count", [127, 128, 129])  # the series' kinds are sorted on the stack up to 128 series
+# the series' kinds are sorted on the stack up to 128 series
+@pytest.mark.parametrize("count", [127, 128, 129])
 def test_batches_around_the_stack_buffer_equal_a_loop_of_single_calls(count):
-    y_list, params_list = random_batch(np.random.default_rng(count), count, CODES, [0, 1, 63, 64, 65])
-    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+    y_list, params_list = random_batch(
+        np.random.default_rng(count), count, CODES, [0, 1, 63, 64, 65]
+    )
+    assert same_bits(
+        core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list)
+    )
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize(
     "seed, periods, lengths, short_seasons",
-    [
-        # one period: the lanes' seasonal vectors are held aligned, chunk after chunk, whatever each lane's index
-        (20, [12], [1, 5, 12, 63, 64, 65, 130], False),
-        (21, [1], [1, 2, 64, 100], False),
-        (22, [64], [3, 16, 17, 64, 200], False),  # the longest aligned period; chunks shorter than a quarter of it
-        (23, [65], [10, 65, 140], False),  # one past it
-        (24, [12, 7], [30, 64, 90], False),  # mixed periods
-        (25, [12, 40], [5, 20, 64, 80], True),  # a seasonal vector shorter than its period, among aligned ones
-        (26, [64], [18, 40, 200], True),  # the same, in lanes of one period, where the others are aligned
-    ],
+    named(
+        [
+            # one period: the lanes' seasonal vectors are held aligned, chunk after chunk, whatever each lane's index
+            (20, [12], [1, 5, 12, 63, 64, 65, 130], False),
+            (21, [1], [1, 2, 64, 100], False),
+            # the longest aligned period; chunks shorter than a quarter of it
+            (22, [64], [3, 16, 17, 64, 200], False),
+            (23, [65], [10, 65, 140], False),  # one past it
+            (24, [12, 7], [30, 64, 90], False),  # mixed periods
+            # a seasonal vector shorter than its period, among aligned ones
+            (25, [12, 40], [5, 20, 64, 80], True),
+            # the same, in lanes of one period, where the others are aligned
+            (26, [64], [18, 40, 200], True),
+        ],
+        lambda seed, periods, lengths, short: (
+            f"periods {shown(periods)}, lengths {shown(lengths)}"
+            + (", short seasonal vectors" if short else "")
+        ),
+    ),
 )
-def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(seed, periods, lengths, short_seasons):
+def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(
+    seed, periods, lengths, short_seasons
+):
     codes = [(e, t, s) for e in (0, 1) for t in (0, 1) for s in (1, 2)]
-    y_list, params_list = random_batch(np.random.default_rng(seed), 160, codes, lengths, periods, short_seasons)
-    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+    y_list, params_list = random_batch(
+        np.random.default_rng(seed), 160, codes, lengths, periods, short_seasons
+    )
+    assert same_bits(
+        core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list)
+    )
 
 
 @pytest.mark.parametrize("lanes", [6, 12])  # the baseline build's lanes, and the AVX2 build's
@@ -248,25 +367,47 @@ def test_a_short_seasonal_vector_next_to_a_series_in_a_lower_lane(lanes):
     rng = np.random.default_rng(lanes)
     lengths = [1] + [200] * (lanes - 2) + [17, 16] + [200] * 3
     y_list = [rng.normal(20.0, 5.0, n) for n in lengths]
-    params_list = [(20.0, 0.5, rng.normal(0.0, 1.0, n if n in (16, 17) else 64).tolist(), 0.3, 0.1, 0.3, 0.9, 64,
-                    0, 1, 1) for n in lengths]  # fmt: skip
-    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+    params_list = [
+        (
+            20.0,
+            0.5,
+            rng.normal(0.0, 1.0, n if n in (16, 17) else 64).tolist(),
+            0.3,
+            0.1,
+            0.3,
+            0.9,
+            64,
+            0,
+            1,
+            1,
+        )
+        for n in lengths
+    ]
+    assert same_bits(
+        core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list)
+    )
 
 
 @pytest.mark.parametrize(
     "failing, message",
-    [
-        # series 3 fails first, although series 4's model is run first
-        ({3: "period", 4: "index"}, REMAINDER),
-        ({3: "index", 4: "period"}, "index out of bounds: the len is 1 but the index is 1"),
-        ({4: "period", 7: "index"}, REMAINDER),
-        ({9: "index"}, "index out of bounds: the len is 1 but the index is 1"),
-    ],
+    named(
+        [
+            # series 3 fails first, although series 4's model is run first
+            ({3: "period", 4: "index"}, REMAINDER),
+            ({3: "index", 4: "period"}, "index out of bounds: the len is 1 but the index is 1"),
+            ({4: "period", 7: "index"}, REMAINDER),
+            ({9: "index"}, "index out of bounds: the len is 1 but the index is 1"),
+        ],
+        lambda failing, _: ", ".join(f"series {k} bad {what}" for k, what in failing.items()),
+    ),
 )
 def test_the_first_failing_series_decides_the_message(failing, message):
     y_list, params_list = random_batch(np.random.default_rng(99), 10, CODES, [20])
-    for k, p in enumerate(params_list):  # two models, alternating; a zero period or a season past its coefficient
-        seasonal0, period = {"period": (p[2], 0), "index": ([1.0], 3)}.get(failing.get(k), (p[2], p[7]))
+    # two models, alternating; a zero period or a season past its coefficient
+    for k, p in enumerate(params_list):
+        seasonal0, period = {"period": (p[2], 0), "index": ([1.0], 3)}.get(
+            failing.get(k), (p[2], p[7])
+        )
         params_list[k] = (*p[:2], seasonal0, *p[3:7], period, *[(0, 1, 1), (1, 3, 2)][k % 2])
     # a zero period is accepted for an empty series (which keeps its initial states)
     y_list[1], params_list[1] = np.empty(0), plain([], period=0)[1:]

@@ -10,8 +10,9 @@ import numpy as np
 import pytest
 
 import lumetra._core as core
-from helpers import same_bits
 from lumetra.models import ces, combination, dotm, theta
+
+from helpers import same_bits
 
 MODELS = {"theta": theta, "dotm": dotm, "ces": ces}
 RNG = np.random.default_rng(7)
@@ -26,8 +27,12 @@ def seasonal(n: int, seed: int) -> np.ndarray:
     return walk(n, seed) * np.resize(PATTERN, n)
 
 
-SERIES = [pytest.param(walk(30, 1), 1, id="walk"), pytest.param(walk(9, 2), 1, id="short walk"),
-          pytest.param(seasonal(48, 3), 4, id="seasonal"), pytest.param(walk(7, 4), 4, id="shorter than two periods")]  # fmt: skip
+SERIES = [
+    pytest.param(walk(30, 1), 1, id="walk"),
+    pytest.param(walk(9, 2), 1, id="short walk"),
+    pytest.param(seasonal(48, 3), 4, id="seasonal"),
+    pytest.param(walk(7, 4), 4, id="shorter than two periods"),
+]
 
 
 @pytest.mark.parametrize("name", MODELS)
@@ -35,7 +40,10 @@ SERIES = [pytest.param(walk(30, 1), 1, id="walk"), pytest.param(walk(9, 2), 1, i
 def test_python_and_native_engines_give_the_same_fit_and_forecast_bit_for_bit(name, y, period):
     native = MODELS[name].fit(y, period)
     python = MODELS[name].fit(y, period, engine="python")
-    assert same_bits(native.search.x, python.search.x) and native.search.evaluations == python.search.evaluations
+    assert (
+        same_bits(native.search.x, python.search.x)
+        and native.search.evaluations == python.search.evaluations
+    )
     assert same_bits(native.fitted, python.fitted) and native.params == python.params
     a, b = native.forecast(7), python.forecast(7)
     assert same_bits(a.mean, b.mean) and same_bits(a.upper, b.upper)
@@ -51,7 +59,9 @@ def test_a_constant_series_is_forecast_as_itself(name):
 def test_a_pure_seasonal_pattern_is_forecast_as_itself(name):
     y = 100.0 * np.resize(PATTERN, 40)
     result = MODELS[name].fit(y, 4)
-    assert np.allclose(result.forecast(8).mean, 100.0 * np.resize(PATTERN, 8), rtol=1e-6), result.method
+    assert np.allclose(result.forecast(8).mean, 100.0 * np.resize(PATTERN, 8), rtol=1e-6), (
+        result.method
+    )
     assert getattr(result, "seasonal", True) and result.method != "CES(n)"
 
 
@@ -66,7 +76,9 @@ def test_theta_forecasts_a_straight_line_with_half_its_slope_from_the_last_value
 def test_dotm_follows_a_straight_line_by_raising_theta_to_its_bound():
     y = 10.0 + 2.0 * np.arange(30.0)
     result = dotm.fit(y)
-    assert "theta" in result.at_bound and result.params["theta"] == pytest.approx(dotm.THETA_BOUNDS[1])
+    assert "theta" in result.at_bound and result.params["theta"] == pytest.approx(
+        dotm.THETA_BOUNDS[1]
+    )
     slope = (1.0 - 1.0 / dotm.THETA_BOUNDS[1]) * 2.0  # the weight of the line times its slope
     assert np.allclose(np.diff(result.forecast(6).mean), slope, rtol=1e-6)
 
@@ -98,7 +110,9 @@ def test_ces_fitted_values_reproduce_the_kernels_sse_and_the_forecast_adds_zero_
     if result.method == "CES(s)":
         season = np.roll(result.season0, 1)  # by the kernel's phase: the pseudo-observation's first
         padded[0] = result.params["level0"] + season[0]
-        extended = core.ces_seasonal_sse(padded, p["a0_real"], p["a0_imag"], p["gamma"], season, period)
+        extended = core.ces_seasonal_sse(
+            padded, p["a0_real"], p["a0_imag"], p["gamma"], season, period
+        )
     else:
         padded[0] = result.params["level0"]
         extended = core.ces_nonseasonal_sse(padded, p["a0_real"], p["a0_imag"])
@@ -111,7 +125,9 @@ def test_intervals_contain_the_forecast_widen_with_the_horizon_and_the_level(nam
     forecast = MODELS[name].fit(y, period).forecast(12, level=(50, 80, 95))
     assert forecast.levels == (50.0, 80.0, 95.0)
     assert np.all(forecast.lower <= forecast.mean) and np.all(forecast.mean <= forecast.upper)
-    assert np.all(np.diff(forecast.lower, axis=0) < 0) and np.all(np.diff(forecast.upper, axis=0) > 0)
+    assert np.all(np.diff(forecast.lower, axis=0) < 0) and np.all(
+        np.diff(forecast.upper, axis=0) > 0
+    )
     adjusted = MODELS[name].fit(y, period)._adjustment
     width = (forecast.upper - forecast.lower) / adjusted.reseasonalise(np.ones(12), y.size)
     assert np.all(np.diff(width, axis=1) >= -1e-9 * width[:, 1:])
@@ -123,12 +139,18 @@ def test_the_combination_is_the_mean_of_its_parts():
     parts = [MODELS[name].fit(y, 4) for name in members]
     means = [part.forecast(8).mean for part in parts]
     assert same_bits(result.forecast(8).mean, ((np.zeros(8) + means[0] + means[1]) + means[2]) / 3)
-    assert same_bits(result.fitted, ((np.zeros(40) + parts[0].fitted + parts[1].fitted) + parts[2].fitted) / 3)
-    assert result.method == f"Combination(Theta, DOTM, {parts[2].method})" and result.forecast(8).levels == ()
+    assert same_bits(
+        result.fitted, ((np.zeros(40) + parts[0].fitted + parts[1].fitted) + parts[2].fitted) / 3
+    )
+    assert (
+        result.method == f"Combination(Theta, DOTM, {parts[2].method})"
+        and result.forecast(8).levels == ()
+    )
 
 
 @pytest.mark.skipif(
-    importlib.util.find_spec("lumetra.models.ets") is None, reason="lumetra.models.ets is not installed"
+    importlib.util.find_spec("lumetra.models.ets") is None,
+    reason="lumetra.models.ets is not installed",
 )
 def test_the_default_combination_is_ets_dotm_and_ces():
     y = seasonal(40, 6)
@@ -143,8 +165,12 @@ def test_a_seasonal_series_shorter_than_two_periods_is_fitted_without_season_and
         assert module.fit(walk(7, 4), 1).notes == ()
 
 
-BAD_Y = [([], "y is empty"), ([1.0, math.nan], r"y contains NaN \(first at index 1\)"),
-         ([[1.0, 2.0]], "y must be one-dimensional"), ([1j, 2j], "y must hold real numbers")]  # fmt: skip
+BAD_Y = [
+    ([], "y is empty"),
+    ([1.0, math.nan], r"y contains NaN \(first at index 1\)"),
+    ([[1.0, 2.0]], "y must be one-dimensional"),
+    ([1j, 2j], "y must hold real numbers"),
+]
 
 
 @pytest.mark.parametrize("name", [*MODELS, "combination"])
@@ -173,7 +199,9 @@ def test_the_caller_s_array_is_neither_written_nor_kept(name):
     forecast = result.forecast(5).mean
     assert same_bits(y, before)
     y[:] = 0.0  # changing the caller's array later changes nothing in the fit
-    assert same_bits(result.forecast(5).mean, forecast) and np.allclose(result.fitted + result.residuals, before)
+    assert same_bits(result.forecast(5).mean, forecast) and np.allclose(
+        result.fitted + result.residuals, before
+    )
 
 
 def test_engine_must_be_native_or_python():
@@ -185,7 +213,11 @@ def test_results_are_frozen_and_carry_their_search_bounds():
     result = ces.fit(walk(30, 9))
     with pytest.raises(AttributeError):
         result.method = "x"  # type: ignore[misc]
-    assert set(result.bounds) >= {"r", "phi"} and result.aicc is not None and math.isfinite(result.aicc)
+    assert (
+        set(result.bounds) >= {"r", "phi"}
+        and result.aicc is not None
+        and math.isfinite(result.aicc)
+    )
     assert theta.fit(walk(30, 9)).aicc is None
 
 
@@ -226,7 +258,10 @@ def test_ces_chooses_the_seasonal_model_for_a_season_and_not_for_a_walk():
     assert ces.fit(seasonal(60, 13), 4).method == "CES(s)"
     assert ces.fit(walk(60, 13), 4).method == "CES(n)"
     result = ces.fit(seasonal(60, 13), 4)
-    assert set(result.params) == {"a0_real", "a0_imag", "level0", "gamma"} and 0.0 < result.params["gamma"] < 1.0
+    assert (
+        set(result.params) == {"a0_real", "a0_imag", "level0", "gamma"}
+        and 0.0 < result.params["gamma"] < 1.0
+    )
     a_r, a_i = result.params["a0_real"], result.params["a0_imag"]
     assert (1.0 - a_r) ** 2 + a_i**2 < 1.0  # inside the region where the recursion forgets its past
 
@@ -250,8 +285,17 @@ def test_calibrated_intervals_cover_simulated_futures_at_about_their_level():
 def test_student_quantiles_match_the_tables():
     from lumetra.models._intervals import student_quantile
 
-    table = {(95.0, 1.0): 12.7062, (95.0, 2.0): 4.30265, (95.0, 3.0): 3.18245, (95.0, 5.0): 2.57058, (95.0, 30.0): 2.04227,
-             (95.0, 500.0): 1.96472, (80.0, 3.0): 1.63774, (80.0, 30.0): 1.31042, (50.0, 4.0): 0.74070}  # fmt: skip
+    table = {
+        (95.0, 1.0): 12.7062,
+        (95.0, 2.0): 4.30265,
+        (95.0, 3.0): 3.18245,
+        (95.0, 5.0): 2.57058,
+        (95.0, 30.0): 2.04227,
+        (95.0, 500.0): 1.96472,
+        (80.0, 3.0): 1.63774,
+        (80.0, 30.0): 1.31042,
+        (50.0, 4.0): 0.74070,
+    }
     for (level, nu), value in table.items():
         assert float(student_quantile(level, np.array([nu]))[0]) == pytest.approx(value, rel=2e-4)
 
@@ -280,7 +324,10 @@ def test_interval_scales_are_the_larger_of_the_formula_and_the_in_sample_k_step_
 def test_forecasts_scale_with_the_series(name, y, period):
     """Every model is homogeneous: a series in other units is forecast in those units. An
     absolute constant hidden in a search (a step, a floor, a tolerance) would break this."""
-    small, large = MODELS[name].fit(y, period).forecast(6), MODELS[name].fit(1e6 * y, period).forecast(6)
+    small, large = (
+        MODELS[name].fit(y, period).forecast(6),
+        MODELS[name].fit(1e6 * y, period).forecast(6),
+    )
     assert np.allclose(large.mean, 1e6 * small.mean, rtol=1e-6)
     assert np.allclose(large.upper, 1e6 * small.upper, rtol=1e-6)
 
@@ -304,7 +351,9 @@ def test_the_trend_line_is_the_least_squares_line_through_t_1_to_n():
         intercept, slope = theta.trend_line(x)
         if n > 1:
             expected_slope, expected_intercept = np.polyfit(np.arange(1.0, n + 1.0), x, 1)
-            assert (intercept, slope) == pytest.approx((expected_intercept, expected_slope), rel=1e-9, abs=1e-9)
+            assert (intercept, slope) == pytest.approx(
+                (expected_intercept, expected_slope), rel=1e-9, abs=1e-9
+            )
         else:
             assert (intercept, slope) == (x[0], 0.0)
 
@@ -316,7 +365,9 @@ def test_the_seasonality_test_is_bartletts_on_the_sample_autocorrelations(period
     for seed in range(6):
         y = seasonal(50, seed) if seed % 2 else walk(50, seed)
         d = y - y.mean()
-        r = [sum(d[t] * d[t - k] for t in range(k, 50)) / float(d @ d) for k in range(1, period + 1)]
+        r = [
+            sum(d[t] * d[t - k] for t in range(k, 50)) / float(d @ d) for k in range(1, period + 1)
+        ]
         limit = SEASONALITY_Z * math.sqrt((1 + 2 * sum(v * v for v in r[:-1])) / 50)
         assert is_seasonal(y, period) == (abs(r[-1]) > limit)
 

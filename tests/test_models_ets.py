@@ -10,11 +10,18 @@ import numpy as np
 import pytest
 
 import lumetra._core as core
-from helpers import same_bits
 from lumetra.models import ets
 from lumetra.models.optimize import native_value
 
-MODELS = [ets.EtsModel(e, t, s) for e in "AM" for t in ("N", "A", "Ad") for s in "NAM" if not (e == "A" and s == "M")]
+from helpers import same_bits
+
+MODELS = [
+    ets.EtsModel(e, t, s)
+    for e in "AM"
+    for t in ("N", "A", "Ad")
+    for s in "NAM"
+    if not (e == "A" and s == "M")
+]
 
 
 def seasonal_series(n: int, period: int, seed: int) -> np.ndarray:
@@ -65,27 +72,54 @@ def test_native_objective_is_the_python_objective_bit_for_bit(model):
     [
         pytest.param((1, 0, 0, 0, 0), None, [0.0, 1.0], "11 constants", id="too few constants"),
         pytest.param((0, 0, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "period", id="zero period"),
-        pytest.param((1, 0, 0, 1, 0) + (0,) * 6, None, [0.0, 1.0, 0.0], "model codes are out of range", id="damped without trend"),
-        pytest.param((1, 2, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "model codes are out of range", id="error code"),
-        pytest.param((1, 0, 0, 0, 1) + (0,) * 6, None, [0.0, 1.0, 0.0], "period of at least 2", id="season of period 1"),
-        pytest.param((1, 0, 1, 0, 0) + (0,) * 6, None, [0.0, 1.0], "one parameter per coordinate", id="dims"),
-        pytest.param((1, 0, 0, 0, 0) + (0,) * 6, (np.empty(0),), [0.0, 1.0], "non-empty", id="empty"),
+        pytest.param(
+            (1, 0, 0, 1, 0) + (0,) * 6,
+            None,
+            [0.0, 1.0, 0.0],
+            "model codes are out of range",
+            id="damped without trend",
+        ),
+        pytest.param(
+            (1, 2, 0, 0, 0) + (0,) * 6,
+            None,
+            [0.0, 1.0],
+            "model codes are out of range",
+            id="error code",
+        ),
+        pytest.param(
+            (1, 0, 0, 0, 1) + (0,) * 6,
+            None,
+            [0.0, 1.0, 0.0],
+            "period of at least 2",
+            id="season of period 1",
+        ),
+        pytest.param(
+            (1, 0, 1, 0, 0) + (0,) * 6, None, [0.0, 1.0], "one parameter per coordinate", id="dims"
+        ),
+        pytest.param(
+            (1, 0, 0, 0, 0) + (0,) * 6, (np.empty(0),), [0.0, 1.0], "non-empty", id="empty"
+        ),
     ],
-)  # fmt: skip
+)
 def test_native_objective_refuses_a_problem_it_cannot_evaluate(constants, arrays, x, message):
     arrays = arrays or (np.ones(9),)
     with pytest.raises(ValueError, match=message):
         native_value("ets", x, arrays, [float(c) for c in constants])
 
 
-@pytest.mark.parametrize("period, n", [pytest.param(1, 14, id="yearly"), pytest.param(4, 20, id="quarterly")])
+@pytest.mark.parametrize(
+    "period, n", [pytest.param(1, 14, id="yearly"), pytest.param(4, 20, id="quarterly")]
+)
 def test_native_search_is_the_python_search_bit_for_bit(period, n):
     y = seasonal_series(n, max(period, 2), 3)
     native = ets.fit(y, period)
     python = ets.fit(y, period, engine="python")
     assert native.candidates.keys() == python.candidates.keys()
     assert same_bits(list(native.candidates.values()), list(python.candidates.values()))
-    assert same_bits(native.search.x, python.search.x) and native.search.evaluations == python.search.evaluations
+    assert (
+        same_bits(native.search.x, python.search.x)
+        and native.search.evaluations == python.search.evaluations
+    )
     assert same_bits(native.forecast(5).upper, python.forecast(5).upper)
 
 
@@ -108,7 +142,7 @@ def test_forecast_is_the_recursion_run_on_with_zero_errors(model):
         pytest.param(np.tile([3.0, -9.0, 5.0, 1.0], 6), 4, id="season"),
         pytest.param(np.tile([30.0, 90.0, 50.0, 10.0], 6), 4, id="positive season"),
     ],
-)  # fmt: skip
+)
 def test_a_line_and_a_pure_season_are_forecast_as_themselves(y, period):
     fit = ets.fit(y, period)
     np.testing.assert_allclose(fit.fitted, y, rtol=1e-9)  # found by the heuristic start
@@ -116,7 +150,7 @@ def test_a_line_and_a_pure_season_are_forecast_as_themselves(y, period):
     if period == 1:
         expected = 5.0 + 2.0 * np.arange(n, n + 9.0)
     else:
-        expected = np.resize(y[: period], n + 9)[n:]
+        expected = np.resize(y[:period], n + 9)[n:]
     np.testing.assert_allclose(fit.forecast(9).mean, expected, rtol=1e-9)
 
 
@@ -166,11 +200,17 @@ def test_candidates_follow_the_usual_restrictions():
 @pytest.mark.parametrize(
     "y, period, note, seasons",
     [
-        pytest.param(seasonal_series(7, 4, 6), 4, ets.NOTE_SHORT, {"N"}, id="shorter than two periods"),
-        pytest.param(seasonal_series(60, 30, 6), 30, ets.NOTE_LONG_PERIOD, {"N"}, id="period above 24"),
-        pytest.param(seasonal_series(5, 1, 6), 1, ets.NOTE_SHORT_FOR_MODELS, {"N"}, id="five values"),
+        pytest.param(
+            seasonal_series(7, 4, 6), 4, ets.NOTE_SHORT, {"N"}, id="shorter than two periods"
+        ),
+        pytest.param(
+            seasonal_series(60, 30, 6), 30, ets.NOTE_LONG_PERIOD, {"N"}, id="period above 24"
+        ),
+        pytest.param(
+            seasonal_series(5, 1, 6), 1, ets.NOTE_SHORT_FOR_MODELS, {"N"}, id="five values"
+        ),
     ],
-)  # fmt: skip
+)
 def test_fallbacks_are_recorded_in_notes(y, period, note, seasons):
     fit = ets.fit(y, period)
     assert note in fit.notes
@@ -187,15 +227,29 @@ def test_a_series_too_short_for_any_model_is_refused():
     [
         pytest.param(lambda: ets.fit([], 1), "y is empty", id="empty"),
         pytest.param(lambda: ets.fit([1.0, math.nan] * 5), "y contains NaN", id="nan"),
-        pytest.param(lambda: ets.fit([1.0] * 9, 0), "period must be a positive integer", id="period"),
+        pytest.param(
+            lambda: ets.fit([1.0] * 9, 0), "period must be a positive integer", id="period"
+        ),
         pytest.param(lambda: ets.fit([1.0] * 9, engine="c"), "engine must be", id="engine"),
-        pytest.param(lambda: ets.fit([1.0] * 9, model="ETS(A,X,N)"), r"model must be ETS\(A\|M", id="model"),
-        pytest.param(lambda: ets.fit([1.0] * 9, model="AAN"), "model must be a name", id="model name"),
-        pytest.param(lambda: ets.fit([-1.0, 1.0] * 9, model="ETS(M,N,N)"), "not a candidate", id="not a candidate"),
-        pytest.param(lambda: ets.fit([1.0, 2.0] * 9).forecast(0), "h must be a positive integer", id="h"),
-        pytest.param(lambda: ets.fit([1.0, 2.0] * 9).forecast(3, level=100), "level must hold", id="level"),
+        pytest.param(
+            lambda: ets.fit([1.0] * 9, model="ETS(A,X,N)"), r"model must be ETS\(A\|M", id="model"
+        ),
+        pytest.param(
+            lambda: ets.fit([1.0] * 9, model="AAN"), "model must be a name", id="model name"
+        ),
+        pytest.param(
+            lambda: ets.fit([-1.0, 1.0] * 9, model="ETS(M,N,N)"),
+            "not a candidate",
+            id="not a candidate",
+        ),
+        pytest.param(
+            lambda: ets.fit([1.0, 2.0] * 9).forecast(0), "h must be a positive integer", id="h"
+        ),
+        pytest.param(
+            lambda: ets.fit([1.0, 2.0] * 9).forecast(3, level=100), "level must hold", id="level"
+        ),
     ],
-)  # fmt: skip
+)
 def test_bad_input_gets_a_value_error_naming_it(call, message):
     with pytest.raises(ValueError, match=message):
         call()
@@ -215,7 +269,10 @@ def test_the_chosen_model_has_the_smallest_aicc_and_reports_its_parameters():
         assert math.isclose(fit.params["phi"] * (1.0 + fit.params["beta"]), fit.params["damping"])
 
 
-@pytest.mark.parametrize("seed, period", [pytest.param(s, p, id=f"seed {s}, m={p}") for s, p in [(9, 1), (10, 4), (11, 12)]])
+@pytest.mark.parametrize(
+    "seed, period",
+    [pytest.param(s, p, id=f"seed {s}, m={p}") for s, p in [(9, 1), (10, 4), (11, 12)]],
+)
 def test_intervals_hold_the_forecast_and_widen_with_level_and_horizon(seed, period):
     y = seasonal_series(60, max(period, 2), seed)
     fit = ets.fit(y, period)
@@ -252,7 +309,8 @@ def test_the_recursion_so_parameterised_is_the_textbook_trend_model(trend):
         level, slope = level + f * slope + p["alpha"] * e, f * slope + beta_t * e
     np.testing.assert_allclose(fit.fitted, expected, rtol=1e-12)
     steps = np.diff(fit.forecast(8).mean)
-    np.testing.assert_allclose(steps[1:] / steps[:-1], f, rtol=1e-9)  # neither compounds nor fades faster
+    # neither compounds nor fades faster
+    np.testing.assert_allclose(steps[1:] / steps[:-1], f, rtol=1e-9)
 
 
 def test_intervals_cover_futures_of_the_model_itself():

@@ -19,10 +19,11 @@ import numpy as np
 import pytest
 from numpy.typing import NDArray
 
-import fuzz
 import lumetra
 import lumetra._core as core
 from lumetra.datasets import airline_passengers
+
+import fuzz
 
 TYPED, README = Path(__file__).parent / "typed", Path(__file__).parents[1] / "README.md"
 
@@ -33,8 +34,16 @@ exec(compile(STUB_TEXT, "_core.pyi", "exec"), STUB)
 
 
 # The README's names of the argument kinds, as the fuzzer's probes tell them apart (an ETS code takes a count).
-KINDS = {"FA": "FA", "IA": "IA", "F": "F", "U": "U", "I32": "U", "B": "B", "sequence of FA": "Y",
-         "sequence of 11-tuples": "P"}  # fmt: skip
+KINDS = {
+    "FA": "FA",
+    "IA": "IA",
+    "F": "F",
+    "U": "U",
+    "I32": "U",
+    "B": "B",
+    "sequence of FA": "Y",
+    "sequence of 11-tuples": "P",
+}
 
 
 def test_stubs_and_the_readme_declare_exactly_the_modules_functions_and_signatures():
@@ -47,35 +56,57 @@ def test_stubs_and_the_readme_declare_exactly_the_modules_functions_and_signatur
     readme = README.read_text() if README.is_file() else ""
     rows = dict(re.findall(r"^\| `(\w+)` \| (.+?) \|", readme, re.M))
     assert list(rows) == (core.__all__ if readme else [])
-    for name in core.__all__:  # the same names, kinds and defaults (none) as the function's own "(y, alpha)"
+    # the same names, kinds and defaults (none) as the function's own "(y, alpha)"
+    for name in core.__all__:
         stub = inspect.signature(STUB[name])
-        bare = [parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()]
-        assert str(stub.replace(parameters=bare, return_annotation=stub.empty)) == getattr(core, name).__text_signature__
+        bare = [
+            parameter.replace(annotation=parameter.empty) for parameter in stub.parameters.values()
+        ]
+        assert (
+            str(stub.replace(parameters=bare, return_annotation=stub.empty))
+            == getattr(core, name).__text_signature__
+        )
         if readme:
             same_as = re.fullmatch(r"(?:the parameters of|as) `(\w+)`", rows[name])
-            documented = re.findall(r"`(\w+)` ([^,]+)", re.sub(r" \([^()]*\)", "", rows[same_as[1] if same_as else name]))
-            assert [(p, KINDS[k]) for p, k in documented] == list(zip(stub.parameters, fuzz.kinds_of(getattr(core, name)))), name
+            documented = re.findall(
+                r"`(\w+)` ([^,]+)",
+                re.sub(r" \([^()]*\)", "", rows[same_as[1] if same_as else name]),
+            )
+            assert [(p, KINDS[k]) for p, k in documented] == list(
+                zip(stub.parameters, fuzz.kinds_of(getattr(core, name)))
+            ), name
 
 
 @pytest.mark.parametrize("name", core.__all__)
 def test_stub_docstring_documents_each_parameter_and_its_examples_hold(name):
     """The help IDEs show: numpydoc sections, the parameters in signature order, and examples whose
     output is the compiled module's (a trailing "..." stands for digits that may vary)."""
-    node = next(n for n in ast.parse(STUB_TEXT).body if isinstance(n, ast.FunctionDef) and n.name == name)
+    node = next(
+        n for n in ast.parse(STUB_TEXT).body if isinstance(n, ast.FunctionDef) and n.name == name
+    )
     text = ast.get_docstring(node) or ""
     sections = dict(re.findall(r"^(\w[\w ]*)\n-+\n(.*?)(?=^\w[\w ]*\n-+\n|\Z)", text, re.M | re.S))
     assert {"Parameters", "Returns", "Raises", "Examples"} <= set(sections), name
-    documented = [p for line in re.findall(r"^\S.*$", sections["Parameters"], re.M) for p in line.split(" : ")[0].split(", ")]
+    documented = [
+        p
+        for line in re.findall(r"^\S.*$", sections["Parameters"], re.M)
+        for p in line.split(" : ")[0].split(", ")
+    ]
     assert documented == list(inspect.signature(getattr(core, name)).parameters)
     globs = {"np": np} | {function: getattr(core, function) for function in core.__all__}
     test = doctest.DocTestParser().get_doctest(text, globs, name, "_core.pyi", node.lineno)
-    runner, report = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE), []
+    runner, report = (
+        doctest.DocTestRunner(optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE),
+        [],
+    )
     runner.run(test, out=report.append)
     assert runner.tries > 0 and runner.failures == 0, "".join(report)
 
 
 def test_version_comes_from_the_installed_metadata():
-    assert lumetra.__version__ == metadata.version("lumetra") and re.fullmatch(r"\d+\.\d+\.\d+\S*", lumetra.__version__)
+    assert lumetra.__version__ == metadata.version("lumetra") and re.fullmatch(
+        r"\d+\.\d+\.\d+\S*", lumetra.__version__
+    )
 
 
 def conforms(value: object, hint: object) -> bool:
@@ -107,21 +138,43 @@ def test_typed_usage_and_the_package_pass_mypy_strict_and_exactly_the_marked_mis
     pytest.importorskip("mypy")
     # mypy does not load lumetra's extension: it runs without the sanitizer runtime.
     env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "PYTHONMALLOC")}
-    command = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes", "--cache-dir",
-               str(tmp_path), "-m", "usage", "-m", "misuse", "-p", "lumetra"]  # fmt: skip
-    result = subprocess.run(command, capture_output=True, text=True, env=env, cwd=TYPED, timeout=600)
+    command = [
+        sys.executable,
+        "-m",
+        "mypy",
+        "--strict",
+        "--no-error-summary",
+        "--show-error-codes",
+        "--cache-dir",
+        str(tmp_path),
+        "-m",
+        "usage",
+        "-m",
+        "misuse",
+        "-p",
+        "lumetra",
+    ]
+    result = subprocess.run(
+        command, capture_output=True, text=True, env=env, cwd=TYPED, timeout=600
+    )
     assert result.stderr == "", result.stderr
     assert [line for line in result.stdout.splitlines() if "misuse.py" not in line] == []
     lines = (TYPED / "misuse.py").read_text().splitlines()
-    marked = {number for number, line in enumerate(lines, 1) if "  # error" in line}  # two spaces: after code
-    assert {int(match) for match in re.findall(r"misuse\.py:(\d+): error:", result.stdout)} == marked
+    # two spaces: after code
+    marked = {number for number, line in enumerate(lines, 1) if "  # error" in line}
+    assert {
+        int(match) for match in re.findall(r"misuse\.py:(\d+): error:", result.stdout)
+    } == marked
 
 
 def test_functions_pickle_by_reference():
     functions = [getattr(core, name) for name in core.__all__]
     for function, protocol in itertools.product(functions, range(2, pickle.HIGHEST_PROTOCOL + 1)):
         payload = pickle.dumps(function, protocol)
-        assert pickle.loads(payload) is function and b"lumetra._core" in payload and len(payload) < 100  # a name
+        # a name
+        assert (
+            pickle.loads(payload) is function and b"lumetra._core" in payload and len(payload) < 100
+        )
     cloudpickle = pytest.importorskip("cloudpickle")  # as Dask sends them
     assert all(cloudpickle.loads(cloudpickle.dumps(f)) is f for f in functions)
 

@@ -11,7 +11,8 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
-from helpers import arr, check, exp, fmax, layouts, matches
+
+from helpers import arr, check, exp, fmax, layouts, matches, worked
 
 finite = st.floats(-1e3, 1e3, allow_nan=False)
 
@@ -81,45 +82,70 @@ def end(i, n):
 
 @pytest.mark.parametrize(
     "function, args, expected",
-    [
-        # each window of a line normalises to [-1, 1]
-        (core.dtsf_distances, (Y4, [3, -4], 2, 3, True, 0.0, 4), arr([math.sqrt(20.5)] * 3)),
-        (core.dtsf_distances, (Y4, E, 0, 5, True, 0.0, 4), arr([math.nan] * 5)),  # empty windows
-        # a constant window whose variance overflows (inf - inf) still normalises to zeros
-        (core.dtsf_distances, (arr([1e200] * 6), [0, 0], 2, 5, True, 0.0, 6), arr([0] * 5)),
-        (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
-        (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
-        (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),  # median of y[w..t-1]
-        (core.dtsf_fit_residuals, (Y5, 5, 0, False), arr([0] * 5)),
-        (core.dtsf_fit_residuals, (Y5, 4, 0, False), arr([0] * 5)),  # n = w + 1: no position has a candidate
-        # empty windows: every distance NaN, the earliest starts taken
-        (core.dtsf_fit_residuals, ([4, -1, 2, 8, 3], 0, 2, False), arr([0, -5, 0.5, 6.5, 1.5])),
-        (core.dtsf_fit_residuals, (E, 0, 0, True), E),
-        (core.esn_reservoir_update, (U2, [1], [0, 99], 1, 1.0, 9), (E, arr([math.tanh(-0.5)]))),  # washout past the end
-        # nothing to run examines no weight
-        (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
-        (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
-        # the result's size first, whatever else is wrong
-        (core.dtsf_distances, (Y4, E, 9, 2**63, False, 0.0, 4),
-         "ndarray: Shape too large, product of non-zero axis lengths overflows isize"),
-        (core.dtsf_distances, (Y4, E, 9, 2**60, False, 0.0, 4), CAPACITY),
-        (core.dtsf_distances, (Y4, E, 5, 1, False, 0.0, 4), end(5, 4)),
-        (core.dtsf_distances, (Y4, [1.0], 2, 1, False, 0.0, 4), INDEX),
-        (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 4, False, 0.0, 4), end(5, 4)),
-        (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 2**59, False, 0.0, 4), end(5, 4)),
-        (core.dtsf_distances, (Y4, E, 0, 6, False, 0.0, 4), "range start index 5 out of range for slice of length 4"),
-        (core.dtsf_distances, (E, E, 1, 1, False, 0.0, 4), end(1, 0)),
-        # no neighbours cannot be selected
-        (core.dtsf_fit_residuals, (arr([0, 1]), 0, 0, True), PARTITION),
-        (core.dtsf_fit_residuals, (Y4, 2, 0, True), PARTITION),
-        (core.esn_reservoir_update, (U2, [1.0, 2.0], [0.0] * 3, 2, 1.0, 0), INDEX),
-        (core.esn_reservoir_update, (U2, [1.0], [0.0] * 4, 2, 1.0, 0), INDEX),
-        # n * n = 2^64 wraps to 0: the row length is checked without forming it
-        (core.esn_reservoir_update, (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, 1.0, 0), INDEX),
-        (core.esn_reservoir_update, (E, E, E, 2**60, 1.0, 0), CAPACITY),  # sized before the early return
-        (core.esn_reservoir_update, (U2, E, E, 2**59, 1.0, 0), CAPACITY),  # two rows of 2^59 units
-    ],
-)  # fmt: skip
+    worked(
+        [
+            # each window of a line normalises to [-1, 1]
+            (core.dtsf_distances, (Y4, [3, -4], 2, 3, True, 0.0, 4), arr([math.sqrt(20.5)] * 3)),
+            (
+                core.dtsf_distances,
+                (Y4, E, 0, 5, True, 0.0, 4),
+                arr([math.nan] * 5),
+            ),  # empty windows
+            # a constant window whose variance overflows (inf - inf) still normalises to zeros
+            (core.dtsf_distances, (arr([1e200] * 6), [0, 0], 2, 5, True, 0.0, 6), arr([0] * 5)),
+            (core.dtsf_distances, (E, E, 7, 0, True, 0.0, 0), E),  # no start asks for nothing
+            (core.dtsf_distances, (arr([0, 1, 2, 3])[::2], E, 7, 0, True, 0.0, 0), E),
+            # median of y[w..t-1]
+            (core.dtsf_fit_residuals, (Y5, 1, 2**64 - 1, False), arr([0, 0, 1, 1.5, 2])),
+            (core.dtsf_fit_residuals, (Y5, 5, 0, False), arr([0] * 5)),
+            # n = w + 1: no position has a candidate
+            (core.dtsf_fit_residuals, (Y5, 4, 0, False), arr([0] * 5)),
+            # empty windows: every distance NaN, the earliest starts taken
+            (core.dtsf_fit_residuals, ([4, -1, 2, 8, 3], 0, 2, False), arr([0, -5, 0.5, 6.5, 1.5])),
+            (core.dtsf_fit_residuals, (E, 0, 0, True), E),
+            # washout past the end
+            (core.esn_reservoir_update, (U2, [1], [0, 99], 1, 1.0, 9), (E, arr([math.tanh(-0.5)]))),
+            # nothing to run examines no weight
+            (core.esn_reservoir_update, (E, E, E, 3, 0.5, 0), (E, arr([0, 0, 0]))),
+            (core.esn_reservoir_update, (U2, E, E, 0, 0.5, 0), (E, E)),
+            # the result's size first, whatever else is wrong
+            (
+                core.dtsf_distances,
+                (Y4, E, 9, 2**63, False, 0.0, 4),
+                "ndarray: Shape too large, product of non-zero axis lengths overflows isize",
+            ),
+            (core.dtsf_distances, (Y4, E, 9, 2**60, False, 0.0, 4), CAPACITY),
+            (core.dtsf_distances, (Y4, E, 5, 1, False, 0.0, 4), end(5, 4)),
+            (core.dtsf_distances, (Y4, [1.0], 2, 1, False, 0.0, 4), INDEX),
+            (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 4, False, 0.0, 4), end(5, 4)),
+            (core.dtsf_distances, (Y4, [1.0, 2.0], 2, 2**59, False, 0.0, 4), end(5, 4)),
+            (
+                core.dtsf_distances,
+                (Y4, E, 0, 6, False, 0.0, 4),
+                "range start index 5 out of range for slice of length 4",
+            ),
+            (core.dtsf_distances, (E, E, 1, 1, False, 0.0, 4), end(1, 0)),
+            # no neighbours cannot be selected
+            (core.dtsf_fit_residuals, (arr([0, 1]), 0, 0, True), PARTITION),
+            (core.dtsf_fit_residuals, (Y4, 2, 0, True), PARTITION),
+            (core.esn_reservoir_update, (U2, [1.0, 2.0], [0.0] * 3, 2, 1.0, 0), INDEX),
+            (core.esn_reservoir_update, (U2, [1.0], [0.0] * 4, 2, 1.0, 0), INDEX),
+            # n * n = 2^64 wraps to 0: the row length is checked without forming it
+            (
+                core.esn_reservoir_update,
+                (U2, np.broadcast_to(1.0, 2**32), np.broadcast_to(0.0, 2**33), 2**32, 1.0, 0),
+                INDEX,
+            ),
+            # sized before the early return
+            (core.esn_reservoir_update, (E, E, E, 2**60, 1.0, 0), CAPACITY),
+            (
+                core.esn_reservoir_update,
+                (U2, E, E, 2**59, 1.0, 0),
+                CAPACITY,
+            ),  # two rows of 2^59 units
+        ]
+    ),
+)
 def test_worked_cases_and_failures(function, args, expected):
     check(function, args, expected)
 
@@ -144,10 +170,14 @@ def test_distances_match_the_reference(data):
 @given(st.data())
 def test_residuals_match_the_reference(data):
     # small integers give many equal distances, where the earlier start is preferred
-    y = data.draw(st.lists(st.one_of(finite, st.integers(-3, 3).map(float)), min_size=2, max_size=24))
+    y = data.draw(
+        st.lists(st.one_of(finite, st.integers(-3, 3).map(float)), min_size=2, max_size=24)
+    )
     w, k = data.draw(st.integers(1, len(y) - 1)), data.draw(st.integers(1, len(y)))
     normalize = data.draw(st.booleans())
-    assert matches(core.dtsf_fit_residuals(arr(y), w, k, normalize), residuals_reference(y, w, k, normalize))
+    assert matches(
+        core.dtsf_fit_residuals(arr(y), w, k, normalize), residuals_reference(y, w, k, normalize)
+    )
 
 
 @given(st.data())
@@ -171,7 +201,8 @@ def test_reservoir_matches_the_reference(data):
 # belongs to the k nearest. With k past the number of candidates nothing is
 # selected away: the forecast is the running median of y[w..t-1].
 @pytest.mark.parametrize("kind", ["walk", "ties", "nan", "nan first"])
-@pytest.mark.parametrize("k", [1, 4, 31, 32, 33, 2**64 - 1])  # the selection gathers max(2k, 32) candidates
+# the selection gathers max(2k, 32) candidates
+@pytest.mark.parametrize("k", [1, 4, 31, 32, 33, 2**64 - 1])
 def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
     rng = np.random.default_rng(k % 1000)
     y = rng.standard_normal(110).cumsum()

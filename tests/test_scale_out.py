@@ -10,6 +10,7 @@ from pathlib import Path
 import pytest
 
 import lumetra._core as core
+
 from helpers import same_bits
 
 distributed = pytest.importorskip("distributed")
@@ -23,8 +24,12 @@ location.loader.exec_module(dask_batch)
 
 @pytest.fixture(scope="module")
 def client():
-    with (distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster,
-          distributed.Client(cluster) as client):  # fmt: skip
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         # The workers import the example's task function by name, as they would import any
         # module installed beside lumetra.
         client.upload_file(str(EXAMPLE))
@@ -46,10 +51,45 @@ def test_cluster_results_equal_a_single_process_run(client):
 
 def test_script_runs_against_a_scheduler_address(client):
     command = [
-        sys.executable, str(EXAMPLE), "--scheduler", client.scheduler.address,
-        "--series", "2000", "--length", "36", "--chunk", "300", "--verify",
-    ]  # fmt: skip
+        sys.executable,
+        str(EXAMPLE),
+        "--scheduler",
+        client.scheduler.address,
+        "--series",
+        "2000",
+        "--length",
+        "36",
+        "--chunk",
+        "300",
+        "--verify",
+    ]
     result = subprocess.run(command, capture_output=True, text=True, timeout=600)
     assert result.returncode == 0, result.stdout + result.stderr
     assert f"scheduler {client.scheduler.address}, 2 workers" in result.stdout
     assert "results identical to the cluster's: yes" in result.stdout
+
+
+@pytest.mark.parametrize(
+    "address",
+    [
+        pytest.param("tcp://127.0.0.1:1", id="nothing listening"),
+        pytest.param("nonsense://x", id="not an address"),
+    ],
+)
+def test_a_scheduler_that_cannot_be_reached_ends_the_script_at_once_in_one_line(address):
+    command = [sys.executable, str(EXAMPLE), "--scheduler", address, "--timeout", "2"]
+    result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.startswith(f"dask_batch.py: cannot reach a scheduler at '{address}'")
+    assert result.stderr.count("\n") == 1  # no traceback
+
+
+def test_help_shows_the_defaults():
+    result = subprocess.run(
+        [sys.executable, str(EXAMPLE), "--help"], capture_output=True, text=True, timeout=60
+    )
+    text = " ".join(result.stdout.split())
+    assert result.returncode == 0
+    assert all(
+        f"(default: {value})" in text for value in ("start a local cluster", 2, 20000, 60, 1000)
+    )

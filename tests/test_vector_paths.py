@@ -21,8 +21,14 @@ import pytest
 HERE = os.path.dirname(os.path.abspath(__file__))
 NATIVE = {**os.environ, "LUMETRA_REPORT_DISPATCH": "1"}
 BASELINE = {**NATIVE, "GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2"}
-MODULES = ["test_pattern.py", "test_diagnostics.py", "test_theta.py", "test_decomposition.py", "test_ets.py",
-           "test_layouts.py"]  # fmt: skip
+MODULES = [
+    "test_pattern.py",
+    "test_diagnostics.py",
+    "test_theta.py",
+    "test_decomposition.py",
+    "test_ets.py",
+    "test_layouts.py",
+]
 
 
 def avx2_active() -> bool | None:
@@ -41,7 +47,11 @@ def child(cwd, *args: str, env=BASELINE) -> subprocess.CompletedProcess:
 
 def builds(stderr: str) -> dict[str, str]:
     """Each kernel's build as the process reported it (each kernel reports once)."""
-    lines = [line.split(": ", 1)[1] for line in stderr.splitlines() if line.startswith("lumetra._core dispatch: ")]
+    lines = [
+        line.split(": ", 1)[1]
+        for line in stderr.splitlines()
+        if line.startswith("lumetra._core dispatch: ")
+    ]
     reported = dict(line.rsplit(" runs ", 1) for line in lines)
     assert len(reported) == len(lines), lines
     return reported
@@ -66,7 +76,9 @@ def test_each_kernel_reports_the_build_the_processor_allows(env):
     two = {kernel for kernel, build in reported.items() if build != "its only build, the baseline"}
     # the batch lanes, the entropies' strips, the moving average, the nearest patterns and more
     assert len(two) >= 10, reported
-    assert {reported[k] for k in two} == {"its avx2 build" if wide else "its baseline build"}, reported
+    assert {reported[k] for k in two} == {"its avx2 build" if wide else "its baseline build"}, (
+        reported
+    )
     # and without the variable, not a word
     quiet = child(HERE, "-c", EVERY_FUNCTION, env={**env, "LUMETRA_REPORT_DISPATCH": "0"})
     assert quiet.returncode == 0 and quiet.stderr == "", quiet.stderr
@@ -81,8 +93,19 @@ def test_the_baseline_build_passes_the_same_tests(tmp_path):
     # database, with a fixed seed for the generated cases
     modules = [os.path.join(HERE, m) for m in MODULES]
     # (stderr is left to the kernels' reports, which name the build that ran)
-    run = child(tmp_path, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--capture=sys", "--hypothesis-seed=0",
-                *modules)  # fmt: skip
+    run = child(
+        tmp_path,
+        "-m",
+        "pytest",
+        "-q",
+        "-p",
+        "no:cacheprovider",
+        "--capture=sys",
+        "--hypothesis-seed=0",
+        *modules,
+    )
     assert run.returncode == 0, run.stdout[-4000:] + run.stderr[-4000:]
     reported = builds(run.stderr)
-    assert "its baseline build" in reported.values() and "its avx2 build" not in reported.values(), reported
+    assert (
+        "its baseline build" in reported.values() and "its avx2 build" not in reported.values()
+    ), reported

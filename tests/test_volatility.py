@@ -11,6 +11,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumetra._core as core
+
 from helpers import exp, fmax, matches
 
 nan, inf = math.nan, math.inf
@@ -50,7 +51,9 @@ def test_bit_identical_to_a_plain_transcription(kind, data):
     p = data.draw(st.lists(values[kind], min_size=7, max_size=7))
     array, garch_args = np.array(y, dtype=np.float64), (*p[:5], data.draw(st.booleans()), p[5])
     assert matches(core.garch_filter(array, *garch_args), garch_reference(y, *garch_args))
-    assert matches(core.gjr_garch_filter(array, *p[:6]), garch_reference(y, *p[:4], p[5], gamma=p[4]))
+    assert matches(
+        core.gjr_garch_filter(array, *p[:6]), garch_reference(y, *p[:4], p[5], gamma=p[4])
+    )
     assert matches(core.egarch_filter(array, *p[:6]), egarch_reference(y, *p[:6]))
 
 
@@ -58,10 +61,29 @@ def test_bit_identical_to_a_plain_transcription(kind, data):
 # it (-inf, -0.0, +0.0, the double just below), the value itself above. GARCH floors the variance at 1e-20;
 # EGARCH floors exp(x) at 1e-20 (reached by x below about -46, or -inf), and its first x is not clamped, so
 # the edges arrive through the initial variance and the initial log-variance (clamped to +-20 only after a step).
-# Next to ln 1e-20, exp(x) falls either side of that floor, where the reference's sqrt(s2) floor at 1e-10 meets it.
+# Next to ln 1e-20, exp(x) falls either side of that floor, where egarch_reference's floor of sqrt(s2) at 1e-10 meets it.
 FLOOR, LN_FLOOR = 1e-20, math.log(1e-20)
-EDGES = [nan, inf, -inf, 0.0, -0.0, -5.0, FLOOR, math.nextafter(FLOOR, 0), math.nextafter(FLOOR, 1), 5e-324, 1e-300, 1.0,
-         LN_FLOOR, math.nextafter(LN_FLOOR, 0), math.nextafter(LN_FLOOR, -inf), -50.0, -745.2, -800.0, 20.0]  # fmt: skip
+EDGES = [
+    nan,
+    inf,
+    -inf,
+    0.0,
+    -0.0,
+    -5.0,
+    FLOOR,
+    math.nextafter(FLOOR, 0),
+    math.nextafter(FLOOR, 1),
+    5e-324,
+    1e-300,
+    1.0,
+    LN_FLOOR,
+    math.nextafter(LN_FLOOR, 0),
+    math.nextafter(LN_FLOOR, -inf),
+    -50.0,
+    -745.2,
+    -800.0,
+    20.0,
+]
 
 
 @pytest.mark.parametrize("edge", EDGES)
@@ -72,9 +94,14 @@ def test_floors_are_fmax_at_their_edges(edge):
         assert matches(core.garch_filter(np.array(y), *args), garch_reference(y, *args))
         # beta 1 keeps the edge value in the state for a second step as well
         expected = garch_reference(y, 0.0, omega, 0.0, 1.0, edge, gamma=0.0)
-        assert matches(core.gjr_garch_filter(np.array(y), 0.0, omega, 0.0, 1.0, 0.0, edge), expected)
+        assert matches(
+            core.gjr_garch_filter(np.array(y), 0.0, omega, 0.0, 1.0, 0.0, edge), expected
+        )
     for params in [(0.0, 0.1, 0.9, 0.2), (-1e3, 0.0, 1.0, 0.0), (nan, 0.1, 0.9, 0.2)]:
-        assert matches(core.egarch_filter(np.array(y), 0.1, *params, edge), egarch_reference(y, 0.1, *params, edge))
+        assert matches(
+            core.egarch_filter(np.array(y), 0.1, *params, edge),
+            egarch_reference(y, 0.1, *params, edge),
+        )
 
 
 # The GJR weight alpha + gamma * I is formed once for each value of I and looked up by the sign of the
@@ -87,4 +114,6 @@ def test_leverage_weight_for_every_kind_of_residual(alpha, gamma):
     for first, mu in itertools.product([1.0, -1.0, 0.0, -0.0, nan, -2.0, -inf], [0.0, -0.0, 1.0]):
         y = [first, 0.5, -1.0]
         expected = garch_reference(y, mu, 0.1, alpha, 0.5, 1.0, gamma=gamma)
-        assert matches(core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0), expected)
+        assert matches(
+            core.gjr_garch_filter(np.array(y), mu, 0.1, alpha, 0.5, gamma, 1.0), expected
+        )

@@ -1,10 +1,11 @@
 """The demonstration that `python -m lumetra` runs.
 
 It fits a range of forecasting models to the monthly airline passengers series shipped
-with the package, using only lumetra._core's objectives and filters and the small
-optimisers in `lumetra.models.optimize` (one module per model family in `lumetra.demo.models`),
-and prints what each step found and how long it took (`lumetra.demo.report`). `--plot
-FILE.png` also draws the series with fitted values and forecasts.
+with the package: ETS, the theta method and the optimised theta model by the modelling
+layer `lumetra.models`, the other families with lumetra._core's objectives and filters and
+the layer's small optimisers (one module per model family in `lumetra.demo.models`). It
+prints what each step found and how long it took (`lumetra.demo.report`). `--plot FILE.png`
+also draws the series with fitted values, forecasts and prediction intervals.
 """
 
 from __future__ import annotations

@@ -20,8 +20,8 @@ scale is calibrated on the series' own training data, never on what follows it:
 
 from __future__ import annotations
 
-from collections.abc import Sequence
 import math
+from collections.abc import Sequence
 from dataclasses import dataclass
 from functools import cache
 
@@ -104,8 +104,11 @@ def _student(level: float, n: int) -> float:
         y = (((((0.4 * y + 6.3) * y + 36.0) * y + 94.5) / c - y - 3.0) / b + 1.0) * x
         y = math.expm1(a * y * y)
     else:
-        y = ((1.0 / (((n + 6.0) / (n * y) - 0.089 * d - 0.822) * (n + 2.0) * 3.0) + 0.5 / (n + 4.0)) * y
-             - 1.0) * (n + 1.0) / (n + 2.0) + 1.0 / y  # fmt: skip
+        y = (
+            (1.0 / (((n + 6.0) / (n * y) - 0.089 * d - 0.822) * (n + 2.0) * 3.0) + 0.5 / (n + 4.0))
+            * y
+            - 1.0
+        ) * (n + 1.0) / (n + 2.0) + 1.0 / y
     return math.sqrt(n * y)
 
 

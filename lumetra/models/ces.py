@@ -316,9 +316,8 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
     if period > 1 and n < 2 * period:
         notes = (SHORT_SERIES_NOTE,)
     elif period > 1:
-        start = np.roll(
-            initial_season(y, period), 1
-        )  # by the kernel's phase (the pseudo-observation's first)
+        # by the kernel's phase (the pseudo-observation's first)
+        start = np.roll(initial_season(y, period), 1)
         season_step = 0.3 * float(np.std(start)) or 0.5 * step
         search = minimise(
             "ces_s",

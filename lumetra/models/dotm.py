@@ -203,7 +203,6 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> DotmFit:
     engine = check_engine(engine)
     adjustment = _season.adjust(y, period)
     x = adjustment.adjusted
-    n = x.size
     intercept, slope = trend_line(x)
     arrays = (np.concatenate(([0.0], x)),)
     constants = (intercept, slope, *THETA_BOUNDS, *ALPHA_BOUNDS)

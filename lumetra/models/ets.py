@@ -396,8 +396,9 @@ def _point(x: Sequence[float], layout: _Layout) -> _Point:
     if valid:
         beta_t = alpha * (beta / (1.0 + beta))
         valid = admissible(alpha, beta_t, gamma, factor, layout.trend, m)
-    return _Point(alpha, beta, gamma, phi, factor, share_beta, share_gamma, level0, trend0,
-                  seasonal, valid)  # fmt: skip
+    return _Point(
+        alpha, beta, gamma, phi, factor, share_beta, share_gamma, level0, trend0, seasonal, valid
+    )
 
 
 def ets_objective(
@@ -427,9 +428,20 @@ def ets_objective(
         p = _point(x, layout)
         if not p.valid:
             return math.inf
-        return core.ets_loglik(y, p.level0, p.trend0, p.seasonal0, p.alpha, p.beta, p.gamma,
-                               p.phi, layout.period, layout.error, int(layout.trend),
-                               layout.season)  # fmt: skip
+        return core.ets_loglik(
+            y,
+            p.level0,
+            p.trend0,
+            p.seasonal0,
+            p.alpha,
+            p.beta,
+            p.gamma,
+            p.phi,
+            layout.period,
+            layout.error,
+            int(layout.trend),
+            layout.season,
+        )
 
     return objective
 
@@ -521,14 +533,18 @@ def _estimate(
     constants = layout.constants()
     budget = len(start) + 1 + MAX_EVALUATIONS
     if engine == "native":
-        search = native_nelder_mead("ets", start, step, arrays, constants, budget, TOLERANCE,
-                                    restarts=0)  # fmt: skip
+        search = native_nelder_mead(
+            "ets", start, step, arrays, constants, budget, TOLERANCE, restarts=0
+        )
     else:
-        search = nelder_mead(ets_objective(arrays, constants), start, step, budget, TOLERANCE,
-                             restarts=0)  # fmt: skip
+        search = nelder_mead(
+            ets_objective(arrays, constants), start, step, budget, TOLERANCE, restarts=0
+        )
     parameters = _parameter_count(model, period)
     n = y.size
-    aicc = search.value + 2.0 * parameters + 2.0 * parameters * (parameters + 1) / (n - parameters - 1)
+    aicc = (
+        search.value + 2.0 * parameters + 2.0 * parameters * (parameters + 1) / (n - parameters - 1)
+    )
     return _Estimate(model, layout, search, aicc, parameters)
 
 
@@ -692,7 +708,9 @@ def _run_on(final: tuple[float, float, Array], arguments: Arguments, n: int, h: 
             error_value = forecast - forecast
             base = level + phi * trend
             if error:
-                updated = base * (alpha * float(np.float64(error_value) / (forecast + _EPSILON)) + 1.0)
+                updated = base * (
+                    alpha * float(np.float64(error_value) / (forecast + _EPSILON)) + 1.0
+                )
             elif season == 2:
                 updated = base + float(np.float64(alpha * error_value) / (coefficient + _EPSILON))
             else:
@@ -717,9 +735,7 @@ def _run_on(final: tuple[float, float, Array], arguments: Arguments, n: int, h: 
     return out
 
 
-def fit(
-    y: object, period: int = 1, *, model: str | None = None, engine: str = "native"
-) -> EtsFit:
+def fit(y: object, period: int = 1, *, model: str | None = None, engine: str = "native") -> EtsFit:
     """Fit the ETS model with the smallest AICc (or one given model).
 
     Parameters
@@ -773,11 +789,29 @@ def _result(
 ) -> EtsFit:
     p = _point(best.search.x, best.layout)
     error, trend, season = best.model.codes
-    arguments: Arguments = (p.level0, p.trend0, p.seasonal0, p.alpha, p.beta, p.gamma, p.phi,
-                            period, error, trend, season)  # fmt: skip
+    arguments: Arguments = (
+        p.level0,
+        p.trend0,
+        p.seasonal0,
+        p.alpha,
+        p.beta,
+        p.gamma,
+        p.phi,
+        period,
+        error,
+        trend,
+        season,
+    )
     fitted, errors, level, trend_state, seasonal = core.ets_filter(y, *arguments)
-    params = {"alpha": p.alpha, "beta": p.beta, "gamma": p.gamma, "phi": p.phi,
-              "damping": p.factor, "level0": p.level0, "trend0": p.trend0}  # fmt: skip
+    params = {
+        "alpha": p.alpha,
+        "beta": p.beta,
+        "gamma": p.gamma,
+        "phi": p.phi,
+        "damping": p.factor,
+        "level0": p.level0,
+        "trend0": p.trend0,
+    }
     for k, value in enumerate(p.seasonal0):
         params[f"season{k}"] = float(value)
     bounds = {"alpha": ALPHA_BOUNDS}

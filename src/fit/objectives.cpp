@@ -12,10 +12,8 @@ namespace {
 
 // name, arrays, constants, value, check
 constexpr Objective table[] = {
-    {"ses", 1, 2, &ses_value, &ses_check},
-    {"dotm", 1, 6, &dotm_value, &dotm_check},
-    {"ces_n", 1, 0, &ces_n_value, &ces_n_check},
-    {"ces_s", 2, 1, &ces_s_value, &ces_s_check},
+    {"ses", 1, 2, &ses_value, &ses_check},       {"dotm", 1, 6, &dotm_value, &dotm_check},
+    {"ces_n", 1, 0, &ces_n_value, &ces_n_check}, {"ces_s", 2, 1, &ces_s_value, &ces_s_check},
     {"ets", 1, 11, &ets_value, &ets_check},
 };
 

@@ -10,8 +10,10 @@ import numpy as np
 import lumetra._core as core
 from lumetra.models.optimize import bounded, nelder_mead
 
-from . import Array
+from . import Array, Series, bounds_line
 from .decomposition import Seasonal
+
+TSB_BOUNDS = {"alpha": (0.0, 1.0), "beta": (0.0, 1.0)}
 
 
 @dataclass(frozen=True)
@@ -23,6 +25,26 @@ class Diagnostics:
     records: int  # months that set a new record of the adjusted series
     record_size: float  # Croston TSB: smoothed size of the rise over the old record
     record_probability: float  # and smoothed probability that a month sets one
+    tsb: dict[str, float]  # Croston TSB's weights, alpha (size) and beta (probability)
+
+    def describe(self, series: Series) -> list[str]:
+        months = series.y.size - 1
+        return [
+            f"hurst_exponent: passengers {self.hurst_level:.3f}, adjusted monthly growth "
+            f"{self.hurst_growth:.3f}",
+            f"sample_entropy of the monthly growth {self.sample_entropy[0]:.3f}, "
+            f"shuffled {self.sample_entropy[1]:.3f}: a regular rhythm",
+            f"approximate_entropy of the monthly growth {self.approximate_entropy[0]:.3f}, "
+            f"shuffled {self.approximate_entropy[1]:.3f}: the reverse",
+            "  order, as it counts each pattern's match with itself, which lowers the score",
+            f"  of an irregular series of {months} values most; sample_entropy leaves those out",
+            f"croston_tsb_filter on the months that set a new record ({self.records} of "
+            f"{months}, a share of {self.records / months:.2f}):",
+            f"  alpha = {self.tsb['alpha']:.3f}, beta = {self.tsb['beta']:.3f}; "
+            f"{bounds_line(self.tsb, TSB_BOUNDS)}",
+            f"  smoothed estimates after {series.months[-1]}: a record with probability "
+            f"{self.record_probability:.2f}, rising {self.record_size:.1f} thousand",
+        ]
 
 
 def fit(y: Array, seasonal: Seasonal) -> Diagnostics:
@@ -36,19 +58,18 @@ def fit(y: Array, seasonal: Seasonal) -> Diagnostics:
     records = np.maximum(adjusted[1:] - np.maximum.accumulate(adjusted)[:-1], 0.0)
     events = records[records > 0]
 
-    def tsb(u: Sequence[float]) -> float:
-        alpha, beta = bounded(u[0], 0.0, 1.0), bounded(u[1], 0.0, 1.0)
-        return core.croston_tsb_filter(records, alpha, beta, events[0], events.size / records.size)[
-            2
-        ]
+    def weights(u: Sequence[float]) -> dict[str, float]:
+        return {name: bounded(v, *TSB_BOUNDS[name]) for name, v in zip(TSB_BOUNDS, u)}
 
-    best = nelder_mead(tsb, [0.0, 0.0])
+    def tsb(u: Sequence[float]) -> float:
+        w = weights(u)
+        return core.croston_tsb_filter(
+            records, w["alpha"], w["beta"], events[0], events.size / records.size
+        )[2]
+
+    best = weights(nelder_mead(tsb, [0.0, 0.0]).x)
     size, probability, _ = core.croston_tsb_filter(
-        records,
-        bounded(best.x[0], 0.0, 1.0),
-        bounded(best.x[1], 0.0, 1.0),
-        events[0],
-        events.size / records.size,
+        records, best["alpha"], best["beta"], events[0], events.size / records.size
     )
     return Diagnostics(
         core.hurst_exponent(y, 36),
@@ -61,4 +82,5 @@ def fit(y: Array, seasonal: Seasonal) -> Diagnostics:
         int(events.size),
         size,
         probability,
+        best,
     )

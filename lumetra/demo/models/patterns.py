@@ -8,7 +8,7 @@ import numpy as np
 
 import lumetra._core as core
 
-from . import HORIZON, PERIOD, Array
+from . import HORIZON, PERIOD, Array, Series, mape
 
 
 @dataclass(frozen=True)
@@ -18,6 +18,15 @@ class Patterns:
     fitted: Array  # one-step forecasts of the series from nearest-pattern return forecasts
     forecast: Array
     nearest_ends: list[int]  # for the first forecast: last index (in y) of each nearest window
+
+    def describe(self, series: Series) -> list[str]:
+        return [
+            f"dtsf_fit_residuals on the monthly log growth, window {self.window}, "
+            f"{self.neighbours} neighbours:",
+            f"  one-step MAPE {mape(series.y, self.fitted):.2f}%",
+            f"dtsf_distances: the {self.neighbours} windows nearest to the last year end in",
+            "  " + ", ".join(series.months[i] for i in self.nearest_ends),
+        ]
 
 
 def fit(y: Array, window: int = PERIOD, neighbours: int = 5, decay: float = 0.01) -> Patterns:

@@ -8,7 +8,7 @@ import numpy as np
 
 import lumetra._core as core
 
-from . import HORIZON, PERIOD, Array
+from . import HORIZON, PERIOD, Array, Series, mape
 
 
 @dataclass(frozen=True)
@@ -19,6 +19,14 @@ class Reservoir:
     fitted: Array
     forecast: Array
     spectral_radius: float
+
+    def describe(self, series: Series) -> list[str]:
+        return [
+            f"esn_reservoir_update on the monthly log growth: {self.size} units, spectral "
+            f"radius {self.spectral_radius:g},",
+            f"  leak {self.leak:g}, washout {self.washout}, ridge readout: one-step "
+            f"MAPE {mape(series.y, self.fitted):.2f}%",
+        ]
 
 
 def fit(

@@ -1,16 +1,17 @@
-"""The theta family: classic theta lines, DOT and the hybrid theta score."""
+"""The theta family: the theta method and the optimised theta model, fitted by the
+modelling layer (`lumetra.models.theta`, `lumetra.models.dotm`), and the hybrid theta
+score of the seasonally adjusted series."""
 
 from __future__ import annotations
 
-from collections.abc import Sequence
 from dataclasses import dataclass
 
-import numpy as np
-
 import lumetra._core as core
-from lumetra.models.optimize import Minimum, bounded, golden_section, nelder_mead, unbounded
+from lumetra.models import Forecast, dotm, theta
+from lumetra.models.dotm import DotmFit
+from lumetra.models.theta import ThetaFit
 
-from . import HORIZON, Array, one_step_levels, reseasonalise
+from . import HORIZON, PERIOD, Array, Series, bounds_line, mape
 from .decomposition import Seasonal
 
 HYBRID_THETAS = (1.0, 1.5, 2.0, 3.0)
@@ -18,75 +19,45 @@ HYBRID_THETAS = (1.0, 1.5, 2.0, 3.0)
 
 @dataclass(frozen=True)
 class Theta:
-    intercept: float  # the straight theta-0 line a + b * t of the adjusted series
-    slope: float
-    alpha: float  # SES weight of the theta-2 line
-    fitted: Array  # classic theta: mean of the theta-0 line and the smoothed theta-2 line
-    forecast: Array
-    dot_theta: float  # DOT: theta, smoothing weight and drift minimising dot_objective
-    dot_alpha: float
-    dot_drift: float
-    dot_search: Minimum
-    dot_fitted: Array
-    dot_forecast: Array
+    theta: ThetaFit  # the theta method as run in M3
+    theta_forecast: Forecast
+    dotm: DotmFit  # the optimised theta model
+    dotm_forecast: Forecast
     hybrid: list[tuple[float, float]]  # theta and mean absolute error of the hybrid model
 
+    def describe(self, series: Series) -> list[str]:
+        t, d = self.theta.params, self.dotm.params
+        season = "seasonally adjusted" if self.theta.seasonal else "not adjusted (no season found)"
+        return [
+            f"lumetra.models.theta, series {season}: theta-0 line {t['intercept']:.1f} "
+            f"{t['slope']:+.3f} t,",
+            f"  theta-2 line smoothed by ses_sse with alpha = {t['alpha']:.3f} from level "
+            f"{t['level0']:.1f}; MAPE {mape(series.y, self.theta.fitted):.2f}%",
+            f"  {bounds_line(t, self.theta.bounds)}",
+            "lumetra.models.dotm by Nelder-Mead on dot_objective "
+            f"({self.dotm.search.evaluations} evaluations):",
+            f"  theta = {d['theta']:.3f}, alpha = {d['alpha']:.3f}, level0 {d['level0']:.1f}; "
+            f"dot_residuals: MAPE {mape(series.y, self.dotm.fitted):.2f}%",
+            f"  {bounds_line(d, self.dotm.bounds)}",
+            "dot_hybrid_objective, geometric mixing: mean absolute error of the smoothed fit",
+            f"  for theta {', '.join(f'{th:g}' for th, _ in self.hybrid)}: "
+            f"{', '.join(f'{mae:.2f}' for _, mae in self.hybrid)} thousand adjusted passengers;",
+            "  not comparable with the one-step MAPEs: an absolute error of the adjusted series,",
+            "  with the smoothing weight chosen by the kernel's own search for each theta",
+        ]
 
-def fit(seasonal: Seasonal) -> Theta:
+
+def fit(y: Array, seasonal: Seasonal) -> Theta:
+    """The two models of the series, and the hybrid score of its seasonally adjusted form."""
+    theta_fit = theta.fit(y, PERIOD)
+    dotm_fit = dotm.fit(y, PERIOD)
     adjusted = seasonal.adjusted
-    n = adjusted.size
     line0 = core.theta_decompose(adjusted, 0.0)
-    line2 = core.theta_decompose(adjusted, 2.0)
-    # theta_decompose's line is first + (t + 1) / n * (last - first).
-    slope = float(adjusted[-1] - adjusted[0]) / n
-    intercept = float(adjusted[0]) + slope
-
-    # Classic theta: SES on the theta-2 line, averaged with the theta-0 line, fitted and
-    # extrapolated in one four_theta_fitted call (beyond the data the last level holds).
-    alpha = golden_section(lambda a: core.ses_sse(line2, a), 0.0, 1.0).x[0]
-    levels = core.ses_filter(line2, alpha)
-    combined = core.four_theta_fitted(
-        n + HORIZON,
-        np.array([2.0]),
-        np.array([intercept]),
-        np.array([slope]),
-        np.array([1.0]),
-        one_step_levels(levels, line2[0]),
-        np.array([n], dtype=np.int64),
-        levels[-1:],
-    )
-    fitted = reseasonalise(combined[:n], seasonal.indices, 0)
-    forecast = reseasonalise(combined[n:], seasonal.indices, n)
-
-    # DOT: theta, smoothing weight and drift by Nelder-Mead on dot_objective.
-    def dot_point(u: Sequence[float]) -> tuple[float, float, float]:
-        return bounded(u[0], 1.0, 5.0), bounded(u[1], 1e-3, 0.999), u[2]
-
-    def dot(u: Sequence[float]) -> float:
-        return core.dot_objective(adjusted, intercept, slope, *dot_point(u))
-
-    dot_search = nelder_mead(dot, [unbounded(2.0, 1.0, 5.0), 0.0, 0.0], step=[1.0, 1.0, 0.5])
-    dot_theta, dot_alpha, dot_drift = dot_point(dot_search.x)
-    residuals, last_level = core.dot_residuals(
-        adjusted, intercept, slope, dot_theta, dot_alpha, dot_drift
-    )
-    dot_fitted = np.concatenate(([np.nan], adjusted[1:] - residuals))
-    t = np.arange(n, n + HORIZON, dtype=np.float64)
-    dot_path = 0.5 * (dot_drift * t + (last_level + (intercept + slope * t)))
-
-    # The hybrid model mixes the series with the straight line geometrically.
     hybrid = [(th, core.dot_hybrid_objective(adjusted, line0, th, False)) for th in HYBRID_THETAS]
     return Theta(
-        intercept,
-        slope,
-        alpha,
-        fitted,
-        forecast,
-        dot_theta,
-        dot_alpha,
-        dot_drift,
-        dot_search,
-        reseasonalise(dot_fitted, seasonal.indices, 0),
-        reseasonalise(dot_path, seasonal.indices, n),
+        theta_fit,
+        theta_fit.forecast(HORIZON, level=(80, 95)),
+        dotm_fit,
+        dotm_fit.forecast(HORIZON, level=(80, 95)),
         hybrid,
     )

@@ -11,14 +11,58 @@ import numpy as np
 import lumetra._core as core
 from lumetra.models.optimize import bounded, nelder_mead
 
-from . import Array
+from . import Array, Series, bounds_line
 from .decomposition import Seasonal
+
+# The largest persistence searched (alpha + beta, or alpha + gamma / 2 + beta for GJR).
+PERSISTENCE = 0.999
+AR1_BOUNDS = (-0.99, 0.99)
+# What each model's search keeps its parameters within; the persistence is a sum of them.
+GARCH_BOUNDS = {
+    "omega": (0.0, math.inf),
+    "alpha": (0.0, PERSISTENCE),
+    "beta": (0.0, PERSISTENCE),
+    "persistence": (0.0, PERSISTENCE),
+    "ar1": AR1_BOUNDS,
+}
+EGARCH_BOUNDS = {"beta": (-PERSISTENCE, PERSISTENCE)}  # mu, omega, alpha, gamma unbounded
+GJR_BOUNDS = {
+    "omega": (0.0, math.inf),
+    "alpha": (0.0, PERSISTENCE),
+    "beta": (0.0, PERSISTENCE),
+    "gamma": (0.0, 2.0 * PERSISTENCE),
+    "persistence": (0.0, PERSISTENCE),
+}
+
+
+@dataclass(frozen=True)
+class VolatilityFit:
+    function: str  # the kernel scored
+    params: dict[str, float]  # the kernel's arguments, and the persistence where bounded
+    bounds: dict[str, tuple[float, float]]
+    nll: float  # the kernel's negative log-likelihood
+    aic: float
 
 
 @dataclass(frozen=True)
 class Volatility:
     returns: Array  # monthly log growth of the seasonally adjusted series, in percent
-    fits: list[tuple[str, dict[str, float], float, float]]  # name, parameters, NLL, AIC
+    fits: list[VolatilityFit]
+
+    def describe(self, _: Series) -> list[str]:
+        lines = [
+            f"adjusted monthly log growth in percent: mean {np.mean(self.returns):+.2f}, "
+            f"sd {np.std(self.returns):.2f}",
+            "GARCH(1,1) family          NLL     AIC",
+        ]
+        for fit in self.fits:
+            shown = " ".join(f"{key} {value:+.3f}" for key, value in fit.params.items())
+            lines += [
+                f"{fit.function:24} {fit.nll:7.2f} {fit.aic:7.1f}",
+                f"  {shown}",
+                f"  {bounds_line(fit.params, fit.bounds)}",
+            ]
+        return lines
 
 
 def fit(seasonal: Seasonal) -> Volatility:
@@ -26,14 +70,15 @@ def fit(seasonal: Seasonal) -> Volatility:
     mean, var = float(np.mean(r)), float(np.var(r))
 
     def garch_point(u: Sequence[float]) -> dict[str, float]:
-        persistence = bounded(u[2], 0.0, 0.999)
+        persistence = bounded(u[2], 0.0, PERSISTENCE)
         alpha = persistence * bounded(u[3], 0.0, 1.0)
         return {
             "mu": u[0],
             "omega": math.exp(u[1]),
             "alpha": alpha,
             "beta": persistence - alpha,
-            "ar1": bounded(u[4], -0.99, 0.99),
+            "ar1": bounded(u[4], *AR1_BOUNDS),
+            "persistence": persistence,
         }
 
     def garch(u: Sequence[float]) -> float:
@@ -45,7 +90,7 @@ def fit(seasonal: Seasonal) -> Volatility:
             "mu": u[0],
             "omega": u[1],
             "alpha": u[2],
-            "beta": bounded(u[3], -0.999, 0.999),
+            "beta": bounded(u[3], *EGARCH_BOUNDS["beta"]),
             "gamma": u[4],
         }
 
@@ -56,7 +101,7 @@ def fit(seasonal: Seasonal) -> Volatility:
         )
 
     def gjr_point(u: Sequence[float]) -> dict[str, float]:
-        persistence = bounded(u[2], 0.0, 0.999)
+        persistence = bounded(u[2], 0.0, PERSISTENCE)
         shares = np.exp([u[3], u[4], 0.0])
         alpha, half_gamma, beta = (float(v) for v in persistence * shares / shares.sum())
         return {
@@ -65,6 +110,7 @@ def fit(seasonal: Seasonal) -> Volatility:
             "alpha": alpha,
             "beta": beta,
             "gamma": 2.0 * half_gamma,
+            "persistence": persistence,
         }
 
     def gjr(u: Sequence[float]) -> float:
@@ -73,11 +119,24 @@ def fit(seasonal: Seasonal) -> Volatility:
 
     fits = []
     log_omega = math.log(0.1 * var)
-    for name, objective, point, start in (
-        ("garch_filter, AR(1) mean", garch, garch_point, [mean, log_omega, 2.0, -2.0, 0.0]),
-        ("egarch_filter", egarch, egarch_point, [mean, 0.1 * math.log(var), 0.0, 1.5, 0.1]),
-        ("gjr_garch_filter", gjr, gjr_point, [mean, log_omega, 2.0, -2.0, -2.0]),
+    for name, objective, point, bounds, start in (
+        (
+            "garch_filter, AR(1) mean",
+            garch,
+            garch_point,
+            GARCH_BOUNDS,
+            [mean, log_omega, 2.0, -2.0, 0.0],
+        ),
+        (
+            "egarch_filter",
+            egarch,
+            egarch_point,
+            EGARCH_BOUNDS,
+            [mean, 0.1 * math.log(var), 0.0, 1.5, 0.1],
+        ),
+        ("gjr_garch_filter", gjr, gjr_point, GJR_BOUNDS, [mean, log_omega, 2.0, -2.0, -2.0]),
     ):
         best = nelder_mead(objective, start)
-        fits.append((name, point(best.x), best.value, 2.0 * best.value + 2.0 * len(start)))
+        aic = 2.0 * best.value + 2.0 * len(start)
+        fits.append(VolatilityFit(name, point(best.x), bounds, best.value, aic))
     return Volatility(r, fits)
