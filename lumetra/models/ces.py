@@ -464,7 +464,8 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
     if period > 1 and n < 2 * period:
         notes = (SHORT_SERIES_NOTE,)
     elif period > 1 and math.isfinite(aicc(1.0, n, 4 + period)):
-        season = np.roll(initial_season(y, period), 1)  # by the kernel's phase
+        start = initial_season(y, period)
+        season = np.concatenate((start[-1:], start[:-1]))  # by the kernel's phase
         search = minimise(
             "ces_s",
             seasonal_objective,
@@ -498,6 +499,6 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
         search=search,
         _states=states,
         _season=final_season,
-        season0=np.roll(season, -1),
+        season0=np.concatenate((season[1:], season[:1])),  # the phase of y[0] first
         _engine=engine,
     )
