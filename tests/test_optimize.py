@@ -200,3 +200,6 @@ def test_native_least_squares_states_are_the_python_ones_bit_for_bit(m):
             if n < m or math.isnan(a_r):
                 assert native is None
     assert found >= 8
+    huge = np.resize([1.7e308, -1.7e308], 3 * m)  # errors past the largest double: moves that are not finite
+    assert fit.ces_initial_states(huge, np.zeros(m), 1.2, 0.3, 0.1, 0.0) is None
+    assert ces.least_squares_states(huge, CES_PARAMS, 0.0, np.zeros(m)) is None
