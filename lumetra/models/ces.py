@@ -431,8 +431,9 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
         The season length; 1 for none. A seasonal model is tried when the series covers
         two full periods.
     engine : {"native", "python"}
-        Where the parameters are searched: by the native Nelder-Mead of `lumetra._fit`
-        (the default) or by the same algorithm in Python; both give the same bits.
+        Where the parameters are searched, the initial states solved for and the
+        recursion run: in `lumetra._fit` (the default) or by the same operations in
+        Python; both give the same bits.
 
     Returns
     -------
