@@ -126,6 +126,10 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
         pytest.param(lambda y: fit.ces_filter(y, np.broadcast_to(y, y.shape), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False), TypeError, "forecasts must be a writable", id="filter read-only"),
         pytest.param(lambda y: fit.ces_filter(y[::2], y[:5].copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False), TypeError, "y must be a one-dimensional", id="filter strided"),
         pytest.param(lambda y: fit.ces_initial_states(y, np.empty(0), 1.0, 0.5, 0.1, 0.0), ValueError, "season must hold one state per phase", id="states empty season"),
+        pytest.param(lambda y: fit.ces_initial_states(y, y[::2], 1.0, 0.5, 0.1, 0.0), TypeError, "season must be a one-dimensional", id="states strided season"),
+        pytest.param(lambda y: fit.ces_initial_states(y, y[:4], 1.0, 0.5, "a", 0.0), TypeError, "must be real number", id="states gamma"),
+        pytest.param(lambda y: fit.ces_filter(y, y.copy(), y[:4], 1.0, 0.5, 0.1, 0.0, 0.0), TypeError, "missing required argument", id="filter arguments"),
+        pytest.param(lambda y: fit.ces_filter(y, y.copy(), y[:4][::-1], 1.0, 0.5, 0.1, 0.0, 0.0, 0, False), TypeError, "season must be a writable", id="filter season"),
     ],
 )  # fmt: skip
 def test_native_entries_refuse_what_their_objective_cannot_take(call, error, message):
