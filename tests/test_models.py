@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import lumetra._core as core
+import lumetra._fit as lumetra_fit
 from lumetra.models import ces, combination, dotm, theta
 
 from helpers import same_bits
@@ -117,6 +118,65 @@ def test_ces_fitted_values_reproduce_the_kernels_sse_and_the_forecast_adds_zero_
         padded[0] = result.params["level0"]
         extended = core.ces_nonseasonal_sse(padded, p["a0_real"], p["a0_imag"])
     assert same_bits(extended, sse)  # every appended step's error is exactly zero
+
+
+def ces_sse(y, params, level, season):
+    """The kernel's sum of squares with these initial states (by the kernel's phase)."""
+    padded = np.concatenate(([level + season[0]], y))
+    return core.ces_seasonal_sse(
+        padded, params["a0_real"], params["a0_imag"], params["gamma"], season, season.size
+    )
+
+
+@pytest.mark.parametrize("engine", ["native", "python"])
+def test_ces_least_squares_states_recover_the_states_that_made_a_series(engine):
+    """A series that the seasonal recursion makes with every error zero is fitted exactly
+    from wrong initial states (whose seasonal part has the same sum)."""
+    params = {"a0_real": 1.1, "a0_imag": 0.35, "gamma": 0.15}
+    level, season = 50.0, np.array([3.0, -1.0, 2.5, -4.5])
+    y, _, _ = ces.recursion(np.zeros(36), params, (level, 0.0, 0), season, predict=True)
+    if engine == "native":
+        found = lumetra_fit.ces_initial_states(
+            y, season + [1.0, 2.0, -1.0, -2.0], 1.1, 0.35, 0.15, level - 7.0
+        )
+        moved = (found[0], np.array(found[1]))
+    else:
+        moved = ces.least_squares_states(y, params, level - 7.0, season + [1.0, 2.0, -1.0, -2.0])
+    assert moved[0] == pytest.approx(level, abs=1e-9) and np.allclose(moved[1], season, atol=1e-9)
+    assert ces_sse(y, params, *moved) < 1e-16 * float(y @ y)
+
+
+@pytest.mark.parametrize("y, period", [SERIES[2], pytest.param(seasonal(60, 21), 12, id="monthly")])
+def test_ces_least_squares_states_are_the_minimum_of_the_quadratic(y, period):
+    """No move of the level or of one seasonal state against the last one lowers the sum of
+    squares, the moved seasonal states keep their sum, and the fit keeps the lower of the
+    search's states and these."""
+    result = ces.fit(y, period)
+    assert result.method == "CES(s)"
+    params, season = result.params, np.roll(result.season0, 1)
+    level = (params["level0"] + season[0]) - season[0]
+    best = ces_sse(y, params, level, season)
+    for i in range(period):
+        for h in (-1e-3, 1e-3):
+            moved = season.copy()
+            if i > 0:
+                moved[i - 1] += h
+                moved[-1] -= h
+            assert ces_sse(y, params, level + (h if i == 0 else 0.0), moved) > best
+    start = ces.initial_season(y, period)
+    assert math.isclose(
+        float(np.sum(result.season0)), float(np.sum(start)), abs_tol=1e-9 * float(np.max(np.abs(y)))
+    )
+    search = ces.minimise(
+        "ces_s",
+        ces.seasonal_objective,
+        [0.0, 0.0, 0.0, float(y[0] - start[0])],
+        [1.0, 1.0, 1.0, ces.level_step(y)],
+        (np.concatenate(([0.0], y)), np.roll(start, 1)),
+        (float(period),),
+        "native",
+    )
+    assert result.search.value < search.value and result.search.evaluations == search.evaluations
 
 
 @pytest.mark.parametrize("name", ["theta", "dotm"])

@@ -53,11 +53,7 @@ OBJECTIVES = {
     "ses": (ses_problem, theta.ses_objective, lambda y: [0.0, float(y[0])]),
     "dotm": (dotm_problem, dotm.dotm_objective, lambda y: [0.0, 0.0, float(y[0])]),
     "ces_n": (ces_n_problem, ces.nonseasonal_objective, lambda y: [0.0, 0.0, float(y[0])]),
-    "ces_s": (
-        ces_s_problem,
-        ces.seasonal_objective,
-        lambda y: [0.0, 0.0, 0.0, float(y[0]), 0.5, -0.2, 0.1],
-    ),
+    "ces_s": (ces_s_problem, ces.seasonal_objective, lambda y: [0.0, 0.0, 0.0, float(y[0])]),
 }
 
 
@@ -78,7 +74,7 @@ def test_native_objective_is_the_core_function_bit_for_bit(name):
         before = arrays[0].copy()
         objective = python(arrays, constants)
         dims = len(start(y))
-        level = 3 if name == "ces_s" else dims - 1  # where the initial level sits in x
+        level = dims - 1  # where the initial level sits in x
         points = [
             [800.0, -800.0, 1e300, 2.0],
             [-3.0, 2.0, -50.0, -1e10],
@@ -86,8 +82,7 @@ def test_native_objective_is_the_core_function_bit_for_bit(name):
             [math.nan, 1.0, 5.0, 1.0],
         ]
         points += [list(RNG.normal(0.0, 2.0, 4) + [0, 0, 0, y[0]]) for _ in range(20)]
-        moves = [0.5, -0.2, 0.1] if name == "ces_s" else []
-        for point in [start(y)] + [p[:level] + p[-1:] + moves for p in points]:
+        for point in [start(y)] + [p[:level] + p[-1:] for p in points]:
             x = point
             assert same_bits(native_value(name, x, arrays, constants), objective(x)), (n, x)
         assert same_bits(arrays[0], before)  # the problem's array is never written
@@ -101,7 +96,7 @@ def test_native_nelder_mead_is_the_python_one_bit_for_bit(name, restarts):
         y = series(n, seed)
         arrays, constants = make(y)
         step = [0.5] * len(start(y))
-        step[3 if name == "ces_s" else len(step) - 1] = 0.1 * float(np.std(y)) + 1.0
+        step[-1] = 0.1 * float(np.std(y)) + 1.0
         native = native_nelder_mead(name, start(y), step, arrays, constants, restarts=restarts)
         reference = nelder_mead(python(arrays, constants), start(y), step, restarts=restarts)
         assert same_bits(native.x, reference.x) and same_bits(native.value, reference.value)
@@ -200,22 +195,88 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
             id="restarts",
         ),
         pytest.param(
-            lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:3]), (4.0,)),
+            lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:3]), (4.0,)),
             ValueError,
             "one initial seasonal state per phase",
             id="season",
         ),
         pytest.param(
-            lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:4]), (4.5,)),
+            lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:4]), (4.5,)),
             ValueError,
             "one initial seasonal state per phase",
             id="m",
         ),
         pytest.param(
-            lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:4]), (4.0,)),
+            lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:4]), (4.0,)),
             ValueError,
-            "takes m \\+ 3 parameters",
+            "takes 4 parameters",
             id="ces_s dims",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(
+                y, y[1:].copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False
+            ),
+            ValueError,
+            "forecasts has 9 values for the 10 of y",
+            id="filter length",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(y, y.copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 4, False),
+            ValueError,
+            "phase 4 is not a phase of the 4",
+            id="filter phase",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(y, y.copy(), np.empty(0), 1.0, 0.5, 0.1, 0.0, 0.0, -1, False),
+            ValueError,
+            "phase -1",
+            id="filter phase no season",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(
+                y, np.broadcast_to(y, y.shape), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False
+            ),
+            TypeError,
+            "forecasts must be a writable",
+            id="filter read-only",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(
+                y[::2], y[:5].copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False
+            ),
+            TypeError,
+            "y must be a one-dimensional",
+            id="filter strided",
+        ),
+        pytest.param(
+            lambda y: fit.ces_initial_states(y, np.empty(0), 1.0, 0.5, 0.1, 0.0),
+            ValueError,
+            "season must hold one state per phase",
+            id="states empty season",
+        ),
+        pytest.param(
+            lambda y: fit.ces_initial_states(y, y[::2], 1.0, 0.5, 0.1, 0.0),
+            TypeError,
+            "season must be a one-dimensional",
+            id="states strided season",
+        ),
+        pytest.param(
+            lambda y: fit.ces_initial_states(y, y[:4], 1.0, 0.5, "a", 0.0),
+            TypeError,
+            "must be real number",
+            id="states gamma",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(y, y.copy(), y[:4], 1.0, 0.5, 0.1, 0.0, 0.0),
+            TypeError,
+            "missing required argument",
+            id="filter arguments",
+        ),
+        pytest.param(
+            lambda y: fit.ces_filter(y, y.copy(), y[:4][::-1], 1.0, 0.5, 0.1, 0.0, 0.0, 0, False),
+            TypeError,
+            "season must be a writable",
+            id="filter season",
         ),
     ],
 )
@@ -267,12 +328,72 @@ def test_native_entries_release_every_array_they_read_after_errors_too():
     for _ in range(3):
         fit.evaluate("ses", [0.0, 1.0], (y,), (0.0, 1.0))
         fit.nelder_mead("ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), max_evaluations=20)
+        fit.ces_filter(y, np.empty(10), np.zeros(4), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False)
+        fit.ces_initial_states(y, np.zeros(4), 1.0, 0.5, 0.1, 0.0)
         for bad in [
             lambda: fit.evaluate("ses", [0.0, 1.0], (y,), (0.0,)),
             lambda: fit.evaluate("ses", [0.0], (y,), (0.0, 1.0)),
             lambda: fit.evaluate("ses", [0.0, 1.0], (y, y[::2]), (0.0, 1.0)),
+            lambda: fit.ces_filter(y, np.empty(10), np.zeros(4), 1.0, 0.5, 0.1, 0.0, 0.0, 5, False),
         ]:
             with pytest.raises((ValueError, TypeError)):
                 bad()
     assert sys.getrefcount(y) == before
     y.resize(20, refcheck=False)  # no buffer is still exported
+
+
+# (a0_real, a0_imag, gamma): inside the region where the recursion forgets its past, on its
+# edge, outside it (the recursion grows) and at a NaN
+CES_PARAMETERS = [
+    (1.2, 0.3, 0.1),
+    (0.4, 0.9, 0.0),
+    (1.0, 1.0, 1.0),
+    (1.9, 1.5, 0.6),
+    (math.nan, 0.5, 0.2),
+]
+CES_PARAMS = {"a0_real": 1.2, "a0_imag": 0.3, "gamma": 0.1}
+
+
+@pytest.mark.parametrize("m", [0, 1, 4, 12], ids=lambda m: f"m={m}")
+@pytest.mark.parametrize("predict", [False, True], ids=["over y", "predict"])
+def test_native_ces_filter_is_the_python_recursion_bit_for_bit(m, predict):
+    y = series(30, m)
+    season = RNG.normal(0.0, 3.0, m)
+    before = season.copy()
+    for a_r, a_i, gamma in CES_PARAMETERS:
+        params = {"a0_real": a_r, "a0_imag": a_i, "gamma": gamma}
+        for phase in range(max(m, 1)):
+            states = (float(y[0]), 0.5, phase)
+            native = ces.run(y, params, states, season, predict, "native")
+            assert same_bits(native, ces.recursion(y, params, states, season, predict)), (
+                a_r,
+                phase,
+            )
+    assert same_bits(season, before)  # the run's seasonal states are a copy
+    forecasts = y.copy()  # the observations may be the array the forecasts go into
+    fit.ces_filter(forecasts, forecasts, season.copy(), 1.2, 0.3, 0.1, 1.0, 0.0, 0, False)
+    assert same_bits(forecasts, ces.recursion(y, CES_PARAMS, (1.0, 0.0, 0), season)[0])
+
+
+@pytest.mark.parametrize("m", [1, 2, 4, 12], ids=lambda m: f"m={m}")
+def test_native_least_squares_states_are_the_python_ones_bit_for_bit(m):
+    found = 0
+    for seed, n in enumerate([m - 1, 2 * m, 3 * m + 1, 60]):  # phases never visited: no solution
+        y = series(n, seed)
+        season = RNG.normal(0.0, 2.0, m)
+        for a_r, a_i, gamma in CES_PARAMETERS:
+            params = {"a0_real": a_r, "a0_imag": a_i, "gamma": gamma}
+            native = fit.ces_initial_states(y, season, a_r, a_i, gamma, 90.0)
+            python = ces.least_squares_states(y, params, 90.0, season)
+            assert (native is None) == (python is None), (n, a_r)
+            if native is not None:
+                assert same_bits(native[0], python[0]) and same_bits(np.array(native[1]), python[1])
+                found += 1
+            if n < m or math.isnan(a_r):
+                assert native is None
+    assert found >= 8
+    huge = np.resize(
+        [1.7e308, -1.7e308], 3 * m
+    )  # errors past the largest double: moves that are not finite
+    assert fit.ces_initial_states(huge, np.zeros(m), 1.2, 0.3, 0.1, 0.0) is None
+    assert ces.least_squares_states(huge, CES_PARAMS, 0.0, np.zeros(m)) is None

@@ -39,7 +39,8 @@ def check_engine(engine: object) -> str:
 def level_step(series: Array) -> float:
     """An initial simplex step for a level: the series' mean absolute one-step change."""
     if series.size > 1:
-        change = float(np.mean(np.abs(np.diff(series))))
+        # np.mean(np.abs(np.diff(series))), the same sum and division with less dispatch
+        change = float(np.add.reduce(np.abs(series[1:] - series[:-1]))) / (series.size - 1)
         if change > 0.0:
             return change
     return max(abs(float(series[0])) * 0.1, 1.0)

@@ -12,13 +12,23 @@ y[t] - (level + season). The parameter is searched inside the region where the r
 forgets its past: its discount matrix has the eigenvalues c +- i * a0_imag, so a lies in
 the unit disk around 1 + 0i. The initial level is estimated with the parameters (a
 pseudo-observation in front of the series holds it, since the kernels start from their
-first value and never score it); the initial imaginary state is 0; the initial seasonal
-states are estimated with the other parameters, starting from the zero-centred phase
-means of the first (up to three) full periods around their centred moving average
-(`mstl_moving_average`, `mstl_extract_seasonal`).
+first value and never score it); the initial imaginary state is 0.
+
+The seasonal model is estimated in two steps. The smoothing parameters and the initial
+level are searched with the initial seasonal states fixed at the usual starting season:
+the zero-centred phase means of the first (up to three) full periods around their centred
+moving average (`mstl_moving_average`, `mstl_extract_seasonal`). For those parameters the
+errors are an affine function of the initial states, so their sum of squares is a
+quadratic whose minimum is found exactly (`lumetra._fit.ces_initial_states`): the initial
+level and seasonal states move there, the seasonal states keeping their sum, when that
+lowers the sum of squares. Searching the parameters with the season fixed keeps them from
+trading the first period's errors against a season fitted to it, and leaves the search
+four coordinates instead of period + 3.
 
 With a season asked for and two full periods of data, both models are fitted and the one
-with the lower AICc is kept. CES gives no prediction intervals here.
+with the lower AICc is kept (the seasonal model counts its period - 1 free initial
+seasonal states; it is not fitted when its AICc cannot be finite). CES gives no
+prediction intervals here.
 """
 
 from __future__ import annotations
@@ -31,6 +41,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import lumetra._core as core
+import lumetra._fit as _fit
 
 from . import _checks
 from ._common import at_bounds, check_engine, level_step, minimise
@@ -102,7 +113,10 @@ class CesFit:
     method : str
         ``"CES(n)"`` or ``"CES(s)"``.
     search : Minimum
-        The kept model's minimisation (in the optimiser's coordinates).
+        The kept model's minimisation, in the optimiser's coordinates: (u, v, level0) for
+        the non-seasonal model, (u, v, w, level0) for the seasonal one, whose level0 and
+        value are those after the least-squares step on the initial states (the
+        evaluations are those of the search).
     season0 : ndarray
         The estimated initial seasonal states, one per phase, the phase of y[0] first
         (empty for the non-seasonal model).
@@ -120,6 +134,7 @@ class CesFit:
     _states: tuple[float, float, int] = field(repr=False)  # level, p, phase after the data
     _season: Array = field(repr=False)  # seasonal states after the data (empty without)
     season0: Array = field(repr=False, default_factory=lambda: np.empty(0))
+    _engine: str = field(repr=False, default="native")
 
     def forecast(self, h: int, level: float | Sequence[float] = (80, 95)) -> Forecast:
         """Point forecasts for the h steps after the data: the recursion run on with
@@ -144,7 +159,7 @@ class CesFit:
         h = _checks.horizon(h)
         _checks.levels(level)
         future = np.zeros(h)  # placeholders: each is replaced by the value that makes e = 0
-        path, _, _ = recursion(future, self.params, self._states, self._season, predict=True)
+        path, _, _ = run(future, self.params, self._states, self._season, True, self._engine)
         return point(path)
 
 
@@ -227,17 +242,34 @@ def nonseasonal_objective(
     return objective
 
 
-def seasonal_states(x: Sequence[float], start: Array) -> Array:
-    """The initial seasonal states at the optimiser's point x (see `seasonal_objective`):
-    the starting states plus x[4:] (no move for the last phase), less their mean, summed in
-    phase order as the native objective sums it."""
-    m = start.size
-    moved = [value + x[4 + j] if j + 1 < m else value for j, value in enumerate(start.tolist())]
-    total = 0.0
-    for value in moved:
-        total += value
-    mean = total / m
-    return np.array([value - mean for value in moved])
+def run(
+    y: Array,
+    params: dict[str, float],
+    states: tuple[float, float, int],
+    season: Array,
+    predict: bool,
+    engine: str,
+) -> tuple[Array, tuple[float, float, int], Array]:
+    """`recursion` run by the engine: natively by `lumetra._fit.ces_filter`, with the same
+    bits, or by `recursion` itself for engine="python"."""
+    if engine == "python":
+        return recursion(y, params, states, season, predict)
+    forecasts = np.empty(y.size)
+    final_season = season.copy()
+    level, p, phase = states
+    after = _fit.ces_filter(
+        forecasts if predict else y,  # with predict the observations are not read
+        forecasts,
+        final_season,
+        params["a0_real"],
+        params["a0_imag"],
+        params.get("gamma", 0.0),
+        level,
+        p,
+        phase,
+        predict,
+    )
+    return forecasts, after, final_season
 
 
 def seasonal_objective(
@@ -245,22 +277,138 @@ def seasonal_objective(
 ) -> Callable[[Sequence[float]], float]:
     """The Python form of the native objective ``"ces_s"`` (the reference for engine="python").
 
-    x = (u, v, w, level0, move_0, ..., move_{m-2}): the parameter from (u, v), gamma =
-    bounded(w, 0, 1), the initial level and the moves of the initial seasonal states from
-    the starting ones (`seasonal_states`).
+    x = (u, v, w, level0): the parameter from (u, v), gamma = bounded(w, 0, 1) and the
+    initial level; the initial seasonal states are arrays[1], by the kernel's phase.
     """
     work = arrays[0].copy()
-    start = arrays[1]
+    season = arrays[1]
     m = int(constants[0])
 
     def objective(x: Sequence[float]) -> float:
         a_r, a_i = parameter(x[0], x[1])
         gamma = bounded(x[2], 0.0, 1.0)
-        season = seasonal_states(x, start)
         work[0] = x[3] + season[0]
         return core.ces_seasonal_sse(work, a_r, a_i, gamma, season, m)
 
     return objective
+
+
+def _dot(a: list[float], b: list[float]) -> float:
+    total = 0.0  # in index order (the built-in sum of floats compensates)
+    for u, v in zip(a, b, strict=True):
+        total += u * v
+    return total
+
+
+def least_squares_states(
+    y: Array, params: dict[str, float], level: float, season: Array
+) -> tuple[float, Array] | None:
+    """The Python form of `lumetra._fit.ces_initial_states` (the reference for
+    engine="python"), operation for operation.
+
+    For fixed parameters the seasonal recursion's errors over y, started at phase 0 from
+    (level, 0, season), are affine in the initial states. The moves d minimise their sum
+    of squares: the level moves by d[0], the seasonal state of phase j < m - 1 by d[j + 1]
+    and the last one by minus the sum of those, so the seasonal states keep their sum. The
+    columns of the design are the errors of the recursion run over zeros from each unit
+    move; the normal equations are solved by an LDL' factorisation.
+
+    Parameters
+    ----------
+    y : ndarray
+        The observations after the pseudo-observation.
+    params : dict
+        a0_real, a0_imag and gamma.
+    level : float
+        The initial level (the kernel's, after the pseudo-observation).
+    season : ndarray
+        The initial seasonal states by the kernel's phase (m of them, m >= 1).
+
+    Returns
+    -------
+    tuple or None
+        (the moved level, the moved seasonal states), or None when a pivot falls below
+        1e-10 of its diagonal element (the errors cannot tell a move from the others) or
+        a moved state is not finite.
+    """
+    n, m = y.size, season.size
+    zeros = np.zeros(n)
+
+    def errors(values: Array, start: float, states: Array) -> list[float]:
+        forecasts, _, _ = recursion(values, params, (start, 0.0, 0), states)
+        result: list[float] = (values - forecasts).tolist()
+        return result
+
+    base = errors(y, level, season)
+    columns = []
+    for i in range(m):
+        states = np.zeros(m)
+        if i > 0:
+            states[i - 1], states[m - 1] = 1.0, -1.0
+        columns.append(errors(zeros, 1.0 if i == 0 else 0.0, states))
+    lower = [[0.0] * m for _ in range(m)]
+    diagonal = [0.0] * m
+    for j in range(m):
+        norm = _dot(columns[j], columns[j])
+        pivot = norm
+        for k in range(j):
+            pivot = pivot - (lower[j][k] * lower[j][k]) * diagonal[k]
+        if not pivot > 1e-10 * norm:
+            return None
+        diagonal[j] = pivot
+        for i in range(j + 1, m):
+            value = _dot(columns[i], columns[j])
+            for k in range(j):
+                value = value - (lower[i][k] * lower[j][k]) * diagonal[k]
+            lower[i][j] = value / pivot
+    moves = [0.0] * m
+    for i in range(m):  # L z = -r
+        value = -_dot(columns[i], base)
+        for k in range(i):
+            value = value - lower[i][k] * moves[k]
+        moves[i] = value
+    for i in range(m):
+        moves[i] = moves[i] / diagonal[i]
+    for i in range(m - 1, -1, -1):  # L' d = D^-1 z, from the last move back
+        value = moves[i]
+        for k in range(i + 1, m):
+            value = value - lower[k][i] * moves[k]
+        moves[i] = value
+    moved_level = level + moves[0]
+    start = season.tolist()
+    moved_states = []
+    total = 0.0
+    for j in range(m - 1):
+        moved_states.append(start[j] + moves[j + 1])
+        total = total + moves[j + 1]
+    moved_states.append(start[m - 1] - total)
+    if not all(math.isfinite(value) for value in [moved_level, *moved_states]):
+        return None
+    return moved_level, np.array(moved_states)
+
+
+def refine(
+    y: Array, search: Minimum, season: Array, period: int, engine: str
+) -> tuple[Minimum, Array]:
+    """The seasonal search's result with the initial states moved to their least-squares
+    values for its parameters, when that lowers the kernel's sum of squares; else as
+    it was."""
+    a_r, a_i = parameter(search.x[0], search.x[1])
+    params = {"a0_real": a_r, "a0_imag": a_i, "gamma": bounded(search.x[2], 0.0, 1.0)}
+    level = (search.x[3] + season[0]) - season[0]  # the kernel's, after the pseudo-observation
+    if engine == "python":
+        moved = least_squares_states(y, params, level, season)
+    else:
+        found = _fit.ces_initial_states(y, season, a_r, a_i, params["gamma"], level)
+        moved = None if found is None else (found[0], np.array(found[1]))
+    if moved is None:
+        return search, season
+    level0, states = moved
+    work = np.concatenate(([level0 + states[0]], y))
+    value = core.ces_seasonal_sse(work, a_r, a_i, params["gamma"], states, period)
+    if not value < search.value:
+        return search, season
+    return Minimum((*search.x[:3], level0), value, search.evaluations), states
 
 
 def initial_season(y: Array, period: int) -> Array:
@@ -283,8 +431,9 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
         The season length; 1 for none. A seasonal model is tried when the series covers
         two full periods.
     engine : {"native", "python"}
-        Where the parameters are searched: by the native Nelder-Mead of `lumetra._fit`
-        (the default) or by the same algorithm in Python; both give the same bits.
+        Where the parameters are searched, the initial states solved for and the
+        recursion run: in `lumetra._fit` (the default) or by the same operations in
+        Python; both give the same bits.
 
     Returns
     -------
@@ -315,22 +464,20 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
     candidates.append(("CES(n)", search, aicc(search.value, n, 4), np.empty(0)))
     if period > 1 and n < 2 * period:
         notes = (SHORT_SERIES_NOTE,)
-    elif period > 1:
-        # by the kernel's phase (the pseudo-observation's first)
-        start = np.roll(initial_season(y, period), 1)
-        season_step = 0.3 * float(np.std(start)) or 0.5 * step
+    elif period > 1 and math.isfinite(aicc(1.0, n, 4 + period)):
+        start = initial_season(y, period)
+        season = np.concatenate((start[-1:], start[:-1]))  # by the kernel's phase
         search = minimise(
             "ces_s",
             seasonal_objective,
-            [0.0, 0.0, 0.0, float(y[0] - start[1])] + [0.0] * (period - 1),
-            [1.0, 1.0, 1.0, step] + [season_step] * (period - 1),
-            (padded, start),
+            [0.0, 0.0, 0.0, float(y[0] - season[1])],
+            [1.0, 1.0, 1.0, step],
+            (padded, season),
             (float(period),),
             engine,
         )
-        candidates.append(
-            ("CES(s)", search, aicc(search.value, n, 4 + period), seasonal_states(search.x, start))
-        )
+        search, season = refine(y, search, season, period, engine)
+        candidates.append(("CES(s)", search, aicc(search.value, n, 4 + period), season))
     method, search, criterion, season = min(candidates, key=lambda c: c[2])
     a_r, a_i = parameter(search.x[0], search.x[1])
     params = {"a0_real": a_r, "a0_imag": a_i, "level0": search.x[2 if season.size == 0 else 3]}
@@ -340,7 +487,7 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
     bounds = {name: BOUNDS[name] for name in position}
     # The kernel's first level: the pseudo-observation less its season, with its rounding.
     level0 = (params["level0"] + season[0]) - season[0] if season.size else params["level0"]
-    fitted, states, final_season = recursion(y, params, (level0, 0.0, 0), season)
+    fitted, states, final_season = run(y, params, (level0, 0.0, 0), season, False, engine)
     return CesFit(
         params=params,
         at_bound=at_bounds(position, bounds),
@@ -353,5 +500,6 @@ def fit(y: object, period: int = 1, *, engine: str = "native") -> CesFit:
         search=search,
         _states=states,
         _season=final_season,
-        season0=np.roll(season, -1),
+        season0=np.concatenate((season[1:], season[:1])),  # the phase of y[0] first
+        _engine=engine,
     )

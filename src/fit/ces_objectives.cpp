@@ -49,24 +49,10 @@ const char* ces_n_check(const Problem& problem, std::size_t dims) {
 double ces_s_value(Problem& problem, std::span<const double> x) {
     const Complex a = smoothing_parameter(x[0], x[1]);
     const double gamma = bounded(x[2], 0.0, 1.0);
-    const View<double> start = problem.arrays[1];
-    const std::size_t m = start.size();
-    const std::size_t n = problem.arrays[0].size();
-    // The work storage holds the series (copied at the first call), then the season.
-    (void)with_first(problem, 0.0);
-    problem.work.resize(n + m);
-    double* season = problem.work.data() + n;
-    double total = 0.0;
-    for (std::size_t j = 0; j < m; ++j) {
-        season[j] = j + 1 < m ? start[j] + x[4 + j] : start[j];
-        total = total + season[j];
-    }
-    const double mean = total / static_cast<double>(m);
-    for (std::size_t j = 0; j < m; ++j) season[j] = season[j] - mean;
-    problem.work[0] = x[3] + season[0];
-    return smoothing::ces_seasonal_sse(View<double>(problem.work.data(), n, 1), a.real, a.imag,
-                                       gamma, View<double>(season, m, 1),
-                                       static_cast<std::uint64_t>(m));
+    const View<double> season = problem.arrays[1];
+    const View<double> y = with_first(problem, x[3] + season[0]);
+    return smoothing::ces_seasonal_sse(y, a.real, a.imag, gamma, season,
+                                       static_cast<std::uint64_t>(season.size()));
 }
 
 const char* ces_s_check(const Problem& problem, std::size_t dims) {
@@ -77,7 +63,7 @@ const char* ces_s_check(const Problem& problem, std::size_t dims) {
     if (!(m >= 1.0) || m != std::floor(m) || m != static_cast<double>(problem.arrays[1].size())) {
         return "the ces_s objective needs one initial seasonal state per phase of m";
     }
-    if (dims != 3 + problem.arrays[1].size()) return "the ces_s objective takes m + 3 parameters";
+    if (dims != 4) return "the ces_s objective takes 4 parameters";
     return nullptr;
 }
 

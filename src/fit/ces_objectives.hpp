@@ -24,17 +24,15 @@ namespace lumetra::fit {
 double ces_n_value(Problem& problem, std::span<const double> x);
 const char* ces_n_check(const Problem& problem, std::size_t dims);
 
-// "ces_s": ces_seasonal_sse with a free initial level and free initial
+// "ces_s": ces_seasonal_sse with a free initial level and given initial
 // seasonal states.
-//   arrays:    y as for "ces_n", and the starting seasonal states (one per
+//   arrays:    y as for "ces_n", and the initial seasonal states (one per
 //              phase of y's kernel index, the placeholder's phase 0 first).
 //   constants: m, the season length.
-//   x:         (u, v, w, level0, move_0, ..., move_{m-2}),
-//              gamma = bounded(w, 0, 1); the initial seasonal states are the
-//              starting ones plus the moves (none for the last phase), less
-//              their mean (summed in phase order); the placeholder is set to
-//              level0 + season[0], so that the kernel's initial level is
-//              level0 (up to the rounding of that sum and difference).
+//   x:         (u, v, w, level0), gamma = bounded(w, 0, 1); the placeholder
+//              is set to level0 + season[0], so that the kernel's initial
+//              level is level0 (up to the rounding of that sum and
+//              difference).
 double ces_s_value(Problem& problem, std::span<const double> x);
 const char* ces_s_check(const Problem& problem, std::size_t dims);
 

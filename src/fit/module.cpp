@@ -9,18 +9,21 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/failure.hpp"
 #include "common/view.hpp"
+#include "fit/ces_states.hpp"
 #include "fit/nelder_mead.hpp"
 #include "fit/objective.hpp"
 
@@ -56,10 +59,17 @@ public:
     // Exports the buffer of `array` (the index-th array); false with an
     // exception set when it is not a one-dimensional contiguous float64 array.
     bool add(PyObject* array, Py_ssize_t index) {
+        const std::string name = "arrays[" + std::to_string(index) + "]";
+        return add(array, name.c_str(), false);
+    }
+
+    // The same for the array argument `name`, writable if asked for.
+    bool add(PyObject* array, const char* name, bool writable) {
         Py_buffer buffer;
-        if (PyObject_GetBuffer(array, &buffer, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+        const int flags = PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
+        if (PyObject_GetBuffer(array, &buffer, flags) < 0) {
             PyErr_Clear();
-            return refuse(index);
+            return refuse(name, writable);
         }
         const char* format = buffer.format == nullptr ? "B" : buffer.format;
         const bool is_double = std::strcmp(format, "d") == 0 || std::strcmp(format, "=d") == 0 ||
@@ -67,12 +77,17 @@ public:
                                (std::strcmp(format, "<d") == 0 && little_endian());
         if (buffer.ndim != 1 || buffer.itemsize != sizeof(double) || !is_double) {
             PyBuffer_Release(&buffer);
-            return refuse(index);
+            return refuse(name, writable);
         }
         buffers_.push_back(buffer);
         const std::size_t size = static_cast<std::size_t>(buffer.shape[0]);
         views_.emplace_back(static_cast<const double*>(buffer.buf), size, 1);
         return true;
+    }
+
+    // The elements of the index-th buffer, which was exported writable.
+    std::span<double> writable(std::size_t index) const noexcept {
+        return {static_cast<double*>(buffers_[index].buf), views_[index].size()};
     }
 
     const std::vector<View<double>>& views() const noexcept { return views_; }
@@ -84,9 +99,9 @@ private:
         std::memcpy(&first, &one, 1);
         return first == 1;
     }
-    static bool refuse(Py_ssize_t index) {
-        PyErr_Format(PyExc_TypeError,
-                     "arrays[%zd] must be a one-dimensional contiguous float64 array", index);
+    static bool refuse(const char* name, bool writable) {
+        PyErr_Format(PyExc_TypeError, "%s must be a %sone-dimensional contiguous float64 array",
+                     name, writable ? "writable " : "");
         return false;
     }
 
@@ -263,6 +278,85 @@ PyObject* nelder_mead_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcep
     }
 }
 
+PyObject* ces_filter_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+    static const char* keywords[] = {"y",     "forecasts", "season", "a0_real", "a0_imag", "gamma",
+                                     "level", "imaginary", "phase",  "predict", nullptr};
+    PyObject* y_object;
+    PyObject* forecasts_object;
+    PyObject* season_object;
+    double a0_real, a0_imag, gamma, level, imaginary;
+    Py_ssize_t phase;
+    int predict;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOdddddnp:ces_filter",
+                                     const_cast<char**>(keywords), &y_object, &forecasts_object,
+                                     &season_object, &a0_real, &a0_imag, &gamma, &level, &imaginary,
+                                     &phase, &predict)) {
+        return nullptr;
+    }
+    try {
+        Buffers buffers;
+        if (!buffers.add(y_object, "y", false) ||
+            !buffers.add(forecasts_object, "forecasts", true) ||
+            !buffers.add(season_object, "season", true)) {
+            return nullptr;
+        }
+        const View<double> y = buffers.views()[0];
+        const std::span<double> forecasts = buffers.writable(1);
+        const std::span<double> season = buffers.writable(2);
+        if (forecasts.size() != y.size()) {
+            PyErr_Format(PyExc_ValueError, "forecasts has %zu values for the %zu of y",
+                         forecasts.size(), y.size());
+            return nullptr;
+        }
+        if (phase < 0 ||
+            static_cast<std::size_t>(phase) >= std::max<std::size_t>(season.size(), 1)) {
+            PyErr_Format(PyExc_ValueError, "phase %zd is not a phase of the %zu seasonal states",
+                         phase, season.size());
+            return nullptr;
+        }
+        CesRun run{level, imaginary, static_cast<std::size_t>(phase), season};
+        ces_filter(y, forecasts, predict != 0, a0_real, a0_imag, gamma, run);
+        return Py_BuildValue("(ddn)", run.level, run.imaginary, static_cast<Py_ssize_t>(run.phase));
+    } catch (...) {
+        raise_current();
+        return nullptr;
+    }
+}
+
+PyObject* ces_initial_states_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+    static const char* keywords[] = {"y",     "season", "a0_real", "a0_imag",
+                                     "gamma", "level",  nullptr};
+    PyObject* y_object;
+    PyObject* season_object;
+    double a0_real, a0_imag, gamma, level;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOdddd:ces_initial_states",
+                                     const_cast<char**>(keywords), &y_object, &season_object,
+                                     &a0_real, &a0_imag, &gamma, &level)) {
+        return nullptr;
+    }
+    try {
+        Buffers buffers;
+        if (!buffers.add(y_object, "y", false) || !buffers.add(season_object, "season", false)) {
+            return nullptr;
+        }
+        const View<double> given = buffers.views()[1];
+        if (given.empty()) {
+            PyErr_SetString(PyExc_ValueError, "season must hold one state per phase, at least one");
+            return nullptr;
+        }
+        std::vector<double> season(given.data(), given.data() + given.size());
+        if (!ces_least_squares_states(buffers.views()[0], a0_real, a0_imag, gamma, level, season)) {
+            Py_RETURN_NONE;
+        }
+        Ref states(tuple_of(season));
+        if (!states) return nullptr;
+        return Py_BuildValue("(dO)", level, states.get());
+    } catch (...) {
+        raise_current();
+        return nullptr;
+    }
+}
+
 PyObject* objective_names(PyObject*, PyObject*) noexcept {
     const std::span<const Objective> all = objectives();
     Ref names(PyTuple_New(static_cast<Py_ssize_t>(all.size())));
@@ -287,13 +381,29 @@ PyMethodDef methods[] = {
      "nelder_mead(objective, start, step, arrays, constants, *, max_evaluations=4000, "
      "tolerance=1e-10, restarts=1)\n--\n\n"
      "Minimises the named objective by the Nelder-Mead method: (x, value, evaluations)."},
+    {"ces_filter", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ces_filter_entry)),
+     METH_VARARGS | METH_KEYWORDS,
+     "ces_filter(y, forecasts, season, a0_real, a0_imag, gamma, level, imaginary, phase, "
+     "predict)\n--\n\n"
+     "Runs the complex exponential smoothing recursion from (level, imaginary, season, phase) "
+     "over y, or with predict over as many steps with every error zero: each step's forecast "
+     "into forecasts, the seasonal states after the run into season (empty: no season); "
+     "returns (level, imaginary, phase) after the run."},
+    {"ces_initial_states",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ces_initial_states_entry)),
+     METH_VARARGS | METH_KEYWORDS,
+     "ces_initial_states(y, season, a0_real, a0_imag, gamma, level)\n--\n\n"
+     "The initial level and seasonal states (phase 0 first) that minimise the seasonal "
+     "recursion's sum of squared errors over y for these parameters, the seasonal states "
+     "keeping their sum: (level, states), or None when the errors cannot tell the moves apart."},
     {"objectives", objective_names, METH_NOARGS,
      "objectives()\n--\n\nThe names of the registered objectives, in registration order."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 int execute(PyObject* module) noexcept {
-    Ref names(Py_BuildValue("[sss]", "evaluate", "nelder_mead", "objectives"));
+    Ref names(Py_BuildValue("[sssss]", "evaluate", "nelder_mead", "objectives", "ces_filter",
+                            "ces_initial_states"));
     if (!names) return -1;
     return PyModule_AddObjectRef(module, "__all__", names.get());
 }
