@@ -91,7 +91,7 @@ PyObject* to_python(Series&& series) noexcept {
     if (holder_type == nullptr && !make_holder_type()) return nullptr;
     npy_intp length = static_cast<npy_intp>(series.size());
     double* values = series.data();
-    if (!series.known_nan_free() && any_nan(values, series.size()))
+    if (series.may_hold_nan() && any_nan(values, series.size()))
         for (npy_intp i = 0; i < length; ++i) values[i] = canonical(values[i]);
     // From here on the holder owns the block: every exit below frees it.
     PyObject* holder =

@@ -317,30 +317,6 @@ private:
 #endif
 };
 
-// Whether any value shown to see() was NaN: for kernels that check the values
-// they write while those are still in registers, so that the binding layer
-// need not read them again (Series::known_nan_free). Vectors of V and single
-// doubles may both be shown.
-template <class V>
-class NanWatch {
-public:
-    [[gnu::always_inline]] void see(const V& v) noexcept
-        requires(!std::is_same_v<V, double>)
-    {
-        lanes_ |= v != v;
-    }
-    [[gnu::always_inline]] void see(double v) noexcept { one_ |= v != v; }
-    [[gnu::always_inline]] bool any() const noexcept {
-        bool any = one_;
-        for (std::size_t l = 0; l < width<V>; ++l) any |= lanes_[l] != 0;
-        return any;
-    }
-
-private:
-    Mask<width<V>> lanes_{};
-    bool one_ = false;
-};
-
 // Runs step(i, index) over i = begin .. end-1 (begin <= end), width<V>
 // indices at a time with index a V holding i, i + 1, ... as doubles, then the
 // rest one at a time with index the double i. Every index of an array is

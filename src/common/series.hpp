@@ -38,13 +38,13 @@ public:
     Series(Series&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)),
           size_(std::exchange(other.size_, 0)),
-          nan_free_(other.nan_free_) {}
+          may_hold_nan_(other.may_hold_nan_) {}
     Series& operator=(Series&& other) noexcept {
         if (this != &other) {
             if (data_ != nullptr) SeriesMemory::release(data_);
             data_ = std::exchange(other.data_, nullptr);
             size_ = std::exchange(other.size_, 0);
-            nan_free_ = other.nan_free_;
+            may_hold_nan_ = other.may_hold_nan_;
         }
         return *this;
     }
@@ -105,13 +105,10 @@ public:
         return data_[i];
     }
 
-    // Whether the kernel that filled the series has seen every value as it
-    // wrote it and found no NaN among them. The binding layer hands out every
-    // NaN as the one quiet NaN that Python writes, which takes a pass over
-    // the values; a series known to hold none is spared that pass. Unknown
-    // (false) unless the kernel says so, after its last write.
-    bool known_nan_free() const noexcept { return nan_free_; }
-    void set_known_nan_free(bool known) noexcept { nan_free_ = known; }
+    // Whether a NaN may be among the values: true unless a SeriesWriter saw
+    // every value written and none was NaN (series_writer.hpp).
+    bool may_hold_nan() const noexcept { return may_hold_nan_; }
+    void set_may_hold_nan(bool nan) noexcept { may_hold_nan_ = nan; }
 
     // Hands the elements over (data() until then); the new owner gives them
     // back with SeriesMemory::release.
@@ -127,7 +124,7 @@ private:
 
     double* data_ = nullptr;
     std::size_t size_ = 0;
-    bool nan_free_ = false;
+    bool may_hold_nan_ = true;
 };
 
 }  // namespace lumetra

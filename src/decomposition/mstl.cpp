@@ -8,6 +8,7 @@
 
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
+#include "common/series_writer.hpp"
 
 namespace lumetra::decomposition {
 
@@ -77,12 +78,12 @@ struct PrefixSum {
 // every step and the count is 2h + 1: there the differences of width<V>
 // positions are gathered in a vector and divided together. Elsewhere, and for
 // a series with non-finite values, positions are taken in blocks, so that the
-// divisions of a block, which are independent, run side by side. Returns
-// whether any mean is NaN.
+// divisions of a block, which are independent, run side by side.
 template <bool Track>
 struct WindowMeans {
     template <class V>
-    [[gnu::always_inline]] static bool run(View<double> y, std::uint64_t h, double* out) noexcept {
+    [[gnu::always_inline]] static void run(View<double> y, std::uint64_t h,
+                                           Series& means) noexcept {
         const std::size_t n = y.size();
         PrefixSum<Track> upper;  // c[hi]
         PrefixSum<Track> lower;  // c[lo]
@@ -90,7 +91,7 @@ struct WindowMeans {
         // The window of position 0 is [0, min(n, h + 1)); h < n - 0 is h + 1 <= n.
         const std::size_t first_hi = h < n ? static_cast<std::size_t>(h) + 1 : n;
         while (upper.end < first_hi) upper.template add<true>(y, inside);
-        lanes::NanWatch<V> nan;
+        SeriesWriter<V> out(means);
 
         // Positions begin .. end-1, one at a time.
         const auto edge = [&](std::size_t begin, std::size_t end) LUMETRA_INLINE {
@@ -117,9 +118,7 @@ struct WindowMeans {
                     }
                 }
                 for (std::size_t k = 0; k < len; ++k) {
-                    const double mean = difference[k] / count[k];
-                    out[first + k] = mean;
-                    nan.see(mean);
+                    out.store(first + k, difference[k] / count[k]);
                 }
             }
         };
@@ -138,12 +137,10 @@ struct WindowMeans {
                                   lower.template add<false>(y, inside);
                                   return upper.sum - lower.sum;
                               });
-                              const U mean = difference / count;
-                              lanes::store(out + first, mean);
-                              nan.see(mean);
+                              out.store(first, difference / count);
                           });
         edge(inner_end, n);
-        return nan.any();
+        out.finish();
     }
 };
 
@@ -174,11 +171,13 @@ bool all_finite(View<double> y) noexcept {
 
 Series mstl_moving_average(View<double> y, std::uint64_t window) {
     const std::size_t n = y.size();
-    Series out = Series::for_overwrite(n);  // every position is written below
-    const bool nan = all_finite(y) ? lanes::dispatch<WindowMeans<false>>(y, window / 2, out.data())
-                                   : lanes::dispatch<WindowMeans<true>>(y, window / 2, out.data());
-    out.set_known_nan_free(!nan);
-    return out;
+    Series means = Series::for_overwrite(n);  // every position is written below
+    if (all_finite(y)) {
+        lanes::dispatch<WindowMeans<false>>(y, window / 2, means);
+    } else {
+        lanes::dispatch<WindowMeans<true>>(y, window / 2, means);
+    }
+    return means;
 }
 
 Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
@@ -228,9 +227,9 @@ Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
     }
 
     // Every value written is one of the phase means.
-    bool nan = false;
-    for (std::size_t j = 0; j < used; ++j) nan |= means[j] != means[j];
-    out.set_known_nan_free(!nan);
+    SeriesWriter<double> written(out);
+    for (std::size_t j = 0; j < used; ++j) written.see(means[j]);
+    written.finish();
 
     double* o = out.data();
     for (std::size_t first = 0; first < whole; first += used) {

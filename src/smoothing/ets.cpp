@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -124,20 +123,11 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
         fits.emplace_back(std::move(buffers[3 * k]), std::move(buffers[3 * k + 1]), level0, trend0,
                           std::move(seasonal));
     }
-    // Whether the run saw every error of series k and none was NaN: then the
-    // binding layer need not look for NaNs in its forecasts and errors.
-    const std::unique_ptr<bool[]> no_nan = std::make_unique<bool[]>(count);
     ets_recursion_lockstep(count, [&](std::size_t k) {
         auto& [fitted, errors, level, trend, seasonal] = fits[k];
         return EtsSeries{y_list[k],       model_of(params_list[k]), fitted.data(), errors.data(),
-                         seasonal.data(), seasonal.size(),          &level,        &trend,
-                         &no_nan[k]};
+                         seasonal.data(), seasonal.size(),          &level,        &trend};
     });
-    for (std::size_t k = 0; k < count; ++k) {
-        auto& [fitted, errors, level, trend, seasonal] = fits[k];
-        fitted.set_known_nan_free(no_nan[k]);
-        errors.set_known_nan_free(no_nan[k]);
-    }
     return fits;
 }
 

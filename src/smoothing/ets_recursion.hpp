@@ -51,9 +51,7 @@ struct EtsState {
 // One series of a batch, as the lockstep run sees it: the observations, the
 // model, the buffers for the forecasts and errors (n each) and the seasonal
 // vector, and the level and trend, which hold the initial states on entry and
-// the final ones on return. On return, *no_nan says whether every error was
-// seen and none is NaN (then no forecast is NaN either: a NaN forecast makes
-// a NaN error).
+// the final ones on return.
 struct EtsSeries {
     View<double> y;
     EtsModel model;
@@ -63,7 +61,6 @@ struct EtsSeries {
     std::size_t seasons;  // the seasonal vector's length
     double* level;
     double* trend;
-    bool* no_nan;
 };
 
 namespace ets {
@@ -304,7 +301,6 @@ struct Slot {
     EtsModel model;
     double* level_out;
     double* trend_out;
-    bool* no_nan;
     std::size_t remaining;
 };
 
@@ -394,7 +390,6 @@ public:
             chunk.level[g] = level_[g];
             chunk.slope[g] = slope_[g];
             chunk.w[g] = w_[g];
-            chunk.nan[g] = nan_[g];
         }
         const std::size_t period = aligned_period(steps);
         if (period != 0) {
@@ -425,7 +420,6 @@ public:
         for (std::size_t g = 0; g < groups; ++g) {
             level_[g] = chunk.level[g];
             slope_[g] = chunk.slope[g];
-            nan_[g] = chunk.nan[g];
         }
         write_outputs(steps);
     }
@@ -445,7 +439,6 @@ public:
             }
             *slot.level_out = level_[i / width][i % width];
             *slot.trend_out = slope_[i / width][i % width];
-            *slot.no_nan = nan_[i / width][i % width] == 0;
             park(i);
         }
     }
@@ -458,11 +451,9 @@ public:
             if (slot.remaining == 0) continue;
             double* forecasts = slot.forecasts;
             double* errors = slot.errors;
-            bool nan = nan_[i / width][i % width] != 0;
             auto store = [&](std::size_t t, double forecast, double e) {
                 forecasts[t] = forecast;
                 errors[t] = e;
-                nan |= e != e;
             };
             double level = level_[i / width][i % width];
             double slope = slope_[i / width][i % width];
@@ -471,7 +462,6 @@ public:
                 slot.j, level, slope, store);
             *slot.level_out = level;
             *slot.trend_out = slope;
-            *slot.no_nan = !nan;
         }
     }
 
@@ -481,7 +471,6 @@ private:
         V level[groups];
         V slope[groups];
         StepWeights<V> w[groups];
-        lanes::Mask<width> nan[groups];
     };
 
     // f(0), ..., f(groups - 1), each with a constant index, so that each
@@ -511,7 +500,6 @@ private:
         V error;
         step<AdditiveError, TrendKind, SeasonKind>(chunk.w[g], observation, chunk.level[g],
                                                    chunk.slope[g], coefficient, forecast, error);
-        chunk.nan[g] |= error != error;
         lanes::store(forecasts_[t] + g * width, forecast);
         lanes::store(errors_[t] + g * width, error);
     }
@@ -645,7 +633,6 @@ private:
         w_[g].beta[e] = model.beta;
         w_[g].gamma[e] = model.gamma;
         w_[g].phi[e] = model.phi;
-        nan_[g][e] = 0;
     }
 
     [[gnu::always_inline]] void park(std::size_t i) noexcept {
@@ -657,7 +644,6 @@ private:
                         1,
                         0,
                         EtsModel{0.0, 0.0, 0.0, 0.0, 1, 0, 0, 0},
-                        nullptr,
                         nullptr,
                         nullptr,
                         0};
@@ -675,7 +661,6 @@ private:
                         series.model,
                         series.level,
                         series.trend,
-                        series.no_nan,
                         series.y.size()};
         set_states(i, *series.level, *series.trend);
     }
@@ -684,7 +669,6 @@ private:
     V level_[groups];
     V slope_[groups];
     StepWeights<V> w_[groups];
-    lanes::Mask<width> nan_[groups];  // lanes whose series has had a NaN error
     // A chunk's observations, forecasts and errors: row t holds step t of
     // every lane.
     double observed_[lockstep_chunk][lane_count];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/lanes.hpp"
+#include "common/series_writer.hpp"
 #include "common/simple_smoothing.hpp"
 #include "theta/dot_recursion.hpp"
 #include "theta/theta.hpp"
@@ -26,15 +27,10 @@ std::tuple<Series, double> dot_residuals(View<double> y, double intercept, doubl
     const std::size_t n = y.size();
     if (n < 2) return {Series::zeros(0), 0.0};
     Series errors = Series::for_overwrite(n - 1);  // every error is written
-    // Each error is looked at for NaN as it is stored, off the recursion's
-    // chain of dependent operations.
-    bool nan = false;
-    const double level =
-        dot_recursion(y, intercept, slope, theta, alpha, drift, [&](std::size_t i, double e) {
-            errors[i - 1] = e;
-            nan |= e != e;
-        });
-    errors.set_known_nan_free(!nan);
+    SeriesWriter<double> out(errors);
+    const double level = dot_recursion(y, intercept, slope, theta, alpha, drift,
+                                       [&](std::size_t i, double e) { out.store(i - 1, e); });
+    out.finish();
     return {std::move(errors), level};
 }
 
