@@ -1,13 +1,13 @@
 #include "diagnostics/entropy.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
+#include "common/ascending.hpp"
 #include "common/contiguous.hpp"
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
@@ -79,83 +79,6 @@ inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t fro
         if (differ(x[i + k], x[j + k], r)) return false;
     }
     return true;
-}
-
-// A key whose unsigned order is the order of the single-precision value
-// nearest to v (which never reverses the order of two doubles): the sign bit
-// set for positive values, all bits flipped for negative ones.
-inline std::uint32_t float_key(double v) noexcept {
-    const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
-    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
-}
-
-// The indices 0..len-1 ordered by x[index] (equal values in a fixed order).
-//
-// A short list is sorted by comparisons. A long one is first ordered by a
-// radix sort (least significant digit first, stable) on the single-precision
-// keys of its values; only values that share a key can then still be out of
-// order, and each such group, rare unless the values differ by less than
-// single precision resolves, is sorted on its own.
-std::vector<std::size_t> ascending(const double* x, std::size_t len) {
-    std::vector<std::size_t> order = work_array<std::size_t>(len);
-    // Below this length the radix sort's tables cost more than they save.
-    constexpr std::size_t radix_from = 256;
-    constexpr std::uint64_t low = 0xffffffffu;
-    if (len < radix_from || len > low) {
-        struct Keyed {
-            double value;
-            std::size_t index;
-        };
-        std::vector<Keyed> keyed = work_array<Keyed>(len);
-        for (std::size_t s = 0; s < len; ++s) keyed[s] = {x[s], s};
-        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-            return a.value < b.value || (a.value == b.value && a.index < b.index);
-        });
-        for (std::size_t q = 0; q < len; ++q) order[q] = keyed[q].index;
-        return order;
-    }
-    // Each entry is the key above the index; four passes of 8 bits sort on
-    // the key.
-    constexpr int digit_bits = 8;
-    constexpr std::size_t digits = 4;
-    constexpr std::size_t buckets = std::size_t{1} << digit_bits;
-    std::vector<std::uint64_t> keyed = work_array<std::uint64_t>(len);
-    std::vector<std::uint64_t> moved = work_array<std::uint64_t>(len);
-    std::vector<std::uint32_t> histogram = work_array<std::uint32_t>(digits * buckets);
-    const auto digit = [](std::uint64_t entry, std::size_t d) {
-        return static_cast<std::size_t>(entry >> (32 + digit_bits * d)) & (buckets - 1);
-    };
-    for (std::size_t s = 0; s < len; ++s) {
-        keyed[s] = std::uint64_t{float_key(x[s])} << 32 | s;
-        for (std::size_t d = 0; d < digits; ++d) ++histogram[d * buckets + digit(keyed[s], d)];
-    }
-    for (std::size_t d = 0; d < digits; ++d) {
-        std::uint32_t* place = histogram.data() + d * buckets;
-        // A digit that all keys share moves nothing.
-        if (place[digit(keyed[0], d)] == len) continue;
-        std::uint32_t total = 0;
-        for (std::size_t k = 0; k < buckets; ++k) {
-            const std::uint32_t here = place[k];
-            place[k] = total;
-            total += here;
-        }
-        for (std::size_t q = 0; q < len; ++q) moved[place[digit(keyed[q], d)]++] = keyed[q];
-        keyed.swap(moved);
-    }
-    for (std::size_t q = 0; q < len; ++q) order[q] = static_cast<std::size_t>(keyed[q] & low);
-    for (std::size_t q = 0; q < len;) {
-        std::size_t e = q + 1;
-        while (e < len && keyed[e] >> 32 == keyed[q] >> 32) ++e;
-        if (e - q > 1) {
-            std::sort(order.begin() + static_cast<std::ptrdiff_t>(q),
-                      order.begin() + static_cast<std::ptrdiff_t>(e),
-                      [x](std::size_t a, std::size_t b) {
-                          return x[a] < x[b] || (x[a] == x[b] && a < b);
-                      });
-        }
-        q = e;
-    }
-    return order;
 }
 
 // The lanes of the widest vector: every column below has this many values of
