@@ -145,38 +145,49 @@ struct WindowMeans {
 };
 
 // Whether no value of y is NaN or infinite: v - v is 0 for a finite v and NaN
-// otherwise. Every value is tested (no early exit), two at a time over a
+// otherwise. Every value is tested (no early exit), a vector at a time over a
 // contiguous block.
-bool all_finite(View<double> y) noexcept {
+template <class V>
+[[gnu::always_inline]] inline bool all_finite(View<double> y) noexcept {
+    constexpr std::size_t W = lanes::width<V>;
     const std::size_t n = y.size();
     std::size_t i = 0;
     bool finite = true;
     if (y.contiguous()) {
-        using Pair = lanes::Vector<2>;
         const double* p = y.data();
-        Pair bad = {};
-        for (; i + 2 <= n; i += 2) {
-            Pair v;
+        lanes::Mask<W> bad = {};
+        for (; i + W <= n; i += W) {
+            V v;
             lanes::load(v, p + i);
-            const Pair z = v - v;
-            bad = z != z ? Pair{} + 1.0 : bad;
+            const V z = v - v;
+            bad |= z != z;
         }
-        finite = bad[0] == 0.0 && bad[1] == 0.0;
+        for (std::size_t l = 0; l < W; ++l) finite = finite && bad[l] == 0;
     }
     for (; i < n; ++i) finite = finite && y[i] - y[i] == 0.0;
     return finite;
 }
+
+// The window means of a series, by the sums that skip non-finite values only
+// where it has any.
+struct MovingAverage {
+    template <class V>
+    [[gnu::always_inline]] static void run(View<double> y, std::uint64_t h,
+                                           Series& means) noexcept {
+        if (all_finite<V>(y)) {
+            WindowMeans<false>::run<V>(y, h, means);
+        } else {
+            WindowMeans<true>::run<V>(y, h, means);
+        }
+    }
+};
 
 }  // namespace
 
 Series mstl_moving_average(View<double> y, std::uint64_t window) {
     const std::size_t n = y.size();
     Series means = Series::for_overwrite(n);  // every position is written below
-    if (all_finite(y)) {
-        lanes::dispatch<WindowMeans<false>>(y, window / 2, means);
-    } else {
-        lanes::dispatch<WindowMeans<true>>(y, window / 2, means);
-    }
+    lanes::dispatch<MovingAverage>(y, window / 2, means);
     return means;
 }
 

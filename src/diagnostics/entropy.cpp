@@ -182,14 +182,6 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
     return t;
 }
 
-// In every lane, whether |d| <= r: the sign bit cleared, as fabs does, then
-// compared (false for a NaN lane).
-template <class V, class M>
-[[gnu::always_inline]] inline void within(M& out, const V& d, double r) noexcept {
-    const M magnitude = reinterpret_cast<M>(d) & std::numeric_limits<std::int64_t>::max();
-    out = reinterpret_cast<V>(magnitude) <= r;
-}
-
 // The template at strip position p compared with those at strip positions
 // q..end-1, a vector of candidates per step, the last one partial. Each lane
 // computes the all-pairs test for its candidate, less the key, which the run
@@ -209,7 +201,7 @@ template <class V, int Depth, class M>
             V d;
             lanes::load(d, t.other.data() + c);
             M near;
-            within(near, d - op, r);
+            lanes::magnitude_at_most(near, d - op, r);
             is_short &= near;
         }
         if constexpr (Depth >= 3) {
@@ -222,7 +214,7 @@ template <class V, int Depth, class M>
         V d;
         lanes::load(d, t.last.data() + c);
         M is_long;
-        within(is_long, d - lp, r);
+        lanes::magnitude_at_most(is_long, d - lp, r);
         is_long &= is_short;
         shorts -= is_short;
         longs -= is_long;
@@ -232,21 +224,6 @@ template <class V, int Depth, class M>
         M valid;
         lanes::first_lanes(valid, end - q);
         step(q, valid);
-    }
-}
-
-// The sum of the lanes of a vector of counts, halving the vector.
-template <class M>
-[[gnu::always_inline]] inline std::uint64_t lane_sum(const M& counts) noexcept {
-    static_assert(sizeof(M) == 2 * sizeof(std::int64_t) || sizeof(M) == 4 * sizeof(std::int64_t));
-    if constexpr (sizeof(M) == 4 * sizeof(std::int64_t)) {
-        const lanes::Mask<2> half = __builtin_shufflevector(counts, counts, 0, 1) +
-                                    __builtin_shufflevector(counts, counts, 2, 3);
-        const lanes::Mask<2> sum = half + __builtin_shufflevector(half, half, 1, 0);
-        return static_cast<std::uint64_t>(sum[0]);
-    } else {
-        const M sum = counts + __builtin_shufflevector(counts, counts, 1, 0);
-        return static_cast<std::uint64_t>(sum[0]);
     }
 }
 
@@ -276,7 +253,7 @@ struct Run {
                 lanes::first_lanes(inside, end - q);
                 holds &= inside;
             }
-            const std::size_t passed = 0 - lane_sum(holds);  // a set lane is -1
+            const std::size_t passed = lanes::set_lane_count(holds);
             q += passed;
             if (passed < L) return q;
         }
@@ -344,8 +321,8 @@ template <class V, int Depth, bool PerTemplate>
                 count_run<V, Depth>(t, x, m, r, p, own.lo, own.hi, shorts, longs);
                 if (has_above)
                     count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, shorts, longs);
-                out.short_of[t.start[p]] = lane_sum(shorts);
-                out.long_of[t.start[p]] = lane_sum(longs);
+                out.short_of[t.start[p]] = lanes::lane_total(shorts);
+                out.long_of[t.start[p]] = lanes::lane_total(longs);
             } else {
                 // The run of the template's own strip begins at or before it.
                 own.template follow_hi<V>(key, k, r);
@@ -357,8 +334,8 @@ template <class V, int Depth, bool PerTemplate>
             }
         }
     }
-    out.short_pairs += lane_sum(all_shorts);
-    out.long_pairs += lane_sum(all_longs);
+    out.short_pairs += lanes::lane_total(all_shorts);
+    out.long_pairs += lanes::lane_total(all_longs);
 }
 
 template <int Depth, bool PerTemplate>

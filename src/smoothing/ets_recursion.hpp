@@ -135,18 +135,17 @@ inline void check(std::size_t n, const EtsModel& model, std::size_t m0) {
 
 // The level bound: x clamped to -level_bound .. level_bound by plain
 // comparisons, so a NaN passes. For a single series the clamp lies on the
-// recursion's dependency chain and almost never applies, so it is a branch
-// (kept by the empty asm statement, which stops the compiler from turning it
-// into maxsd/minsd): a predicted branch adds no latency to the chain, where
-// maxsd and minsd would add theirs at every step.
+// recursion's dependency chain and almost never applies, so it is a branch,
+// kept one (lanes::keep_branch): a predicted branch adds no latency to the
+// chain, where a maximum and a minimum would add theirs at every step.
 inline void bound_level(double& x) noexcept {
     if (x < -level_bound) [[unlikely]] {
         x = -level_bound;
-        asm volatile("");
+        lanes::keep_branch();
     }
     if (x > level_bound) [[unlikely]] {
         x = level_bound;
-        asm volatile("");
+        lanes::keep_branch();
     }
 }
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -5,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
 #include "common/series_writer.hpp"
 #include "common/simple_smoothing.hpp"
@@ -50,17 +52,31 @@ using SearchPoints = std::array<double, weight_count>;
 
 // Sums of squared one-step errors of simple exponential smoothing of c, one
 // for each of six weights, with start level c[0]. The six recursions are
-// independent, so they run side by side in three two-lane vectors.
-SearchPoints sse_six(const std::vector<double>& c, const SearchPoints& a) {
-    constexpr std::size_t vectors = weight_count / lanes::width<lanes::Double2>;
-    lanes::Double2 weight[vectors];
-    lanes::Double2 sum[vectors];
-    for (std::size_t j = 0; j < vectors; ++j) lanes::load(weight[j], &a[2 * j]);
-    smoothing_sse(c, c.size(), weight, sum);
-    SearchPoints sums;
-    for (std::size_t j = 0; j < vectors; ++j) lanes::store(&sums[2 * j], sum[j]);
-    return sums;
-}
+// independent, so they run side by side in the lanes of as many vectors as
+// they fill (lanes past the sixth smooth with the last weight again, and
+// their sums are dropped). Each step waits on the latency of its multiply
+// and add, which wider vectors do not shorten: there is no AVX2 build.
+struct SearchSums {
+    static constexpr bool avx2 = false;
+
+    template <class V>
+    [[gnu::always_inline]] static SearchPoints run(const std::vector<double>& c,
+                                                   const SearchPoints& a) {
+        constexpr std::size_t W = lanes::width<V>;
+        constexpr std::size_t vectors = (weight_count + W - 1) / W;
+        V weight[vectors];
+        V sum[vectors];
+        for (std::size_t j = 0; j < vectors; ++j) {
+            lanes::fill(weight[j], [&](std::size_t l) LUMETRA_INLINE {
+                return a[std::min(j * W + l, weight_count - 1)];
+            });
+        }
+        smoothing_sse(c, c.size(), weight, sum);
+        SearchPoints sums;
+        for (std::size_t k = 0; k < weight_count; ++k) sums[k] = lanes::lane(sum[k / W], k % W);
+        return sums;
+    }
+};
 
 // The two points at which an iteration of the search evaluates the
 // interval [lo, hi].
@@ -95,7 +111,8 @@ double search_weight(const std::vector<double>& c) {
         const auto [x1, x2] = search_points(lo, hi);
         const auto [low1, low2] = search_points(lo, x2);    // next, when s1 < s2
         const auto [high1, high2] = search_points(x1, hi);  // next, otherwise
-        const SearchPoints s = sse_six(c, {x1, x2, low1, low2, high1, high2});
+        const SearchPoints s =
+            lanes::dispatch<SearchSums>(c, SearchPoints{x1, x2, low1, low2, high1, high2});
         narrow(x1, x2, s[0], s[1]);
         if (s[0] < s[1]) {
             narrow(low1, low2, s[2], s[3]);
