@@ -10,6 +10,11 @@ namespace lumetra::binding {
 
 namespace {
 
+// Raises the conversion's TypeError, "'<type>' object cannot be converted to
+// '<target>'", and returns false. The targets ('PyArray<T, D>', 'PyBool',
+// 'PyTuple', 'Sequence') name no type of this code: they are fixed words of
+// the module's interface, which callers match on, as the failure messages of
+// failure.hpp are.
 bool refuse(PyObject* object, const char* target) {
     Ref name = type_qualname(object);
     if (name)

@@ -126,18 +126,18 @@ struct Strips {
 template <int Depth>
 Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, std::size_t m,
                   double r) {
-    Strips t;
-    t.key = work_array<double>(scanned + room);
-    t.other = work_array<double>(Depth >= 2 ? scanned + room : 0);
-    t.last = work_array<double>(scanned + room);
-    t.start = work_array<std::size_t>(scanned + room);
+    Strips strips;
+    strips.key = work_array<double>(scanned + room);
+    strips.other = work_array<double>(Depth >= 2 ? scanned + room : 0);
+    strips.last = work_array<double>(scanned + room);
+    strips.start = work_array<std::size_t>(scanned + room);
     // The template at start s at strip position q, its runs taken on its
     // value at position at (0 or 1).
     const auto place = [&](std::size_t q, std::size_t s, std::size_t at) {
-        t.key[q] = x[s + at];
-        if constexpr (Depth >= 2) t.other[q] = x[s + 1 - at];
-        t.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
-        t.start[q] = s;
+        strips.key[q] = x[s + at];
+        if constexpr (Depth >= 2) strips.other[q] = x[s + 1 - at];
+        strips.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
+        strips.start[q] = s;
     };
     // Strips that hold few templates each cost more in runs to follow than
     // they save in comparisons: the templates are cut into strips only when
@@ -150,36 +150,36 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
     // and shifted down by one, the templates by second value.
     const std::vector<std::size_t> order = ascending(x, cut ? scanned + 1 : scanned);
     std::vector<std::size_t> strip_of = work_array<std::size_t>(cut ? scanned : 0);
-    std::size_t strips = 0;
+    std::size_t strip_count = 0;
     if (cut) {
         double strip_start = 0.0;
         for (const std::size_t s : order) {
             if (s == scanned) continue;
-            if (strips == 0 || x[s] - strip_start > r) {
-                ++strips;
+            if (strip_count == 0 || x[s] - strip_start > r) {
+                ++strip_count;
                 strip_start = x[s];
             }
-            strip_of[s] = strips - 1;
+            strip_of[s] = strip_count - 1;
         }
     }
-    if (!cut || strips > scanned / least_held) {
+    if (!cut || strip_count > scanned / least_held) {
         std::size_t q = 0;
         for (const std::size_t s : order) {
             if (s < scanned) place(q++, s, 0);
         }
-        t.bounds = {0, scanned};
-        return t;
+        strips.bounds = {0, scanned};
+        return strips;
     }
-    t.bounds = work_array<std::size_t>(strips + 1);
-    for (std::size_t s = 0; s < scanned; ++s) ++t.bounds[strip_of[s] + 1];
-    for (std::size_t b = 0; b < strips; ++b) t.bounds[b + 1] += t.bounds[b];
+    strips.bounds = work_array<std::size_t>(strip_count + 1);
+    for (std::size_t s = 0; s < scanned; ++s) ++strips.bounds[strip_of[s] + 1];
+    for (std::size_t b = 0; b < strip_count; ++b) strips.bounds[b + 1] += strips.bounds[b];
     // The templates dealt into their strips in the order of their second
     // values.
-    std::vector<std::size_t> next(t.bounds.begin(), t.bounds.end() - 1);
+    std::vector<std::size_t> next(strips.bounds.begin(), strips.bounds.end() - 1);
     for (const std::size_t s : order) {
         if (s > 0) place(next[strip_of[s - 1]]++, s - 1, 1);
     }
-    return t;
+    return strips;
 }
 
 // The template at strip position p compared with those at strip positions
@@ -189,30 +189,30 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
 // integer), so subtracting the masks from the lanes of shorts and longs
 // counts the matches.
 template <class V, int Depth, class M>
-[[gnu::always_inline]] inline void count_run(const Strips& t, const double* x, std::size_t m,
+[[gnu::always_inline]] inline void count_run(const Strips& strips, const double* x, std::size_t m,
                                              double r, std::size_t p, std::size_t q,
                                              std::size_t end, M& shorts, M& longs) noexcept {
     constexpr std::size_t L = lanes::width<V>;
-    const double op = Depth >= 2 ? t.other[p] : 0.0;
-    const double lp = t.last[p];
+    const double op = Depth >= 2 ? strips.other[p] : 0.0;
+    const double lp = strips.last[p];
     const auto step = [&](std::size_t c, const M& candidates) LUMETRA_INLINE {
         M is_short = candidates;
         if constexpr (Depth >= 2) {
             V d;
-            lanes::load(d, t.other.data() + c);
+            lanes::load(d, strips.other.data() + c);
             M near;
             lanes::magnitude_at_most(near, d - op, r);
             is_short &= near;
         }
         if constexpr (Depth >= 3) {
             for (std::size_t l = 0; l < L; ++l) {
-                if (is_short[l] != 0 && !agree(x, t.start[p], t.start[c + l], 2, m, r)) {
+                if (is_short[l] != 0 && !agree(x, strips.start[p], strips.start[c + l], 2, m, r)) {
                     is_short[l] = 0;
                 }
             }
         }
         V d;
-        lanes::load(d, t.last.data() + c);
+        lanes::load(d, strips.last.data() + c);
         M is_long;
         lanes::magnitude_at_most(is_long, d - lp, r);
         is_long &= is_short;
@@ -286,26 +286,26 @@ struct Run {
 // the later part of its own run and the run in the strip above, so that every
 // pair is seen once.
 template <class V, int Depth, bool PerTemplate>
-[[gnu::always_inline]] inline void scan_strips(const Strips& t, const double* x, std::size_t m,
+[[gnu::always_inline]] inline void scan_strips(const Strips& strips, const double* x, std::size_t m,
                                                double r, Matches& out) noexcept {
     static_assert(lanes::width<V> <= room);
     using M = lanes::Mask<lanes::width<V>>;
-    const std::size_t strips = t.bounds.size() - 1;
-    const double* key = t.key.data();
+    const std::size_t strip_count = strips.bounds.size() - 1;
+    const double* key = strips.key.data();
     M all_shorts = {};
     M all_longs = {};
-    for (std::size_t b = 0; b < strips; ++b) {
-        const std::size_t begin = t.bounds[b];
-        const std::size_t end = t.bounds[b + 1];
+    for (std::size_t b = 0; b < strip_count; ++b) {
+        const std::size_t begin = strips.bounds[b];
+        const std::size_t end = strips.bounds[b + 1];
         // The runs start at the foot of their strips; where there is no strip
         // below or above, the run is empty.
-        const std::size_t below_begin = b > 0 ? t.bounds[b - 1] : begin;
-        const std::size_t above_end = b + 1 < strips ? t.bounds[b + 2] : end;
+        const std::size_t below_begin = b > 0 ? strips.bounds[b - 1] : begin;
+        const std::size_t above_end = b + 1 < strip_count ? strips.bounds[b + 2] : end;
         Run below = {below_begin, below_begin, begin};
         Run own = {begin, begin, end};
         Run above = {end, end, above_end};
         const bool has_below = b > 0;
-        const bool has_above = b + 1 < strips;
+        const bool has_above = b + 1 < strip_count;
         for (std::size_t p = begin; p < end; ++p) {
             const double k = key[p];
             if constexpr (PerTemplate) {
@@ -317,19 +317,20 @@ template <class V, int Depth, bool PerTemplate>
                 M shorts = {};
                 M longs = {};
                 if (has_below)
-                    count_run<V, Depth>(t, x, m, r, p, below.lo, below.hi, shorts, longs);
-                count_run<V, Depth>(t, x, m, r, p, own.lo, own.hi, shorts, longs);
+                    count_run<V, Depth>(strips, x, m, r, p, below.lo, below.hi, shorts, longs);
+                count_run<V, Depth>(strips, x, m, r, p, own.lo, own.hi, shorts, longs);
                 if (has_above)
-                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, shorts, longs);
-                out.short_of[t.start[p]] = lanes::lane_total(shorts);
-                out.long_of[t.start[p]] = lanes::lane_total(longs);
+                    count_run<V, Depth>(strips, x, m, r, p, above.lo, above.hi, shorts, longs);
+                out.short_of[strips.start[p]] = lanes::lane_total(shorts);
+                out.long_of[strips.start[p]] = lanes::lane_total(longs);
             } else {
                 // The run of the template's own strip begins at or before it.
                 own.template follow_hi<V>(key, k, r);
                 if (has_above) above.template follow<V>(key, k, r);
-                count_run<V, Depth>(t, x, m, r, p, p + 1, own.hi, all_shorts, all_longs);
+                count_run<V, Depth>(strips, x, m, r, p, p + 1, own.hi, all_shorts, all_longs);
                 if (has_above) {
-                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, all_shorts, all_longs);
+                    count_run<V, Depth>(strips, x, m, r, p, above.lo, above.hi, all_shorts,
+                                        all_longs);
                 }
             }
         }
@@ -341,9 +342,9 @@ template <class V, int Depth, bool PerTemplate>
 template <int Depth, bool PerTemplate>
 struct ScanStrips {
     template <class V>
-    [[gnu::always_inline]] static void run(const Strips& t, const double* x, std::size_t m,
+    [[gnu::always_inline]] static void run(const Strips& strips, const double* x, std::size_t m,
                                            double r, Matches& out) noexcept {
-        scan_strips<V, Depth, PerTemplate>(t, x, m, r, out);
+        scan_strips<V, Depth, PerTemplate>(strips, x, m, r, out);
     }
 };
 
@@ -354,8 +355,8 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
     // With m = 0 every short template is empty and all of them match; only the
     // long ones have a first value to order by.
     const std::size_t scanned = m == 0 ? long_count : count;
-    const Strips t = cut_strips<Depth>(x, scanned, long_count, m, r);
-    lanes::dispatch<ScanStrips<Depth, PerTemplate>>(t, x, m, r, out);
+    const Strips strips = cut_strips<Depth>(x, scanned, long_count, m, r);
+    lanes::dispatch<ScanStrips<Depth, PerTemplate>>(strips, x, m, r, out);
     if (m == 0) {
         // All count * (count - 1) / 2 pairs of empty templates match (halving
         // the even factor keeps the product exact).

@@ -14,7 +14,7 @@ namespace lumetra::smoothing {
 namespace {
 
 // The likelihood's private copy of the seasonal vector. Optimisers evaluate
-// the likelihood thousands of times over short seasons, so those are kept on
+// the likelihood thousands of times over short seasonal vectors, so those are kept on
 // the stack and such a call allocates nothing; longer ones go to the heap.
 class SeasonalCopy {
 public:

@@ -306,7 +306,7 @@ private:
     }
 
     // The period of every active lane, if the chunk can run with aligned
-    // seasons, else 0. Moving a lane's coefficients in and out costs two
+    // coefficients, else 0. Moving a lane's coefficients in and out costs two
     // copies of its period, paid back by steps that need no per-lane reads.
     [[gnu::always_inline]] std::size_t aligned_period(std::size_t steps) const noexcept {
         if constexpr (!seasonal_model) return 0;
@@ -378,8 +378,8 @@ private:
     double observed_[lockstep_chunk][lane_count];
     double fitted_[lockstep_chunk][lane_count];
     double errors_[lockstep_chunk][lane_count];
-    // Each group's coefficients in a chunk with aligned seasons: row c holds
-    // one vector's lanes.
+    // Each group's coefficients in a chunk that aligns them: row c holds one
+    // vector's lanes.
     alignas(V) double coefficients_[groups][aligned_period_limit][width];
     // The idle series: it reads ones, writes into a buffer of the run's own,
     // and never moves on (its t stays 0).

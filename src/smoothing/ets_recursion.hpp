@@ -54,8 +54,8 @@ inline constexpr double level_bound = 1e15;
 enum class Trend { none, damped, multiplicative, frozen_multiplicative };
 enum class Season { none, additive, multiplicative };
 
-// How many kinds there are: of trends, of seasons (one past the last of
-// each), and of models, which add the two kinds of error.
+// How many kinds there are: of trend and of seasonality (one past the last
+// of each), and of models, which add the two kinds of error.
 inline constexpr std::size_t trend_kinds =
     static_cast<std::size_t>(Trend::frozen_multiplicative) + 1;
 inline constexpr std::size_t season_kinds = static_cast<std::size_t>(Season::multiplicative) + 1;
