@@ -1,7 +1,8 @@
 """A seeded fuzzer of every function of lumetra._core (`python fuzz.py --calls 20000 --seed 0`; CI runs it under the
 sanitizers). Calls mix right and wrong kinds (learnt from the module's conversion errors), every array layout and
 dtype, special values and sizes, binding errors, and callbacks that raise, return the wrong type or change arguments
-already converted. Only documented exceptions may escape; Fuzzer.call checks the rest."""
+already converted (their dtype, shape or items, or their size by NumPy's unsafe in-place resize). Only documented
+exceptions may escape; Fuzzer.call checks the rest."""
 
 from __future__ import annotations
 
@@ -86,17 +87,21 @@ class Fuzzer:
                 with contextlib.suppress(ValueError, TypeError, AttributeError, IndexError):
                     if isinstance(target, list):
                         fuzzer.pick([target.clear, target.pop, lambda: target.append(None), target.reverse])()
-                    elif fuzzer.chance(0.5):
+                    elif fuzzer.chance(0.4):
                         target.dtype = fuzzer.pick([np.float32, np.int8, np.complex128, np.int64, np.float64, "S3"])
-                    else:
+                    elif fuzzer.chance(0.5):
                         target.shape = fuzzer.pick([(2, -1), (-1, 2), (1, 1, -1), ()])
+                    else:  # NumPy's unsafe resize: the memory the array had is freed, whatever still points into it
+                        target.resize(fuzzer.pick([(0,), (1,), (target.size + 9,), (2, 3), (9, 4), (3, 40)]),
+                                      refcheck=False)  # fmt: skip
             return "x" if what == "str" else value
 
         return type("bool" if slot == "__bool__" else "Callback", (), {slot: convert, "__module__": "numpy"})()
 
     def series_list(self):
-        if self.chance(0.2):  # the rows of a 2-d array
-            return self.values(self.pick(SIZES) * 3).reshape(3, -1)[:, :: self.pick([1, -1])]
+        if self.chance(0.2):  # the rows of a 2-d array, which owns its memory or is a view
+            rows = self.values(self.pick(SIZES) * 3).reshape(3, -1)
+            return self.pick([rows.copy(), rows[:, ::-1]])
         items = [self.array() for _ in range(self.pick([0, 1, 2, 3, 7]))]
         return self.pick([items, tuple(items), Seq(items)])
 

@@ -9,6 +9,7 @@ import functools
 import gc
 import inspect
 import itertools
+import os
 import subprocess
 import sys
 import textwrap
@@ -70,6 +71,52 @@ def test_missing_numpy_is_an_internal_failure_and_the_module_loads_without_it():
         """
     )
     assert report == ["PanicException Failed to access NumPy array API capsule 0"]
+
+
+def test_each_way_numpy_can_fail_to_give_its_array_api_is_an_internal_failure():
+    reports = run_python(
+        """
+        import datetime, sys, types
+        import lumetra._core as core
+        def fake(name, **attributes):
+            sys.modules[name] = types.ModuleType(name)
+            vars(sys.modules[name]).update(attributes)
+        Unprintable = type("Unprintable", (Exception,), {"__str__": lambda self: 1 / 0})
+        Surrogate = type("Surrogate", (Exception,), {"__str__": lambda self: "\\ud800"})
+        def version(major=None, error=None):
+            def parse(text):
+                if error:
+                    raise error
+                return types.SimpleNamespace(major=major)
+            return parse
+        steps = [lambda: fake("numpy"), lambda: fake("numpy", __version__="2.0"),
+                 lambda: fake("numpy.lib", NumpyVersion=None), lambda: fake("numpy.lib", NumpyVersion=str),
+                 lambda: fake("numpy.lib", NumpyVersion=version()),
+                 lambda: fake("numpy.lib", NumpyVersion=version(error=Unprintable())),
+                 lambda: fake("numpy.lib", NumpyVersion=version(error=Surrogate())),
+                 lambda: fake("numpy.lib", NumpyVersion=version(major=1)), lambda: fake("numpy.core.multiarray"),
+                 lambda: fake("numpy.core.multiarray", _ARRAY_API=1),
+                 lambda: fake("numpy.core.multiarray", _ARRAY_API=datetime.datetime_CAPI)]
+        for step in steps:
+            step()
+            try:
+                core.ses_sse(None, 0.5)
+            except BaseException as exc:
+                print(type(exc).__name__, str(exc).removeprefix("Failed to access NumPy array API capsule"))
+        try:
+            core.batch_ets_filter(None, [])  # that may be a 2-d array: NumPy is asked
+        except BaseException as exc:
+            print(type(exc).__name__, str(exc).removeprefix("Failed to access NumPy array API capsule"))
+        """
+    )
+    no = "No module named"
+    assert reports == [f"PanicException {detail}" for detail in [
+        ": module 'numpy' has no attribute '__version__'", f": {no} 'numpy.lib'; 'numpy' is not a package",
+        ": 'NoneType' object is not callable", ": 'str' object has no attribute 'major'",
+        ": 'NoneType' object cannot be interpreted as an integer", "", "",
+        f": {no} 'numpy.core'; 'numpy' is not a package", ": module 'numpy.core.multiarray' has no attribute '_ARRAY_API'",
+        ": _ARRAY_API is not a capsule", ": PyCapsule_GetPointer called with incorrect name",
+        ": PyCapsule_GetPointer called with incorrect name"]]  # fmt: skip
 
 
 # --- binding ---------------------------------------------------------------------
@@ -214,6 +261,7 @@ def batch(args):
 
 
 SubArray = type("SubArray", (np.ndarray,), {})
+NAMELESS = eval("type('bool', (), {})()", {"__builtins__": __builtins__})  # made where __name__ is unknown
 WRONG_FLOATS, WRONG_INTS = [np.float32, np.int64, object, SWAPPED + "f8"], [np.int32, np.uint64, SWAPPED + "i8"]
 CONVERTED = "object cannot be converted to"
 SEQUENCE = "a str cannot be taken as a sequence; pass a list, a tuple or an array"
@@ -268,6 +316,10 @@ LENGTH = "expected tuple of length 11, but got tuple of length"
         (batch, ([Y], [PARAMS, PARAMS, with_item(9, 1.5)]), TypeError, f"argument 'params_list': 'float' {NO_INT}"),
         # y_list is converted before params_list
         (batch, ([None], [None]), TypeError, f"argument 'y_list': 'NoneType' {CONVERTED} 'PyArray<T, D>'"),
+        # a boolean look-alike whose module is no name or cannot be told, or whose truth value raises
+        *[(garch_with_ar1, flag, TypeError, f"argument 'use_ar1': 'bool' {CONVERTED} 'PyBool'")
+          for flag in [obj("bool", 3), NAMELESS]],
+        (garch_with_ar1, obj("bool", "numpy", __bool__=raiser(ValueError("no truth"))), ValueError, "no truth"),
     ],
 )  # fmt: skip
 def test_refusals(call, value, kind, message):
@@ -282,6 +334,9 @@ def test_prefix_keeps_the_cause_and_subclasses_pass_unprefixed():
     assert str(info.value) == "argument 'alpha': no float here" and info.value.__cause__ is cause
     subclass = type("SubTypeError", (TypeError,), {})
     assert raised(sse_alpha, obj(__float__=raiser(subclass("subclass")))) == (subclass, "subclass")
+    # a message that cannot be made into text: what making it raised comes instead
+    unprintable = TypeError(obj(__str__=raiser(ValueError("no text"))))
+    assert raised(sse_alpha, obj(__float__=raiser(unprintable))) == (ValueError, "no text")
 
 
 ListSubclass = type("ListSubclass", (list,), {"__doc__": "Read through the iterator protocol, not by index."})
@@ -322,6 +377,123 @@ def test_an_array_changed_by_a_later_conversion_is_checked_and_read_again(call, 
         assert same_bits(call(y, later), call(np.arange(16.0), 0.5))
     else:
         assert raised(call, y, later) == (TypeError, f"argument '{name}': 'ndarray' {CONVERTED} 'PyArray<T, D>'")
+
+
+# list and tuple subclasses that iterate in their own way: their iteration is what is read
+Backwards = type("Backwards", (list,), {"__iter__": lambda s: reversed(list(list.__iter__(s)))})
+BackwardsTuple = type("BackwardsTuple", (tuple,), {"__iter__": lambda s: reversed(tuple(tuple.__iter__(s)))})
+
+
+@pytest.mark.parametrize("kind", [Backwards, BackwardsTuple])
+@pytest.mark.parametrize("place", ["y_list", "params_list", "seasonal0"])
+def test_list_and_tuple_subclasses_are_read_through_their_own_iteration(kind, place):
+    y_list = [Y124 * k for k in (1.0, 2.0, 3.0)]
+    params_list = [with_item(3, alpha) for alpha in (0.1, 0.5, 0.9)]
+    seasonal = [0.5, -0.5]
+    values = {"y_list": y_list, "params_list": params_list, "seasonal0": seasonal}
+
+    def call(value):
+        given = {**values, place: value}
+        return core.batch_ets_filter(given["y_list"], [with_item(2, given["seasonal0"])[:3] + p[3:]
+                                                       for p in given["params_list"]])  # fmt: skip
+
+    subclass = kind(values[place])
+    assert same_bits(call(subclass), call(list(subclass))) and not same_bits(call(subclass), call(values[place]))
+
+
+def test_a_tuple_subclass_of_parameters_is_read_by_position():
+    params = BackwardsTuple(PARAMS)
+    assert same_bits(core.batch_ets_filter([Y124], [params]), core.batch_ets_filter([Y124], [PARAMS]))
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
+@pytest.mark.parametrize("shape", [(3, 5), (4, 5), (3, 4), (2, 5), (15,), (5, 3)])
+def test_a_2d_y_list_resized_by_a_later_conversion_is_read_as_it_is_then(shape):
+    """The rows of a 2-d y_list are taken from the array after the last conversion, which may have resized it in
+    place (refcheck=False, NumPy's unsafe resize) and freed the memory its rows were in: the three rows are then
+    read from the resized array, or refused when it no longer has them."""
+    rows = np.arange(15.0).reshape(3, 5) + 1.0
+    later = obj(__float__=lambda self: (rows.resize(shape, refcheck=False), 0.3)[1])
+    params = [with_item(3, later), with_item(3, 0.3), with_item(3, 0.3)]
+    resized = np.resize(np.arange(15.0) + 1.0, shape)  # the values resize leaves (new places hold zeros)
+    resized.ravel()[15:] = 0.0
+    if len(shape) == 2 and shape[0] >= 3:
+        expected = core.batch_ets_filter(resized, [with_item(3, 0.3)] * 3)
+        assert same_bits(core.batch_ets_filter(rows, params), expected)
+    else:
+        assert raised(core.batch_ets_filter, rows, params) == (
+            TypeError, f"argument 'y_list': 'ndarray' {CONVERTED} 'PyArray<T, D>'")  # fmt: skip
+
+
+Reversed = type("Reversed", (np.ndarray,), {"__iter__": lambda s: reversed(list(np.ndarray.__iter__(s)))})
+
+
+def matrix_layouts(rows: np.ndarray) -> dict[str, np.ndarray]:
+    """A 2-d array of the given rows laid out in every way it may come."""
+    unaligned = np.zeros(rows.nbytes + 1, np.uint8)[1:].view(rows.dtype).reshape(rows.shape)
+    unaligned[:] = rows
+    records = np.zeros(rows.shape, dtype=[("x", rows.dtype), ("flag", "i1")])
+    records["x"] = rows
+    reversed_rows = np.ascontiguousarray(rows[::-1])[::-1]
+    return {"contiguous": rows.copy(), "fortran": np.asfortranarray(rows), "reversed": reversed_rows[:, ::-1][:, ::-1],
+            "columns reversed": np.ascontiguousarray(rows[:, ::-1])[:, ::-1], "unaligned": unaligned,
+            "record field": records["x"], "broadcast": np.broadcast_to(rows[0], rows.shape),
+            "subclass": rows.copy().view(SubArray), "one row": rows[:1], "no columns": rows[:, :0],
+            "no rows": rows[:0], "single column": rows[:, :1]}  # fmt: skip
+
+
+@pytest.mark.parametrize("layout", list(matrix_layouts(np.zeros((3, 4)))))
+def test_a_2d_y_list_reads_like_the_list_of_its_rows(layout):
+    rows = np.random.default_rng(3).uniform(1.0, 9.0, (3, 4))
+    given = matrix_layouts(rows)[layout]
+    expected = core.batch_ets_filter([row.copy() for row in given], [PARAMS] * 3)
+    assert same_bits(core.batch_ets_filter(given, [PARAMS] * 3), expected)
+    # a subclass with its own iteration is iterated
+    backwards = given.view(Reversed)
+    assert same_bits(core.batch_ets_filter(backwards, [PARAMS] * 3), expected[: len(given)][::-1])
+
+
+def test_the_first_call_of_a_process_reads_its_sequences_before_numpy_is_loaded():
+    assert run_python(
+        """
+        import lumetra._core as core
+        print(core.batch_ets_filter([], [(1.0, 0.0, (0.5, 1), 0.3, 0.0, 0.1, 1.0, 2, 0, 0, 1)]))
+        """
+    ) == ["[]"]
+
+
+HUGE = np.broadcast_to(0.0, 2**45)  # 256 TiB of doubles, held in eight bytes: no result of its size can be made
+E = np.empty(0)
+# AddressSanitizer lets a refused malloc return null, but ends the process when operator new is refused
+BY_NEW = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="operator new under ASan")
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: core.ets_filter(HUGE, 1.0, 0.0, E, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 0),
+        lambda: core.ets_filter(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1),  # the seasonal copy
+        pytest.param(lambda: core.ets_loglik(Y, 1.0, 0.0, HUGE, 0.5, 0.1, 0.1, 1.0, 1, 0, 0, 1), marks=BY_NEW),
+        lambda: core.ces_seasonal_sse(Y, 1.0, 0.5, 0.1, HUGE, 3),
+        lambda: core.theta_decompose(HUGE, 2.0),
+        lambda: core.ses_filter(HUGE, 0.5),
+        lambda: core.batch_ets_filter([HUGE], [PARAMS]),
+        pytest.param(lambda: core.batch_ets_filter([Y], [with_item(2, HUGE)]), marks=BY_NEW),
+        lambda: core.batch_ets_filter(np.broadcast_to(0.0, (2**59, 1)), [PARAMS]),  # more rows than views fit
+        lambda: core.dot_residuals(HUGE, 0.5, 0.1, 2.0, 0.5, 0.0),
+        lambda: core.dtsf_distances(HUGE, Y, 3, 2**45 - 2, False, 0.0, 2**45),
+        lambda: core.dtsf_fit_residuals(HUGE, 3, 2, False),
+        lambda: core.mstl_extract_seasonal(HUGE, 3),
+        lambda: core.mstl_moving_average(HUGE, 3),
+        lambda: core.esn_reservoir_update(HUGE, Y, np.zeros(9), 3, 0.5, 0),
+        lambda: core.four_theta_fitted(2**45, E, E, E, E, E, E.astype(np.int64), E),
+        lambda: core.four_theta_deseasonalize(HUGE, 3),
+    ],
+)
+def test_a_result_too_large_for_memory_raises_memory_error(call):
+    with pytest.raises(MemoryError):
+        call()
+    assert core.ses_filter(Y, 0.5).size == 3  # and nothing is left behind
 
 
 # --- results ---------------------------------------------------------------------

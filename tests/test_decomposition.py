@@ -65,6 +65,7 @@ def test_worked_cases_and_failures(function, args, expected):
 @given(st.lists(finite, max_size=60) | st.lists(st.one_of(finite, finite, finite, special), max_size=60),
        st.integers(0, 40) | st.just(2**64 - 1))  # fmt: skip
 @example([float(v) for v in range(40)] + [INF], 7)  # the only non-finite value is the last
+@example([0.0] * 20 + [1e308] * 4, 3)  # finite values whose sums overflow, in the last windows (inf - inf)
 def test_moving_average_matches_the_reference(values, window):
     expected = moving_average_reference(values, window)
     assert matches(core.mstl_moving_average(np.array(values), window), expected)

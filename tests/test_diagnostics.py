@@ -97,7 +97,7 @@ tolerances = st.sampled_from([0.1, 0.2, 0.25, 0.3, 0.5, 1e-10, 0.0, -1.0, NAN, I
         (core.approximate_entropy, (Y30, 2, NAN), 0.0),
         # m + 1 must not wrap around; a tolerance just below 1e-10 is none
         *[(f, args, 0.0) for f in (core.sample_entropy, core.approximate_entropy)
-          for args in [(Y30, 2**64 - 1, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]],
+          for args in [(Y30, 2**64 - 1, 1.0), (Y30, 29, 1.0), (Y30, 2, 1e-10 * (1 - 2**-52))]],
         (core.hurst_exponent, (list(range(40)), 10), 1.0),  # clamped
         (core.hurst_exponent, ([2.5] * 50, 10), 0.5),  # no segment varies
         (core.hurst_exponent, ([0.0, 1.0] * 9 + [0.0], 10**9), 0.5),  # too short
@@ -126,6 +126,28 @@ def test_entropies_on_longer_series(seed, m, kind):
         y[rng.integers(0, n, 3)] = [NAN, INF, -INF]
     r = 0.2 * float(np.std(y[np.isfinite(y)])) if kind == "normal" else 0.1 * int(rng.integers(1, 4))
     assert matches((core.sample_entropy(y, m, r), core.approximate_entropy(y, m, r)), entropies_reference(y, m, r))
+
+
+@pytest.mark.parametrize("n", [12, 13, 14, 15, 256, 257, 258, 259])  # every remainder of a vector of four
+@pytest.mark.parametrize("last", [NAN, INF, -INF])
+def test_entropies_of_a_series_whose_last_value_is_not_finite(n, last):
+    y = np.array([0.0, 1.0, 0.5] * (n // 3 + 1))[:n]
+    y[-1] = last
+    for m in (1, 2):
+        assert matches((core.sample_entropy(y, m, 0.3), core.approximate_entropy(y, m, 0.3)),
+                       entropies_reference(y, m, 0.3))  # fmt: skip
+
+
+@pytest.mark.parametrize("m", [1, 2, 3])
+def test_entropies_of_values_closer_than_single_precision_resolves(m):
+    """Long series are ordered by the single-precision values nearest to them first: values that share one,
+    and differ by less than r or more, are ordered by their own values after that."""
+    rng = np.random.default_rng(m)
+    y = np.repeat(rng.standard_normal(60).astype(np.float32).astype(float), 5)
+    y = y + rng.integers(-3, 4, y.size) * 1e-9  # one single-precision value, up to 6e-9 apart
+    rng.shuffle(y)
+    for r in (1.5e-9, 2.5e-9, 0.5):
+        assert matches((core.sample_entropy(y, m, r), core.approximate_entropy(y, m, r)), entropies_reference(y, m, r))
 
 
 # up to 45 segments of a lag: blocks of vectors, single vectors and single segments,

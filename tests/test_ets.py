@@ -213,6 +213,13 @@ def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, length
 
 
 @pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@pytest.mark.parametrize("count", [127, 128, 129])  # the series' kinds are sorted on the stack up to 128 series
+def test_batches_around_the_stack_buffer_equal_a_loop_of_single_calls(count):
+    y_list, params_list = random_batch(np.random.default_rng(count), count, CODES, [0, 1, 63, 64, 65])
+    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
 @pytest.mark.parametrize(
     "seed, periods, lengths, short_seasons",
     [
@@ -223,11 +230,26 @@ def test_lockstep_batch_equals_a_loop_of_single_calls(seed, count, codes, length
         (23, [65], [10, 65, 140], False),  # one past it
         (24, [12, 7], [30, 64, 90], False),  # mixed periods
         (25, [12, 40], [5, 20, 64, 80], True),  # a seasonal vector shorter than its period, among aligned ones
+        (26, [64], [18, 40, 200], True),  # the same, in lanes of one period, where the others are aligned
     ],
 )
 def test_lockstep_seasons_held_aligned_or_not_give_the_loop_bits(seed, periods, lengths, short_seasons):
     codes = [(e, t, s) for e in (0, 1) for t in (0, 1) for s in (1, 2)]
     y_list, params_list = random_batch(np.random.default_rng(seed), 160, codes, lengths, periods, short_seasons)
+    assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
+
+
+@pytest.mark.parametrize("lanes", [6, 12])  # the baseline build's lanes, and the AVX2 build's
+def test_a_short_seasonal_vector_next_to_a_series_in_a_lower_lane(lanes):
+    """Period 64: the lanes' coefficients are moved into aligned rows for a chunk only when each lane holds all 64.
+    The series in the last lane has 17 (it is as long as that), the next one 16; it joins in lane 0 after the
+    first step, and the two run a chunk of 16 steps together, where the first must not be moved as if it had 64:
+    its rows would reach the second series' coefficients and put them back as they were before the chunk."""
+    rng = np.random.default_rng(lanes)
+    lengths = [1] + [200] * (lanes - 2) + [17, 16] + [200] * 3
+    y_list = [rng.normal(20.0, 5.0, n) for n in lengths]
+    params_list = [(20.0, 0.5, rng.normal(0.0, 1.0, n if n in (16, 17) else 64).tolist(), 0.3, 0.1, 0.3, 0.9, 64,
+                    0, 1, 1) for n in lengths]  # fmt: skip
     assert same_bits(core.batch_ets_filter(y_list, params_list), loop_of_single_calls(y_list, params_list))
 
 

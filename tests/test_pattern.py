@@ -171,16 +171,16 @@ def test_reservoir_matches_the_reference(data):
 # belongs to the k nearest. With k past the number of candidates nothing is
 # selected away: the forecast is the running median of y[w..t-1].
 @pytest.mark.parametrize("kind", ["walk", "ties", "nan", "nan first"])
-@pytest.mark.parametrize("k", [1, 4, 19, 2**64 - 1])
+@pytest.mark.parametrize("k", [1, 4, 31, 32, 33, 2**64 - 1])  # the selection gathers max(2k, 32) candidates
 def test_residuals_with_more_candidates_than_the_selection_gathers(kind, k):
-    rng = np.random.default_rng(k)
-    y = rng.standard_normal(70).cumsum()
+    rng = np.random.default_rng(k % 1000)
+    y = rng.standard_normal(110).cumsum()
     if kind == "ties":
         y = np.round(y) + 0.0
     if kind == "nan":
         y[rng.choice(y.size, 3, replace=False)] = np.nan
     if kind == "nan first":  # the nearest kept at first are all at NaN distance
-        y[:45:3] = np.nan
+        y[:75:3] = np.nan
     for normalize in (False, True):
         expected = residuals_reference(list(y), 4, k, normalize)
         assert matches(core.dtsf_fit_residuals(y, 4, k, normalize), expected), normalize

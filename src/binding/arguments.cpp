@@ -137,7 +137,9 @@ double* NumberStore::take(std::size_t n) {
         // its own for more numbers than a chunk holds. Chunks double from
         // the size of the inline one up to the largest. Counts past what
         // memory can hold fail as allocations.
+        // GCOVR_EXCL_BR_START: no array or list holds that many numbers
         if (n > PTRDIFF_MAX / sizeof(double)) throw std::bad_alloc();
+        // GCOVR_EXCL_BR_STOP
         const std::size_t doublings = std::min<std::size_t>(chunks_.size() + 1, 6);
         const std::size_t size = std::max(n, inline_chunk << doublings);
         chunks_.push_back(std::make_unique_for_overwrite<double[]>(size));
@@ -167,6 +169,74 @@ Ref iterate_sequence(PyObject* object) {
         return Ref();
     }
     return Ref(PyObject_GetIter(object));
+}
+
+bool MatrixRows::is_matrix(PyObject* object) noexcept {
+    if (!PyArray_Check(object)) return false;
+    // A subclass that defines __iter__ or __getitem__ yields whatever those
+    // return: it is iterated.
+    PyTypeObject* type = Py_TYPE(object);
+    if (type != &PyArray_Type &&
+        (type->tp_iter != PyArray_Type.tp_iter || type->tp_as_sequence == nullptr ||
+         type->tp_as_sequence->sq_item != PyArray_Type.tp_as_sequence->sq_item))
+        return false;
+    auto* array = reinterpret_cast<PyArrayObject*>(object);
+    if (PyArray_NDIM(array) != 2) return false;
+    PyArray_Descr* descr = PyArray_DESCR(array);
+    return descr == numpy_api::float64 || PyArray_EquivTypes(descr, numpy_api::float64);
+}
+
+bool MatrixRows::load(PyObject* object) noexcept {
+    if (!is_matrix(object)) return false;
+    array_ = reinterpret_cast<PyArrayObject*>(object);
+    rows_ = static_cast<std::size_t>(PyArray_DIM(array_, 0));
+    return true;
+}
+
+bool MatrixRows::finish() {
+    auto* object = reinterpret_cast<PyObject*>(array_);
+    if (!is_matrix(object) || static_cast<std::size_t>(PyArray_DIM(array_, 0)) < rows_)
+        return refuse(object, "PyArray<T, D>");
+    columns_ = static_cast<std::size_t>(PyArray_DIM(array_, 1));
+    const char* data = PyArray_BYTES(array_);
+    const npy_intp row_stride = PyArray_STRIDE(array_, 0);
+    const npy_intp stride = PyArray_STRIDE(array_, 1);
+    constexpr npy_intp width = static_cast<npy_intp>(sizeof(double));
+    const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(double) == 0 &&
+                         (rows_ < 2 || row_stride % width == 0) &&
+                         (columns_ < 2 || stride % width == 0);
+    if (aligned || rows_ == 0 || columns_ == 0) {
+        data_ = data;
+        row_step_ = row_stride;
+        step_ = columns_ > 1 ? stride / width : 1;
+        return true;
+    }
+    // (Rows of a broadcast array may hold more elements than memory.)
+    if (columns_ > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(double) / rows_)
+        throw std::bad_alloc();
+    copy_ = std::make_unique_for_overwrite<double[]>(rows_ * columns_);
+    double* out = copy_.get();
+    for (std::size_t i = 0; i < rows_; ++i) {
+        const char* row = data + static_cast<npy_intp>(i) * row_stride;
+        for (std::size_t j = 0; j < columns_; ++j)
+            std::memcpy(out++, row + static_cast<npy_intp>(j) * stride, sizeof(double));
+    }
+    data_ = reinterpret_cast<const char*>(copy_.get());
+    row_step_ = static_cast<std::ptrdiff_t>(columns_ * sizeof(double));
+    step_ = 1;
+    return true;
+}
+
+std::vector<View<double>> MatrixRows::views() const {
+    if (rows_ > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(View<double>))
+        throw std::bad_alloc();
+    std::vector<View<double>> rows;
+    rows.reserve(rows_);
+    for (std::size_t i = 0; i < rows_; ++i) {
+        const char* row = data_ + static_cast<std::ptrdiff_t>(i) * row_step_;
+        rows.emplace_back(reinterpret_cast<const double*>(row), columns_, step_);
+    }
+    return rows;
 }
 
 bool check_tuple(PyObject* object, std::size_t length) {

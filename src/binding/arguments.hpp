@@ -375,6 +375,68 @@ struct Arg<std::vector<T>> {
     std::vector<T> get() { return items.take(); }
 };
 
+// The rows of a two-dimensional float64 array given as a sequence of
+// FloatArray1 (a batch's y_list). Iterating the array would make a view of
+// each row, holding a pointer into the array's buffer as it is then; but a
+// conversion run later may resize the array in place
+// (ndarray.resize(refcheck=False)) and free that buffer, which the views
+// would still point into. So no row view is made: the array is kept, with the
+// number of rows that iterating it would yield, and each row's pointer,
+// length and stride are taken from the array itself by finish(), after the
+// last conversion, like those of any other array argument.
+class MatrixRows {
+public:
+    // Whether object is such an array: an ndarray (or a subclass that
+    // iterates as ndarray does) of two dimensions with a dtype equivalent to
+    // float64. Then it is taken; anything else is left to the sequence
+    // protocol. Runs no Python code and raises nothing; NumPy's table is
+    // loaded.
+    bool load(PyObject* object) noexcept;
+
+    bool taken() const noexcept { return array_ != nullptr; }
+
+    // The array checked again, as load() found it, and holding at least the
+    // rows it had then: else the TypeError that a row's conversion raises.
+    // Elements at addresses not aligned for a double are copied, row by row,
+    // into an aligned private buffer.
+    bool finish();
+
+    // The first rows() rows of the array as finish() found it.
+    std::vector<View<double>> views() const;
+
+private:
+    static bool is_matrix(PyObject* object) noexcept;
+
+    PyArrayObject* array_ = nullptr;  // borrowed: the caller's argument keeps it alive
+    std::size_t rows_ = 0;
+    std::unique_ptr<double[]> copy_;
+    // The layout that views() hands over, set by finish(): row i starts at
+    // data_ + i * row_step_ (in bytes) and has columns_ elements step_ apart.
+    const char* data_ = nullptr;
+    std::ptrdiff_t row_step_ = 0;
+    std::size_t columns_ = 0;
+    std::ptrdiff_t step_ = 1;
+};
+
+template <>
+struct Arg<std::vector<View<double>>> {
+    MatrixRows matrix;
+    SequenceItems<View<double>> items;
+
+    bool load(PyObject* object) {
+        if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) {
+            if (!numpy_api::ready()) return false;
+            if (matrix.load(object)) return true;
+        }
+        items.reserve(known_length(object));
+        return load_items(object, [&](Ref item) { return items.load(std::move(item)); });
+    }
+
+    bool finish() { return matrix.taken() ? matrix.finish() : items.finish(); }
+
+    std::vector<View<double>> get() { return matrix.taken() ? matrix.views() : items.take(); }
+};
+
 // sequence of float: the numbers, copied, as a span into a store (the
 // enclosing sequence's, or the argument's own).
 template <>

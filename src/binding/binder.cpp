@@ -9,9 +9,9 @@ namespace {
 bool intern_names(const Signature& signature) {
     if (signature.interned[signature.count - 1] != nullptr) return true;
     for (Py_ssize_t i = 0; i < signature.count; ++i) {
-        if (signature.interned[i] != nullptr) continue;
+        if (signature.interned[i] != nullptr) continue;  // GCOVR_EXCL_BR_LINE: no memory
         signature.interned[i] = PyUnicode_InternFromString(signature.params[i]);
-        if (signature.interned[i] == nullptr) return false;
+        if (signature.interned[i] == nullptr) return false;  // GCOVR_EXCL_BR_LINE: out of memory
     }
     return true;
 }
@@ -33,7 +33,7 @@ void raise_missing(const Signature& signature, PyObject** slots) {
     for (Py_ssize_t i = 0; i < signature.count; ++i) missing += slots[i] == nullptr;
     // 'a'; 'a' and 'b'; 'a', 'b', and 'c'
     Ref names(PyUnicode_FromString(""));
-    if (!names) return;
+    if (!names) return;  // GCOVR_EXCL_BR_LINE: out of memory
     Py_ssize_t listed = 0;
     for (Py_ssize_t i = 0; i < signature.count; ++i) {
         if (slots[i] != nullptr) continue;
@@ -42,7 +42,7 @@ void raise_missing(const Signature& signature, PyObject** slots) {
             separator = missing == 2 ? " and " : (listed == missing - 1 ? ", and " : ", ");
         ++listed;
         Ref joined(PyUnicode_FromFormat("%U%s'%s'", names.get(), separator, signature.params[i]));
-        if (!joined) return;
+        if (!joined) return;  // GCOVR_EXCL_BR_LINE: out of memory
         names = std::move(joined);
     }
     PyErr_Format(PyExc_TypeError, "%s() missing %zd required positional argument%s: %U",
@@ -64,7 +64,7 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
 
     Py_ssize_t nkw = 0;
     if (kwnames != nullptr) {
-        if (!intern_names(signature)) return false;
+        if (!intern_names(signature)) return false;  // GCOVR_EXCL_BR_LINE: out of memory
         nkw = PyTuple_GET_SIZE(kwnames);
         PyObject* const* keys = &PyTuple_GET_ITEM(kwnames, 0);
         PyObject* const* values = args + nargs;
@@ -74,7 +74,7 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
             if (i >= count || signature.interned[i] != key) {
                 i = find_parameter(signature, key);
                 if (i < 0) {
-                    if (PyErr_Occurred()) return false;
+                    if (PyErr_Occurred()) return false;  // GCOVR_EXCL_BR_LINE: str keys
                     PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                                  signature.name, key);
                     return false;

@@ -49,7 +49,7 @@ Ref array_api_capsule() {
 bool fail_lookup() {
     // Whatever went wrong is folded into the message of the internal failure.
     std::string message = "Failed to access NumPy array API capsule";
-    if (PyObject* cause = PyErr_GetRaisedException()) {
+    if (PyObject* cause = PyErr_GetRaisedException()) {  // GCOVR_EXCL_BR_LINE: always set
         if (Ref text{PyObject_Str(cause)}) {
             if (const char* utf8 = PyUnicode_AsUTF8(text.get())) {
                 message += ": ";
@@ -76,10 +76,12 @@ bool load() {
     PyArray_RUNTIME_VERSION = static_cast<int>(PyArray_GetNDArrayCFeatureVersion());
     float64 = PyArray_DescrFromType(NPY_FLOAT64);
     int64 = PyArray_DescrFromType(NPY_INT64);
-    if (float64 == nullptr || int64 == nullptr) {
+    if (float64 == nullptr || int64 == nullptr) {  // GCOVR_EXCL_LINE: NumPy's builtin types
+        // GCOVR_EXCL_START
         Py_CLEAR(float64);
         Py_CLEAR(int64);
         return fail_lookup();
+        // GCOVR_EXCL_STOP
     }
     capsule = api.release();
     loaded = true;

@@ -28,7 +28,7 @@ public:
     Ref& operator=(const Ref&) = delete;
     Ref(Ref&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
     Ref& operator=(Ref&& other) noexcept {
-        if (this != &other) {
+        if (this != &other) {  // GCOVR_EXCL_BR_LINE: never moved into itself
             Py_XDECREF(ptr_);
             ptr_ = std::exchange(other.ptr_, nullptr);
         }

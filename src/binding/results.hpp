@@ -55,7 +55,7 @@ PyObject* to_python(std::tuple<T...>&& values) noexcept {
         (
             (void)[&] {
                 PyObject* item = to_python(std::move(std::get<I>(values)));
-                if (item == nullptr || !ok) {
+                if (item == nullptr || !ok) {  // GCOVR_EXCL_BR_LINE: out of memory
                     ok = false;
                     Py_XDECREF(item);
                     return;
@@ -64,7 +64,7 @@ PyObject* to_python(std::tuple<T...>&& values) noexcept {
             }(),
             ...);
     }(std::index_sequence_for<T...>{});
-    if (!ok) {
+    if (!ok) {  // GCOVR_EXCL_BR_LINE: out of memory
         Py_XDECREF(tuple);
         return nullptr;
     }
@@ -82,14 +82,14 @@ PyObject* to_python(std::vector<T>&& values) noexcept {
     bool ok = list != nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyObject* item = to_python(std::move(values[i]));
-        if (item == nullptr || !ok) {
+        if (item == nullptr || !ok) {  // GCOVR_EXCL_BR_LINE: out of memory
             ok = false;
             Py_XDECREF(item);
             continue;
         }
         PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
     }
-    if (!ok) {
+    if (!ok) {  // GCOVR_EXCL_BR_LINE: out of memory
         Py_XDECREF(list);
         return nullptr;
     }

@@ -69,17 +69,37 @@ template <class Kernel, class... Args>
 }
 #endif
 
+// Which build a kernel runs, made visible for tests: with the environment
+// variable LUMETRA_REPORT_DISPATCH=1 the first call of each kernel writes one
+// line on standard error, naming the kernel (`signature` is the
+// __PRETTY_FUNCTION__ of kernel_signature<Kernel>) and "its avx2 build", "its
+// baseline build" or "its only build, the baseline". Without it, nothing.
+void report_dispatch(const char* signature, const char* build) noexcept;
+
+template <class Kernel>
+const char* kernel_signature() noexcept {
+    return __PRETTY_FUNCTION__;
+}
+
 // Kernel::run with the build chosen for this process.
 template <class Kernel, class... Args>
 decltype(auto) dispatch(Args&&... args) {
 #if LUMETRA_AVX2_PATHS
     if constexpr (HasAvx2Build<Kernel>) {
-        static const auto build =
-            avx2() ? &avx2_build<Kernel, Args...> : &baseline_build<Kernel, Args...>;
+        static const auto build = [] {
+            const bool wide = avx2();
+            report_dispatch(kernel_signature<Kernel>(),
+                            wide ? "its avx2 build" : "its baseline build");
+            return wide ? &avx2_build<Kernel, Args...> : &baseline_build<Kernel, Args...>;
+        }();
         return build(std::forward<Args>(args)...);
-    }
+    } else
 #endif
-    return baseline_build<Kernel, Args...>(std::forward<Args>(args)...);
+    {
+        [[maybe_unused]] static const bool reported =
+            (report_dispatch(kernel_signature<Kernel>(), "its only build, the baseline"), true);
+        return baseline_build<Kernel, Args...>(std::forward<Args>(args)...);
+    }
 }
 
 }  // namespace lumetra::lanes

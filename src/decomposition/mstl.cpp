@@ -124,7 +124,7 @@ struct WindowMeans {
         };
 
         // The inner positions h + 1 .. n - h - 1, if any.
-        const bool inner = !Track && h < n / 2 && 2 * h + 1 < n;
+        const bool inner = !Track && h < n / 2 && 2 * h + 1 < n;  // GCOVR_EXCL_BR_LINE: h < n/2
         const std::size_t inner_begin = inner ? static_cast<std::size_t>(h) + 1 : n;
         const std::size_t inner_end = inner ? n - static_cast<std::size_t>(h) : n;
         edge(0, inner_begin);

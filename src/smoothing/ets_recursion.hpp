@@ -91,7 +91,8 @@ struct Kind {
 // Calls visit(Kind<...>{}) with the kinds of `model`.
 template <class Visit>
 void with_kind(const EtsModel& model, Visit&& visit) {
-    const auto with_season = [&]<bool AdditiveError, Trend TrendKind>() {
+    // (Each switch has a case for every kind: its branch past them all is never taken.)
+    const auto with_season = [&]<bool AdditiveError, Trend TrendKind>() {  // GCOVR_EXCL_BR_LINE
         switch (season_kind(model.seasonal_type)) {
             case Season::none:
                 return visit(Kind<AdditiveError, TrendKind, Season::none>{});
@@ -101,7 +102,7 @@ void with_kind(const EtsModel& model, Visit&& visit) {
                 return visit(Kind<AdditiveError, TrendKind, Season::multiplicative>{});
         }
     };
-    const auto with_trend = [&]<bool AdditiveError>() {
+    const auto with_trend = [&]<bool AdditiveError>() {  // GCOVR_EXCL_BR_LINE
         switch (trend_kind(model.trend_type)) {
             case Trend::none:
                 return with_season.template operator()<AdditiveError, Trend::none>();

@@ -1,0 +1,23 @@
+#include "common/dispatch.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lumetra::lanes {
+
+void report_dispatch(const char* signature, const char* build) noexcept {
+    const char* flag = std::getenv("LUMETRA_REPORT_DISPATCH");
+    if (flag == nullptr || std::strcmp(flag, "1") != 0) return;
+    // "... kernel_signature() [with Kernel = NAME]" (GCC), "... [Kernel = NAME]"
+    // (Clang): the name is what follows "Kernel = ", less the closing bracket.
+    const char* name = std::strstr(signature, "Kernel = ");
+    name = name != nullptr ? name + std::strlen("Kernel = ") : signature;
+    std::size_t length = std::strlen(name);
+    if (length > 0 && name[length - 1] == ']') --length;
+    std::fprintf(stderr, "lumetra._core dispatch: %.*s runs %s\n", static_cast<int>(length), name,
+                 build);
+    std::fflush(stderr);
+}
+
+}  // namespace lumetra::lanes
