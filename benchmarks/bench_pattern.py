@@ -5,11 +5,10 @@ from __future__ import annotations
 import math
 
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import Case, exact
+from harness import Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -137,7 +136,7 @@ def cases():
     short_query = rng.standard_normal(8)
     a = (short, short_query, 8, 41, True, 0.01, 48)
     yield Case("dtsf_distances", "n=48, w=8, normalize=True", lambda: core.dtsf_distances(*a),
-               {"no-op floor": lambda: noop.dtsf_distances(*a),
+               {"no-op floor": noop_floor(core.dtsf_distances, a),
                 "numba": lambda: dtsf_distances_numba(*a)}, check=exact)  # fmt: skip
     long = rng.standard_normal(10**5).cumsum()
     query = rng.standard_normal(24)
@@ -145,19 +144,17 @@ def cases():
         args_long = (long, query, 24, 10**5 - 23, normalize, 0.001, 10**5)
         yield Case("dtsf_distances", f"n=10^5, w=24, normalize={normalize}",
                    lambda a=args_long: core.dtsf_distances(*a),
-                   {"loop floor": lambda a=args_long: loop.dtsf_distances(*a),
-                    "numba": lambda a=args_long: dtsf_distances_numba(*a)}, check=exact)  # fmt: skip
+                   {"numba": lambda a=args_long: dtsf_distances_numba(*a)}, check=exact)  # fmt: skip
 
     yield Case("dtsf_fit_residuals", "n=48, w=6, k=3, normalize=True",
                lambda: core.dtsf_fit_residuals(short, 6, 3, True),
-               {"no-op floor": lambda: noop.dtsf_fit_residuals(short, 6, 3, True),
+               {"no-op floor": noop_floor(core.dtsf_fit_residuals, (short, 6, 3, True)),
                 "numba": lambda: dtsf_fit_residuals_numba(short, 6, 3, True)}, check=exact)  # fmt: skip
     walk = rng.standard_normal(2000).cumsum()
     for normalize in (True, False):
         yield Case("dtsf_fit_residuals", f"n=2000, w=24, k=5, normalize={normalize}",
                    lambda nz=normalize: core.dtsf_fit_residuals(walk, 24, 5, nz),
-                   {"loop floor": lambda nz=normalize: loop.dtsf_fit_residuals(walk, 24, 5, nz),
-                    "numba": lambda nz=normalize: dtsf_fit_residuals_numba(walk, 24, 5, nz)},
+                   {"numba": lambda nz=normalize: dtsf_fit_residuals_numba(walk, 24, 5, nz)},
                    check=exact)  # fmt: skip
 
     n = 10
@@ -167,7 +164,7 @@ def cases():
     e = (u, w_in, w, n, 0.3, 8)
     yield Case("esn_reservoir_update", "N=10, T=48, washout=8",
                lambda: core.esn_reservoir_update(*e),
-               {"no-op floor": lambda: noop.esn_reservoir_update(*e),
+               {"no-op floor": noop_floor(core.esn_reservoir_update, e),
                 "numba": lambda: esn_numba(*e)}, check=exact)  # fmt: skip
     n = 100
     u = np.tanh(rng.standard_normal(5000))
@@ -176,8 +173,7 @@ def cases():
     args = (u, w_in, w, n, 0.3, 100)
     label = "N=100, T=5000, washout=100"
     yield Case("esn_reservoir_update", label, lambda: core.esn_reservoir_update(*args),
-               {"loop floor": lambda: loop.esn_reservoir_update(*args),
-                "numba": lambda: esn_numba(*args)}, check=exact)  # fmt: skip
+               {"numba": lambda: esn_numba(*args)}, check=exact)  # fmt: skip
     yield Case("esn_reservoir_update", label, lambda: core.esn_reservoir_update(*args),
                {"NumPy": lambda: esn_numpy(*args)}, check=close,
                note="NumPy: a matrix product per step, summed in BLAS order (equal up to rounding)")  # fmt: skip

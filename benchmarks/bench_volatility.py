@@ -7,11 +7,10 @@ import math
 
 import numpy as np
 from arch.univariate import EGARCH, GARCH, Normal
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
-from harness import LATENCY, Case, exact
+from harness import LATENCY, Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -80,7 +79,6 @@ def cases():
     for label, n in (("n=100", 100), ("n=10^6", 10**6)):
         y = 0.5 * rng.standard_normal(n)
         short = n < 1000
-        floor = {"no-op floor": noop} if short else {"loop floor": loop}
         calls = [
             ("garch_filter", label, (y, mu, omega, alpha, beta, init, False, 0.0), garch_filter_numba),
             ("garch_filter", f"{label}, AR(1)", (y, mu, omega, alpha, beta, init, True, 0.3), garch_filter_numba),
@@ -88,7 +86,7 @@ def cases():
             ("egarch_filter", label, (y, mu, e_omega, e_sign, e_beta, e_size, e_init), egarch_filter_numba),
         ]  # fmt: skip
         for name, size, args, numba_fn in calls:
-            peers = {key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()}
+            peers = {"no-op floor": noop_floor(getattr(core, name), args)} if short else {}
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
             yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact,
                        limit="" if short else LATENCY)  # fmt: skip
