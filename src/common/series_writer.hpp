@@ -37,11 +37,11 @@ public:
     {
         nan_lanes_ |= x != x;
     }
-    [[gnu::always_inline]] void see(double x) noexcept { nan_ |= x != x; }
+    [[gnu::always_inline]] void see(double x) noexcept { nan_ |= static_cast<Flag>(x != x); }
 
     // Called once every value of the series has been stored or seen.
     void finish() noexcept {
-        bool nan = nan_;
+        bool nan = nan_ != 0;
         if constexpr (!std::is_same_v<V, double>) {
             for (std::size_t l = 0; l < lanes::width<V>; ++l) nan |= nan_lanes_[l] != 0;
         }
@@ -50,11 +50,14 @@ public:
 
 private:
     using Lanes = std::conditional_t<std::is_same_v<V, double>, bool, lanes::Mask<lanes::width<V>>>;
+    // Single values' tests are or-ed into a byte: or-ed into a bool, they
+    // make GCC copy the flag between registers at every step of a loop.
+    using Flag = unsigned char;
 
     Series& series_;
     double* out_;
     Lanes nan_lanes_{};
-    bool nan_ = false;
+    Flag nan_ = 0;
 };
 
 }  // namespace lumetra
