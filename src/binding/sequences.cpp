@@ -9,6 +9,16 @@ namespace lumetra::binding {
 
 namespace {
 
+// Whether an array's type iterates as ndarray does: a subclass that defines
+// __iter__ or __getitem__ (a masked array, a memory map) yields whatever
+// those return.
+bool iterates_as_ndarray(PyObject* object) noexcept {
+    PyTypeObject* type = Py_TYPE(object);
+    return type == &PyArray_Type ||
+           (type->tp_iter == PyArray_Type.tp_iter && type->tp_as_sequence != nullptr &&
+            type->tp_as_sequence->sq_item == PyArray_Type.tp_as_sequence->sq_item);
+}
+
 // The items of an exact list or tuple, when every one is an exact float.
 bool copy_exact_floats(PyObject* object, NumberStore& store, std::span<const double>& out) {
     if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return false;
@@ -26,13 +36,7 @@ bool copy_float64_array(PyObject* object, NumberStore& store, std::span<const do
     // Before the first array argument NumPy's table may not be loaded yet;
     // such a call reads its sequences through the protocol.
     if (!numpy_api::loaded || !PyArray_Check(object)) return false;
-    // A subclass that defines __iter__ or __getitem__ (a masked array, a
-    // memory map) yields whatever those return.
-    PyTypeObject* type = Py_TYPE(object);
-    if (type != &PyArray_Type &&
-        (type->tp_iter != PyArray_Type.tp_iter || type->tp_as_sequence == nullptr ||
-         type->tp_as_sequence->sq_item != PyArray_Type.tp_as_sequence->sq_item))
-        return false;
+    if (!iterates_as_ndarray(object)) return false;
     auto* array = reinterpret_cast<PyArrayObject*>(object);
     if (PyArray_NDIM(array) != 1) return false;
     // Byte-swapped float64 iterates as the same numbers but is stored
@@ -101,14 +105,8 @@ Ref iterate_sequence(PyObject* object) {
 }
 
 bool MatrixRows::is_matrix(PyObject* object) noexcept {
-    if (!PyArray_Check(object)) return false;
-    // A subclass that defines __iter__ or __getitem__ yields whatever those
-    // return: it is iterated.
-    PyTypeObject* type = Py_TYPE(object);
-    if (type != &PyArray_Type &&
-        (type->tp_iter != PyArray_Type.tp_iter || type->tp_as_sequence == nullptr ||
-         type->tp_as_sequence->sq_item != PyArray_Type.tp_as_sequence->sq_item))
-        return false;
+    // (A subclass that iterates otherwise is iterated.)
+    if (!PyArray_Check(object) || !iterates_as_ndarray(object)) return false;
     auto* array = reinterpret_cast<PyArrayObject*>(object);
     if (PyArray_NDIM(array) != 2) return false;
     PyArray_Descr* descr = PyArray_DESCR(array);
