@@ -287,6 +287,29 @@ template <class V>
     fill(x, [&](std::size_t l) { return std::pow(lane(x, l), lane(exponent, l)); });
 }
 
+// out = per lane, every bit of `yes` where the mask is set and of `no` where
+// it is clear, formed as no ^ (mask & (yes ^ no)): a choice made by bit
+// operations, with no branch to mispredict. With SSE2 the operations are the
+// processor's own, so that the compiler keeps this form, whose yes ^ no it
+// forms once, outside a loop, where both are fixed (the and, and-not, or of a
+// selection would take one more operation at every use).
+template <class V, class M>
+[[gnu::always_inline]] inline void select_bits(V& out, const M& mask, const V& yes,
+                                               const V& no) noexcept {
+#if defined(__SSE2__)
+    if constexpr (width<V> == 2) {
+        const __m128d y = reinterpret_cast<__m128d>(yes);
+        const __m128d n = reinterpret_cast<__m128d>(no);
+        const __m128d m = reinterpret_cast<__m128d>(mask);
+        out = reinterpret_cast<V>(_mm_xor_pd(n, _mm_and_pd(m, _mm_xor_pd(y, n))));
+        return;
+    }
+#endif
+    const M y = reinterpret_cast<M>(yes);
+    const M n = reinterpret_cast<M>(no);
+    out = reinterpret_cast<V>(n ^ (mask & (y ^ n)));
+}
+
 // Placed in a rarely taken branch, keeps it a branch: the compiler may not
 // drop or merge this empty statement, so it cannot turn the branch into a
 // selection (a maximum or minimum instruction). On a chain of dependent

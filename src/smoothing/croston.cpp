@@ -31,7 +31,7 @@ constexpr std::size_t pick_operands_from = 10000;
 
 // A choice between two doubles made by bit masks rather than a branch, for a
 // condition that follows no pattern: pick(a, b) is every bit of a where the
-// condition holds and of b where it does not, as b ^ (mask & (a ^ b)). The
+// condition holds and of b where it does not (lanes::select_bits). The
 // doubles are held in the first lane of a vector, whose comparison gives the
 // mask and whose bit operations stay bit operations (a selection between
 // plain doubles may be compiled into a branch).
@@ -43,9 +43,9 @@ public:
     }
 
     [[gnu::always_inline]] double pick(double a, double b) const noexcept {
-        const Bits bits_a = reinterpret_cast<Bits>(Pair{a});
-        const Bits bits_b = reinterpret_cast<Bits>(Pair{b});
-        return reinterpret_cast<Pair>(bits_b ^ (mask_ & (bits_a ^ bits_b)))[0];
+        Pair picked;
+        lanes::select_bits(picked, mask_, Pair{a}, Pair{b});
+        return picked[0];
     }
 
 private:
