@@ -105,8 +105,10 @@ public:
         return data_[i];
     }
 
-    // Whether a NaN may be among the values: true unless a SeriesWriter saw
-    // every value written and none was NaN (series_writer.hpp).
+    // Whether a NaN may be among the values: true unless the kernel saw every
+    // value it wrote and none was NaN (through a SeriesWriter, or the ETS
+    // batch's lanes), which spares the binding layer its NaN pass
+    // (series_writer.hpp says when that is worth it).
     bool may_hold_nan() const noexcept { return may_hold_nan_; }
     void set_may_hold_nan(bool nan) noexcept { may_hold_nan_ = nan; }
 

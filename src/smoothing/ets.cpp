@@ -133,6 +133,8 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
     std::vector<EtsFit> fits;
     fits.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
+        buffers[3 * k].set_may_hold_nan(lanes[k].nan);
+        buffers[3 * k + 1].set_may_hold_nan(lanes[k].nan);
         fits.emplace_back(std::move(buffers[3 * k]), std::move(buffers[3 * k + 1]), lanes[k].level,
                           lanes[k].trend, std::move(buffers[3 * k + 2]));
     }

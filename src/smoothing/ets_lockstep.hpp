@@ -22,7 +22,11 @@ namespace lumetra::smoothing {
 // observations y, the model, the buffers for the fitted values and errors (as
 // long as y), the series' private seasonal vector, and the level and trend,
 // which hold the initial states on entry and the final ones on return. t
-// counts the steps run so far and j is the season index of step t.
+// counts the steps run so far and j is the season index of step t. nan says
+// whether any error run so far was NaN: the lanes look at each error while it
+// is in a register, so that the binding layer's NaN pass over many short
+// results can be spared (a NaN forecast makes a NaN error, so a series
+// without one holds no NaN in its fitted values either).
 struct EtsLane {
     View<double> y;
     EtsModel model;
@@ -33,6 +37,7 @@ struct EtsLane {
     double trend;
     std::size_t t = 0;
     std::size_t j = 0;
+    bool nan = false;
 };
 
 namespace ets {
@@ -126,6 +131,7 @@ public:
             chunk.level[g] = level_[g];
             chunk.trend[g] = trend_[g];
             chunk.w[g] = w_[g];
+            chunk.nan[g] = nan_[g];
         }
         const std::size_t period = aligned_period(steps);
         if (period != 0) {
@@ -156,6 +162,7 @@ public:
         for (std::size_t g = 0; g < groups; ++g) {
             level_[g] = chunk.level[g];
             trend_[g] = chunk.trend[g];
+            nan_[g] = chunk.nan[g];
         }
         copy_out(fitted_, &EtsLane::fitted, steps);
         copy_out(errors_, &EtsLane::errors, steps);
@@ -171,6 +178,7 @@ public:
             if (remaining(lane) > 0) continue;
             lane.level = level_[i / width][i % width];
             lane.trend = trend_[i / width][i % width];
+            lane.nan = nan_[i / width][i % width] != 0;
             park(i);
         }
     }
@@ -183,24 +191,28 @@ public:
             EtsLane& lane = *lane_[i];
             double* fitted = lane.fitted + lane.t;
             double* errors = lane.errors + lane.t;
+            bool nan = nan_[i / width][i % width] != 0;
             auto store = [&](std::size_t t, double forecast, double e) {
                 fitted[t] = forecast;
                 errors[t] = e;
+                nan |= e != e;
             };
             lane.level = level_[i / width][i % width];
             lane.trend = trend_[i / width][i % width];
             const View<double> rest(&lane.y[lane.t], remaining(lane), lane.y.step());
             run_steps<AdditiveError, TrendKind, SeasonKind>(rest, lane.model, lane.seasonal.data(),
                                                             lane.j, lane.level, lane.trend, store);
+            lane.nan = nan;
         }
     }
 
 private:
-    // The lanes' states and weights during a chunk.
+    // The lanes' states, weights and NaN errors during a chunk.
     struct Chunk {
         V level[groups];
         V trend[groups];
         StepWeights<V> w[groups];
+        lanes::Mask<width> nan[groups];
     };
 
     // Each lane's seasonal vector, season index and period during a chunk
@@ -234,6 +246,7 @@ private:
         V error;
         step<AdditiveError, TrendKind, SeasonKind>(chunk.w[g], observation, chunk.level[g],
                                                    chunk.trend[g], coefficient, forecast, error);
+        chunk.nan[g] |= error != error;
         lanes::store(fitted_[t] + g * width, forecast);
         lanes::store(errors_[t] + g * width, error);
     }
@@ -267,12 +280,14 @@ private:
             for (std::size_t e = 0; e < width; ++e) adjacent &= group[e]->y.step() == 1;
             std::size_t s = 0;
             if (adjacent) {
+                // (Each lane's first observation of the chunk, looked up once.)
+                const double* from[width];
+                for (std::size_t e = 0; e < width; ++e) from[e] = group[e]->y.data() + group[e]->t;
                 for (; s + width <= steps; s += width) {
-                    lanes::transposed<V>(
-                        [&](std::size_t e)
-                            LUMETRA_INLINE { return group[e]->y.data() + group[e]->t + s; },
-                        [&](std::size_t k, const V& row)
-                            LUMETRA_INLINE { lanes::store(observed_[s + k] + g * width, row); });
+                    lanes::transposed<V>([&](std::size_t e) LUMETRA_INLINE { return from[e] + s; },
+                                         [&](std::size_t k, const V& row) LUMETRA_INLINE {
+                                             lanes::store(observed_[s + k] + g * width, row);
+                                         });
                 }
             }
             for (std::size_t e = 0; e < width; ++e) {
@@ -289,18 +304,19 @@ private:
     [[gnu::always_inline]] void copy_out(const double (&rows)[lockstep_chunk][lane_count],
                                          double* EtsLane::* buffer, std::size_t steps) noexcept {
         for (std::size_t g = 0; g < groups; ++g) {
-            EtsLane* const* group = lane_ + g * width;
+            // (Where each lane's values of the chunk go, looked up once.)
+            double* to[width];
+            for (std::size_t e = 0; e < width; ++e)
+                to[e] = lane_[g * width + e]->*buffer + lane_[g * width + e]->t;
             std::size_t s = 0;
             for (; s + width <= steps; s += width) {
                 lanes::transposed<V>([&](std::size_t k)
                                          LUMETRA_INLINE { return rows[s + k] + g * width; },
-                                     [&](std::size_t e, const V& column) LUMETRA_INLINE {
-                                         lanes::store(group[e]->*buffer + group[e]->t + s, column);
-                                     });
+                                     [&](std::size_t e, const V& column)
+                                         LUMETRA_INLINE { lanes::store(to[e] + s, column); });
             }
             for (std::size_t e = 0; e < width; ++e) {
-                double* out = group[e]->*buffer + group[e]->t;
-                for (std::size_t r = s; r < steps; ++r) out[r] = rows[r][g * width + e];
+                for (std::size_t r = s; r < steps; ++r) to[e][r] = rows[r][g * width + e];
             }
         }
     }
@@ -365,6 +381,7 @@ private:
         w_[g].beta[e] = lane.model.beta;
         w_[g].gamma[e] = lane.model.gamma;
         w_[g].phi[e] = lane.model.phi;
+        nan_[g][e] = lane.nan ? -1 : 0;
     }
 
     [[gnu::always_inline]] void park(std::size_t i) noexcept { take(i, idle_); }
@@ -373,6 +390,7 @@ private:
     V level_[groups];
     V trend_[groups];
     StepWeights<V> w_[groups];
+    lanes::Mask<width> nan_[groups];  // set for lanes whose series has had a NaN error
     // A chunk's observations, fitted values and errors: row t holds step t of
     // every lane.
     double observed_[lockstep_chunk][lane_count];

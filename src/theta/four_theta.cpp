@@ -144,8 +144,9 @@ void finish_indices(Series& indices, const std::uint64_t* counts, bool multiplic
 struct Adjust {
     template <class V>
     [[gnu::always_inline]] static void run(View<double> y, const double* indices, std::size_t p,
-                                           bool multiplicative, double* adjusted) noexcept {
+                                           bool multiplicative, Series& adjusted) noexcept {
         std::size_t s = 0;
+        SeriesWriter<V> out(adjusted);
         lanes::tile<V, 1>(0, y.size(), [&]<class U, std::size_t>(std::size_t i) LUMETRA_INLINE {
             U value;
             lanes::load(value, y, i);
@@ -155,8 +156,9 @@ struct Adjust {
                 s = next_phase(s, p);
                 return at;
             });
-            lanes::store(adjusted + i, multiplicative ? value / index : value - index);
+            out.store(i, multiplicative ? value / index : value - index);
         });
+        out.finish();
     }
 };
 
@@ -195,7 +197,7 @@ std::tuple<Series, bool, Series> four_theta_deseasonalize(View<double> y, std::u
         finish_indices(indices, nullptr, multiplicative);
     }
 
-    lanes::dispatch<Adjust>(y, indices.data(), p, multiplicative, adjusted.data());
+    lanes::dispatch<Adjust>(y, indices.data(), p, multiplicative, adjusted);
     return {std::move(indices), multiplicative, std::move(adjusted)};
 }
 
