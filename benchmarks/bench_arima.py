@@ -6,13 +6,12 @@ from __future__ import annotations
 import math
 
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 from scipy.signal import lfilter, lfiltic
 
 import lumetra._core as core
 
-from harness import Case, exact
+from harness import Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -83,7 +82,6 @@ def cases():
     for label, n in (("n=100", 100), ("n=10^6", 10**6)):
         y = rng.standard_normal(n).cumsum()
         short = n < 1000
-        floor = {"no-op floor": noop} if short else {"loop floor": loop}
         calls = [
             ("arima_css", f"{label}, p=q=2, d=1", (y, ar, ma, 1), arima_css_numba),
             ("css_objective", f"{label}, p=q=2", (np.diff(y), ar, ma), css_objective_numba),
@@ -95,9 +93,7 @@ def cases():
             ),
         ]
         for name, size, args, numba_fn in calls:
-            peers = {
-                key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()
-            }
+            peers = {"no-op floor": noop_floor(getattr(core, name), args)} if short else {}
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
             yield Case(name, size, lambda f=getattr(core, name), a=args: f(*a), peers, check=exact)
         if not short:

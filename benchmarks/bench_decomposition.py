@@ -1,16 +1,15 @@
-"""Seasonal decomposition helpers against numba transcriptions and the plain loops."""
+"""Seasonal decomposition helpers against numba transcriptions."""
 
 from __future__ import annotations
 
 import math
 
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
 
-from harness import Case, exact
+from harness import Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -85,7 +84,7 @@ def cases():
         "n=48, window=7",
         lambda: core.mstl_moving_average(short, 7),
         {
-            "no-op floor": lambda: noop.mstl_moving_average(short, 7),
+            "no-op floor": noop_floor(core.mstl_moving_average, (short, 7)),
             "numba": lambda: moving_average_numba(short, 7),
         },
         check=exact,
@@ -95,12 +94,7 @@ def cases():
             "mstl_moving_average",
             f"n=10^6, window={window}{label}",
             lambda series=series, window=window: core.mstl_moving_average(series, window),
-            {
-                "loop floor": lambda series=series, window=window: loop.mstl_moving_average(
-                    series, window
-                ),
-                "numba": lambda series=series, window=window: moving_average_numba(series, window),
-            },
+            {"numba": lambda series=series, window=window: moving_average_numba(series, window)},
             check=exact,
         )
 
@@ -109,7 +103,7 @@ def cases():
         "n=48, period=12",
         lambda: core.mstl_extract_seasonal(short, 12),
         {
-            "no-op floor": lambda: noop.mstl_extract_seasonal(short, 12),
+            "no-op floor": noop_floor(core.mstl_extract_seasonal, (short, 12)),
             "numba": lambda: extract_seasonal_numba(short, 12),
         },
         check=exact,
@@ -118,9 +112,6 @@ def cases():
         "mstl_extract_seasonal",
         "n=10^6, period=24",
         lambda: core.mstl_extract_seasonal(y, 24),
-        {
-            "loop floor": lambda: loop.mstl_extract_seasonal(y, 24),
-            "numba": lambda: extract_seasonal_numba(y, 24),
-        },
+        {"numba": lambda: extract_seasonal_numba(y, 24)},
         check=exact,
     )

@@ -7,8 +7,8 @@ with ours to a relative 1e-9. Its app_entropy agrees. Its sample_entropy is
 marked as differing (about 5e-4 relative here): checked by brute force, it
 equals -ln(A'/B) with A' counted over n - m templates of length m + 1, one
 more than the n - m - 1 that sample_entropy uses, so it is the same work on a
-slightly different count. The numba peers and the loop floors are plain
-transcriptions of the all-pairs definitions and must agree exactly.
+slightly different count. The numba peers are plain transcriptions of the
+all-pairs definitions and must agree exactly.
 """
 
 from __future__ import annotations
@@ -17,12 +17,11 @@ import math
 
 import antropy
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
 
-from harness import Case
+from harness import Case, noop_floor
 
 
 @njit(cache=False)
@@ -144,8 +143,6 @@ ENTROPIES = {
     "sample_entropy": (
         core.sample_entropy,
         sample_entropy_numba,
-        loop.sample_entropy,
-        noop.sample_entropy,
         lambda y: antropy.sample_entropy(y, order=2, metric="chebyshev"),
         "antropy.sample_entropy(order=2, chebyshev), same r; its A takes one more "
         "template, so the value differs slightly",
@@ -153,8 +150,6 @@ ENTROPIES = {
     "approximate_entropy": (
         core.approximate_entropy,
         approximate_entropy_numba,
-        loop.approximate_entropy,
-        noop.approximate_entropy,
         lambda y: antropy.app_entropy(y, order=2, metric="chebyshev"),
         "antropy.app_entropy(order=2, chebyshev), same r; value agrees",
     ),
@@ -165,13 +160,13 @@ def cases():
     rng = np.random.default_rng(7)
     short = rng.standard_normal(50)
     r_short = 0.2 * float(np.std(short))
-    for name, (ours, numba_fn, _floor_fn, noop_fn, _, _) in ENTROPIES.items():
+    for name, (ours, numba_fn, _, _) in ENTROPIES.items():
         yield Case(
             name,
             "n=50, m=2, r=0.2*std",
             lambda f=ours: f(short, 2, r_short),
             {
-                "no-op floor": lambda f=noop_fn: f(short, 2, r_short),
+                "no-op floor": noop_floor(ours, (short, 2, r_short)),
                 "numba": lambda f=numba_fn: f(short, 2, r_short),
             },
             check=exact,
@@ -179,18 +174,17 @@ def cases():
     for n in (2_000, 10_000):
         y = rng.standard_normal(n)
         r = 0.2 * float(np.std(y))
-        for name, (ours, numba_fn, floor_fn, _, antropy_fn, note) in ENTROPIES.items():
+        for name, (ours, numba_fn, antropy_fn, note) in ENTROPIES.items():
             yield Case(
                 name,
                 f"n={n}, m=2, r=0.2*std",
                 lambda f=ours, y=y, r=r: f(y, 2, r),
                 {
-                    "loop floor": lambda f=floor_fn, y=y, r=r: f(y, 2, r),
                     "numba": lambda f=numba_fn, y=y, r=r: f(y, 2, r),
                     "antropy": lambda f=antropy_fn, y=y: f(y),
                 },
-                check={"loop floor": exact, "numba": exact, "antropy": close},
-                note=f"floor and numba: the all-pairs definition; {note}",
+                check={"numba": exact, "antropy": close},
+                note=f"numba: the all-pairs definition; {note}",
             )
 
     walk = rng.standard_normal(64).cumsum()
@@ -199,7 +193,7 @@ def cases():
         "n=64, max_lag=16",
         lambda: core.hurst_exponent(walk, 16),
         {
-            "no-op floor": lambda: noop.hurst_exponent(walk, 16),
+            "no-op floor": noop_floor(core.hurst_exponent, (walk, 16)),
             "numba": lambda: hurst_numba(walk, 16),
         },
         check=exact,
@@ -209,7 +203,7 @@ def cases():
         "hurst_exponent",
         "n=10^5, max_lag=100",
         lambda: core.hurst_exponent(y, 100),
-        {"loop floor": lambda: loop.hurst_exponent(y, 100), "numba": lambda: hurst_numba(y, 100)},
+        {"numba": lambda: hurst_numba(y, 100)},
         check=exact,
         note="random walk; lags 2 to 100, every segment of every lag",
     )

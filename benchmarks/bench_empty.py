@@ -1,18 +1,18 @@
 """Every function's cheapest call (an empty series, or one observation where an
 empty one is refused) against its no-op floor: a fast-call function that reads
 the same arguments and builds the same result objects (the same new arrays,
-floats, tuples and list) without computing. What is left above the floor is the
-call frame, the kernel's set-up and the hand-over of the results.
+floats, tuples and list) without computing (harness.noop_floor). What is left
+above the floor is the call frame, the kernel's set-up and the hand-over of the
+results.
 """
 
 from __future__ import annotations
 
 import numpy as np
-from lumetra_bench_floor import noop
 
 import lumetra._core as core
 
-from harness import Case
+from harness import Case, noop_floor
 
 EMPTY, ONE = np.empty(0), np.array([1.0])
 SEASONAL = np.sin(2 * np.pi * np.arange(12) / 12)
@@ -52,9 +52,14 @@ CALLS = {
 
 
 def cases():
-    assert list(CALLS) == core.__all__, "one call per function, in the module's order"
-    for name, args in CALLS.items():
-        ours, floor = getattr(core, name), getattr(noop, name)
+    # A function without a call here is left out of this table (and named), not an error:
+    # a new function needs nothing in the benchmarks to be complete.
+    missing = [name for name in core.__all__ if name not in CALLS]
+    if missing:
+        print(f"bench_empty: no cheapest call for {', '.join(missing)}; left out")
+    for name in (name for name in core.__all__ if name in CALLS):
+        args = CALLS[name]
+        ours = getattr(core, name)
         label = (
             "n=1"
             if args[0] is ONE
@@ -66,5 +71,5 @@ def cases():
             name,
             f"{label} (the call alone)",
             lambda f=ours, a=args: f(*a),
-            {"no-op floor": lambda f=floor, a=args: f(*a)},
+            {"no-op floor": noop_floor(ours, args)},
         )

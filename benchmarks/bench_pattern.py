@@ -5,12 +5,11 @@ from __future__ import annotations
 import math
 
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
 
-from harness import Case, exact
+from harness import Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -141,7 +140,10 @@ def cases():
         "dtsf_distances",
         "n=48, w=8, normalize=True",
         lambda: core.dtsf_distances(*a),
-        {"no-op floor": lambda: noop.dtsf_distances(*a), "numba": lambda: dtsf_distances_numba(*a)},
+        {
+            "no-op floor": noop_floor(core.dtsf_distances, a),
+            "numba": lambda: dtsf_distances_numba(*a),
+        },
         check=exact,
     )
     long = rng.standard_normal(10**5).cumsum()
@@ -152,10 +154,7 @@ def cases():
             "dtsf_distances",
             f"n=10^5, w=24, normalize={normalize}",
             lambda a=args_long: core.dtsf_distances(*a),
-            {
-                "loop floor": lambda a=args_long: loop.dtsf_distances(*a),
-                "numba": lambda a=args_long: dtsf_distances_numba(*a),
-            },
+            {"numba": lambda a=args_long: dtsf_distances_numba(*a)},
             check=exact,
         )
 
@@ -164,7 +163,7 @@ def cases():
         "n=48, w=6, k=3, normalize=True",
         lambda: core.dtsf_fit_residuals(short, 6, 3, True),
         {
-            "no-op floor": lambda: noop.dtsf_fit_residuals(short, 6, 3, True),
+            "no-op floor": noop_floor(core.dtsf_fit_residuals, (short, 6, 3, True)),
             "numba": lambda: dtsf_fit_residuals_numba(short, 6, 3, True),
         },
         check=exact,
@@ -175,10 +174,7 @@ def cases():
             "dtsf_fit_residuals",
             f"n=2000, w=24, k=5, normalize={normalize}",
             lambda nz=normalize: core.dtsf_fit_residuals(walk, 24, 5, nz),
-            {
-                "loop floor": lambda nz=normalize: loop.dtsf_fit_residuals(walk, 24, 5, nz),
-                "numba": lambda nz=normalize: dtsf_fit_residuals_numba(walk, 24, 5, nz),
-            },
+            {"numba": lambda nz=normalize: dtsf_fit_residuals_numba(walk, 24, 5, nz)},
             check=exact,
         )
 
@@ -191,7 +187,7 @@ def cases():
         "esn_reservoir_update",
         "N=10, T=48, washout=8",
         lambda: core.esn_reservoir_update(*e),
-        {"no-op floor": lambda: noop.esn_reservoir_update(*e), "numba": lambda: esn_numba(*e)},
+        {"no-op floor": noop_floor(core.esn_reservoir_update, e), "numba": lambda: esn_numba(*e)},
         check=exact,
     )
     n = 100
@@ -204,7 +200,7 @@ def cases():
         "esn_reservoir_update",
         label,
         lambda: core.esn_reservoir_update(*args),
-        {"loop floor": lambda: loop.esn_reservoir_update(*args), "numba": lambda: esn_numba(*args)},
+        {"numba": lambda: esn_numba(*args)},
         check=exact,
     )
     yield Case(

@@ -5,13 +5,12 @@ from __future__ import annotations
 import operator
 
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 from statsmodels.tsa.holtwinters import SimpleExpSmoothing
 
 import lumetra._core as core
 
-from harness import LATENCY, Case, exact
+from harness import LATENCY, Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -48,7 +47,7 @@ def cases():
             "n=8",
             lambda ours=ours: ours(short, alpha),
             {
-                "no-op floor": lambda floor=getattr(noop, name): floor(short, alpha),
+                "no-op floor": noop_floor(ours, (short, alpha)),
                 "numba": lambda f=numba_fn: f(short, alpha),
             },
             check=exact,
@@ -57,10 +56,7 @@ def cases():
             name,
             "n=10^6",
             lambda ours=ours: ours(long, alpha),
-            {
-                "loop floor": lambda floor=getattr(loop, name): floor(long, alpha),
-                "numba": lambda f=numba_fn: f(long, alpha),
-            },
+            {"numba": lambda f=numba_fn: f(long, alpha)},
             check=exact,
             limit=LATENCY,
             note="each level waits for the previous one (a multiply, then an add)",
@@ -88,7 +84,7 @@ def cases():
         "n=8, by keyword",
         lambda: core.ses_sse(y=short, alpha=alpha),
         {
-            "no-op floor": lambda: noop.ses_sse(short, alpha),
+            "no-op floor": noop_floor(core.ses_sse, (short, alpha)),
             "builtin operator.is_(y, alpha)": lambda: operator.is_(short, alpha),
         },
         note="the builtin is the cheapest call of any C function with two arguments",

@@ -1,23 +1,22 @@
 """The smoothing family beyond simple exponential smoothing: ETS filter and
 likelihood, batch ETS filter, Croston TSB, TBATS and complex exponential
-smoothing, each against a numba transcription of the same arithmetic and a
-floor (a no-op call with the same arguments for short series, a plain
-contiguous C++ loop of the same arithmetic for long ones).
+smoothing, each against a numba transcription of the same arithmetic and, for
+short series, the no-op floor (a call with the same arguments that computes
+nothing).
 
-The ETS floors run one fixed model each: the additive damped model with
-additive seasonality (codes 0, 1, 1) and the multiplicative damped model with
-multiplicative seasonality (1, 1, 2); the cases use exactly these two.
+The ETS cases run two models: the additive damped model with additive
+seasonality (codes 0, 1, 1) and the multiplicative damped model with
+multiplicative seasonality (1, 1, 2).
 """
 
 from __future__ import annotations
 
 import numpy as np
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
 
-from harness import LATENCY, Case, exact
+from harness import LATENCY, Case, exact, noop_floor
 
 EPS = 1e-10
 
@@ -295,20 +294,16 @@ MODELS = {
 
 
 def pair(function, label, args, numba_fn, long, note="", limit=""):
-    """A case of `function` with the floor of its size (no-op for short inputs,
-    the plain loop for long ones) and the numba transcription; `limit` applies
-    to the long input only."""
+    """A case of `function` with the numba transcription, and the no-op floor for a
+    short input; `limit` applies to the long input only."""
     ours = getattr(core, function)
-    floor = (
-        ("loop floor", getattr(loop, function))
-        if long
-        else ("no-op floor", getattr(noop, function))
-    )
+    peers = {} if long else {"no-op floor": noop_floor(ours, args)}
+    peers["numba"] = lambda: numba_fn(*args)
     return Case(
         function,
         label,
         lambda: ours(*args),
-        {floor[0]: lambda: floor[1](*args), "numba": lambda: numba_fn(*args)},
+        peers,
         check=exact,
         note=note,
         limit=limit if long else "",
@@ -319,13 +314,12 @@ def batch_of_four_models(y_list):
     """batch_ets_filter against a loop of ets_filter over the same objects, four models in turn, with seasonal0
     given as the float64 arrays that the loop passes and as lists; the no-op floor builds the same result objects."""
     season = np.sin(2 * np.pi * np.arange(12) / 12)
-    # A,Ad,A; M,Ad,M; A,N,A; M,N,M
     models = [
         (0.05, 10.0 * season, 0, 1, 1),
         (0.05, 1.0 + 0.1 * season, 1, 1, 2),
         (0.0, 10.0 * season, 0, 0, 1),
         (0.0, 1.0 + 0.1 * season, 1, 0, 2),
-    ]
+    ]  # A,Ad,A; M,Ad,M; A,N,A; M,N,M
     arrays = []
     for i in range(len(y_list)):
         trend0, seasonal0, error, trend, seasonal = models[i % 4]
@@ -360,7 +354,7 @@ def batch_of_four_models(y_list):
             {
                 "python loop of ets_filter": python_loop,
                 "numba": numba_loop,
-                "no-op floor": lambda params=params: noop.batch_ets_filter(y_list, params),
+                "no-op floor": noop_floor(core.batch_ets_filter, (y_list, params)),
             },
             check=exact,
             note="models A,Ad,A, M,Ad,M, A,N,A and M,N,M in turn; the python loop passes seasonal0 as arrays; "
@@ -377,8 +371,6 @@ def cases():
             for label, y in (("n=24", short), ("n=10^5", long)):
                 args = (y, 100.0, trend0, seasonal0, 0.3, 0.05, 0.1, 0.98, 12, error, trend, season)
                 note = f"model {name} (codes {error}, {trend}, {season})"
-                if y is long:
-                    note += "; the floor is a plain loop of this one model"
                 yield pair(
                     function, f"{label}, p=12, {name}", args, numba_fn, y is long, note, LATENCY
                 )
@@ -389,7 +381,7 @@ def cases():
         "ets_loglik",
         "n=0, p=12 (the call frame)",
         lambda: core.ets_loglik(*no_steps),
-        {"no-op floor": lambda: noop.ets_loglik(*no_steps)},
+        {"no-op floor": noop_floor(core.ets_loglik, no_steps)},
         note="12 arguments, no step run: the call's cost without the recursion",
     )
 
@@ -420,14 +412,10 @@ def cases():
         "batch_ets_filter",
         "1000 series x 120, p=12",
         lambda: core.batch_ets_filter(y_list, params_list),
-        {
-            "loop floor": lambda: loop.batch_ets_filter(y_list, params_list),
-            "numba": numba_loop,
-            "python loop of ets_filter": python_loop,
-        },
+        {"numba": numba_loop, "python loop of ets_filter": python_loop},
         check=exact,
         note="models A,Ad,A and M,Ad,M alternate; seasonal0 as lists of 12 floats; numba: a python "
-        "loop of the numba filter; floor: the plain loop series after series",
+        "loop of the numba filter",
     )
     yield from batch_of_four_models(y_list)
 
@@ -439,7 +427,7 @@ def cases():
             (y, 0.1, 0.05, 5.0, 0.35),
             croston_tsb_numba,
             y is demand_long,
-            "demand in random periods; numba and the floor branch (or select) per period "
+            "demand in random periods; numba branches (or selects) per period "
             "as written; ours branches below 10^4 periods (the predictor learns a short "
             "series called again) and picks both updates' operands without a branch above",
         )

@@ -7,12 +7,11 @@ import math
 
 import numpy as np
 from arch.univariate import EGARCH, GARCH, Normal
-from lumetra_bench_floor import loop, noop
 from numba import njit
 
 import lumetra._core as core
 
-from harness import LATENCY, Case, exact
+from harness import LATENCY, Case, exact, noop_floor
 
 
 @njit(cache=False)
@@ -84,7 +83,6 @@ def cases():
     for label, n in (("n=100", 100), ("n=10^6", 10**6)):
         y = 0.5 * rng.standard_normal(n)
         short = n < 1000
-        floor = {"no-op floor": noop} if short else {"loop floor": loop}
         calls = [
             (
                 "garch_filter",
@@ -112,9 +110,7 @@ def cases():
             ),
         ]
         for name, size, args, numba_fn in calls:
-            peers = {
-                key: lambda f=getattr(module, name), a=args: f(*a) for key, module in floor.items()
-            }
+            peers = {"no-op floor": noop_floor(getattr(core, name), args)} if short else {}
             peers["numba"] = lambda f=numba_fn, a=args: f(*a)
             yield Case(
                 name,

@@ -11,12 +11,19 @@ Timings are printed, never asserted: this is not a test.
 
 from __future__ import annotations
 
+import contextlib
+import functools
 import math
+import os
+import pathlib
 import platform
 import statistics
+import sys
 import time
 from collections.abc import Callable
 from dataclasses import dataclass, field
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
 
 
 @dataclass
@@ -38,11 +45,45 @@ class Case:
 
 # One chain of dependent steps: each value waits for the one before it, so
 # the time is the chain's length times the latency of one step's operations,
-# whatever the compiler (numba's loop and the plain C++ loop tie with ours).
+# whatever the compiler (numba's loop ties with ours).
 LATENCY = "latency: one chain of dependent steps, each waiting for the one before"
-# One pass that reads the input and writes the result once: the time is what
-# memory takes to stream those bytes in and out.
-MEMORY = "memory: one pass streaming the input in and the result out"
+# One correctly rounded division per value, all of them independent: the time
+# is the divider's throughput (four values per vector division with AVX2),
+# which no other order of the same operations changes.
+DIVISION = "division: one division per value, at the divider's throughput"
+
+
+@contextlib.contextmanager
+def _quiet_stderr():
+    """Standard error closed to this process's C code (the reports of the failures that probing provokes)."""
+    saved = os.dup(2)
+    try:
+        with open(os.devnull, "w") as devnull:
+            os.dup2(devnull.fileno(), 2)
+            yield
+    finally:
+        os.dup2(saved, 2)
+        os.close(saved)
+
+
+@functools.cache
+def kinds(function) -> bytes:
+    """The argument kinds of a function of lumetra._core, as the no-op floor spells them: learnt from the module's
+    conversions as the fuzzer learns them (floor/floor.cpp lists the letters)."""
+    from fuzz import kinds_of
+
+    letters = {"FA": "A", "IA": "I", "F": "F", "U": "U", "B": "B", "Y": "Y", "P": "P"}
+    with _quiet_stderr():
+        return "".join(letters[kind] for kind in kinds_of(function)).encode()
+
+
+def noop_floor(function, args: tuple) -> Callable[[], object]:
+    """The no-op floor of function(*args): a fast call that reads the same arguments by their kinds and returns new
+    objects of the shape of the function's result, computing nothing (floor/floor.cpp)."""
+    from lumetra_bench_floor import noop
+
+    floor = noop(kinds(function), function(*args))
+    return lambda: floor(*args)
 
 
 def exact(ours, peer) -> bool:
@@ -132,8 +173,8 @@ def machine() -> str:
 def column(peer: str) -> str:
     """The table column a peer belongs to, by the naming convention of the cases:
     "numba" (a numba transcription), a name containing "floor" (the no-op call
-    floor for short inputs, the plain contiguous loop for long ones), and any
-    other name an established package or implementation."""
+    floor, noop_floor), and any other name an established package or
+    implementation."""
     if peer == "numba":
         return "numba"
     if "floor" in peer:

@@ -47,24 +47,21 @@ def main() -> None:
         # The M3 section, written by bench_m3_peers.py, is kept as it is.
         path = pathlib.Path(args.write)
         old = path.read_text() if path.exists() else ""
-        kept = (
-            old[old.index("<!-- m3 peers: begin -->") :]
-            if "<!-- m3 peers: begin -->" in old
-            else ""
-        )
+        marker = "<!-- m3 peers: begin -->"
+        kept = old[old.index(marker) :] if marker in old else ""
         path.write_text(
             "# Benchmark results\n\n"
             f"Machine: {harness.machine()}\n\n"
             "All times are medians of 7 interleaved rounds measured in the same process. "
             "numba / ours and package / ours: the peer's time divided by ours (above 1: we are "
-            "faster). ours / floor: our time divided by the floor's, the floor being a no-op "
-            "function with the same arguments for short inputs and a plain contiguous C++ loop "
-            "of the same arithmetic for long inputs (1.00: no cost above the floor). At a limit: "
-            "the rows whose time is set by the hardware rather than by the code. Latency: one "
-            "chain of dependent steps, each waiting for the previous one's result, so that numba's "
-            "loop, the plain C++ loop and ours tie; nothing but a different order of operations "
-            "(which would change the bits) could overlap the steps. Memory: one pass that streams "
-            "the input in and the result out.\n\n" + text + "\n" + ("\n" + kept if kept else "")
+            "faster). ours / floor: our time divided by the floor's, for short inputs, the floor "
+            "being a no-op function that reads the same arguments by their kinds and returns new "
+            "objects of the result's shape (1.00: no cost above the floor). At a limit: the rows "
+            "whose time is set by the hardware rather than by the code. Latency: one chain of "
+            "dependent steps, each waiting for the previous one's result, so that numba's loop and "
+            "ours tie; nothing but a different order of operations (which would change the bits) "
+            "could overlap the steps. Division: one division per value, at the throughput of the "
+            "processor's divider.\n\n" + text + "\n" + ("\n" + kept if kept else "")
         )
 
 

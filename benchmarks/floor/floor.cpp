@@ -1,29 +1,29 @@
-// Floors for the benchmarks, built only for them.
+// The no-op floor of the benchmarks, built only for them.
 //
-// noop.<function>: a hand-written fast-call function that takes the same
-// arguments as lumetra._core.<function> (positionally), checks and reads them
-// as cheaply as CPython and NumPy allow, does no work, and returns a result of
-// the same shape (new arrays of the same lengths, uninitialised). The time of
-// a short call of ours divided by this one is the overhead of our call frame.
+// noop(kinds, template) makes a fast-call function that takes the arguments
+// of a function of lumetra._core (positionally), reads each as cheaply as
+// CPython and NumPy allow by its kind, does no work, and returns objects of
+// the template's shape: a new float for a float, the same bool for a bool, a
+// new uninitialised float64 array of the same length for an array, and new
+// tuples and lists of such objects. The kinds are those that the module's
+// conversions accept (learnt by benchmarks/harness.py), the template is the
+// function's own result for the same arguments: nothing here is written per
+// function. The time of a short call of ours divided by a call of its floor
+// is the overhead of our call frame.
 //
-// loop.<function> (loops.cpp): the same arithmetic as ours over contiguous
-// float64 arrays, written as the plainest loop, for the long-input floor.
-#define FLOOR_DEFINE_NUMPY_API
-#include "floor.hpp"
+// Kinds: A float64 array, I int64 array, F float, U unsigned (or 32-bit)
+// integer, B bool, Y sequence of float64 arrays, P sequence of tuples whose
+// items are read by their type.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#define PY_ARRAY_UNIQUE_SYMBOL lumetra_bench_floor_ARRAY_API
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <numpy/arrayobject.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace {
-
-template <std::size_t N>
-struct Lit {
-    char text[N];
-    constexpr Lit(const char (&s)[N]) { std::copy_n(s, N, text); }
-    static constexpr std::size_t size = N - 1;
-};
 
 volatile double sink_double;
 volatile std::uintptr_t sink_pointer;
@@ -33,221 +33,153 @@ bool fail_type() {
     return false;
 }
 
-// Argument kinds: A float64 array, I int64 array, F float, U unsigned, S int32, B bool.
-template <char Kind>
-bool read(PyObject* o, Py_ssize_t& length) {
-    if constexpr (Kind == 'A' || Kind == 'I') {
-        if (!PyArray_Check(o)) return fail_type();
-        auto* a = reinterpret_cast<PyArrayObject*>(o);
-        if (PyArray_NDIM(a) != 1 || PyArray_TYPE(a) != (Kind == 'A' ? NPY_DOUBLE : NPY_INT64))
+bool read_array(PyObject* o, int type) {
+    if (!PyArray_Check(o)) return fail_type();
+    auto* a = reinterpret_cast<PyArrayObject*>(o);
+    if (PyArray_NDIM(a) != 1 || PyArray_TYPE(a) != type) return fail_type();
+    sink_pointer = reinterpret_cast<std::uintptr_t>(PyArray_DATA(a)) +
+                   static_cast<std::uintptr_t>(PyArray_STRIDE(a, 0)) +
+                   static_cast<std::uintptr_t>(PyArray_DIM(a, 0));
+    return true;
+}
+
+bool read_float(PyObject* o) {
+    const double v = PyFloat_CheckExact(o) ? PyFloat_AS_DOUBLE(o) : PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    sink_double = v;
+    return true;
+}
+
+bool read_unsigned(PyObject* o) {
+    const unsigned long long v = PyLong_AsUnsignedLongLong(o);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    sink_double = static_cast<double>(v);
+    return true;
+}
+
+// An item of a sequence of tuples, read by its type: a float, an integer, a
+// float64 array or a list of floats.
+bool read_item(PyObject* o) {
+    if (PyFloat_Check(o)) return read_float(o);
+    if (PyLong_Check(o)) return read_unsigned(o);
+    if (PyArray_Check(o)) return read_array(o, NPY_DOUBLE);
+    if (!PyList_Check(o)) return fail_type();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i)
+        if (!read_float(PyList_GET_ITEM(o, i))) return false;
+    return true;
+}
+
+bool read_kind(char kind, PyObject* o) {
+    switch (kind) {
+        case 'A':
+            return read_array(o, NPY_DOUBLE);
+        case 'I':
+            return read_array(o, NPY_INT64);
+        case 'F':
+            return read_float(o);
+        case 'U':
+            return read_unsigned(o);
+        case 'B':
+            return o == Py_True || o == Py_False || fail_type();
+        case 'Y':
+        case 'P':
+            if (!PyList_Check(o)) return fail_type();
+            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
+                PyObject* item = PyList_GET_ITEM(o, i);
+                if (kind == 'Y') {
+                    if (!read_array(item, NPY_DOUBLE)) return false;
+                    continue;
+                }
+                if (!PyTuple_Check(item)) return fail_type();
+                for (Py_ssize_t j = 0; j < PyTuple_GET_SIZE(item); ++j)
+                    if (!read_item(PyTuple_GET_ITEM(item, j))) return false;
+            }
+            return true;
+        default:
             return fail_type();
-        sink_pointer = reinterpret_cast<std::uintptr_t>(PyArray_DATA(a)) +
-                       static_cast<std::uintptr_t>(PyArray_STRIDE(a, 0));
-        length = PyArray_DIM(a, 0);
-        return true;
-    } else if constexpr (Kind == 'F') {
-        const double v = PyFloat_CheckExact(o) ? PyFloat_AS_DOUBLE(o) : PyFloat_AsDouble(o);
-        if (v == -1.0 && PyErr_Occurred()) return false;
-        sink_double = v;
-        return true;
-    } else if constexpr (Kind == 'U') {
-        const unsigned long long v = PyLong_AsUnsignedLongLong(o);
-        if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
-        length = static_cast<Py_ssize_t>(std::min<unsigned long long>(v, 1u << 20));
-        return true;
-    } else if constexpr (Kind == 'S') {
-        const long v = PyLong_AsLong(o);
-        if (v == -1 && PyErr_Occurred()) return false;
-        sink_double = static_cast<double>(v);
-        return true;
-    } else {
-        static_assert(Kind == 'B');
-        if (o != Py_True && o != Py_False) return fail_type();
-        return true;
     }
 }
 
-// Result codes: f float, b bool, a digit k a new float64 array whose length is
-// that of argument k (or its value, for an unsigned argument).
-PyObject* make(char code, const Py_ssize_t* lengths) {
-    if (code == 'f') return PyFloat_FromDouble(0.0);
-    if (code == 'b') return Py_NewRef(Py_False);
-    npy_intp n = lengths[code - '0'];
-    return PyArray_SimpleNew(1, &n, NPY_DOUBLE);
+// New objects of the template's shape.
+PyObject* make(PyObject* shape) {
+    if (PyFloat_Check(shape)) return PyFloat_FromDouble(0.0);
+    if (PyBool_Check(shape)) return Py_NewRef(shape);
+    if (PyArray_Check(shape)) {
+        npy_intp n = PyArray_DIM(reinterpret_cast<PyArrayObject*>(shape), 0);
+        return PyArray_SimpleNew(1, &n, NPY_DOUBLE);
+    }
+    const bool tuple = PyTuple_Check(shape);
+    if (!tuple && !PyList_Check(shape)) {
+        fail_type();
+        return nullptr;
+    }
+    const Py_ssize_t count = Py_SIZE(shape);
+    PyObject* out = tuple ? PyTuple_New(count) : PyList_New(count);
+    if (out == nullptr) return nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = make(tuple ? PyTuple_GET_ITEM(shape, i) : PyList_GET_ITEM(shape, i));
+        if (item == nullptr) {
+            Py_DECREF(out);
+            return nullptr;
+        }
+        if (tuple) {
+            PyTuple_SET_ITEM(out, i, item);
+        } else {
+            PyList_SET_ITEM(out, i, item);
+        }
+    }
+    return out;
 }
 
-template <Lit Args, Lit Result>
-PyObject* noop(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    constexpr std::size_t count = Args.size;
-    if (nargs != static_cast<Py_ssize_t>(count)) {
+// A floor: self is the tuple (kinds as bytes, template).
+PyObject* call_floor(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    PyObject* kinds = PyTuple_GET_ITEM(self, 0);
+    if (nargs != PyBytes_GET_SIZE(kinds)) {
         PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
         return nullptr;
     }
-    Py_ssize_t lengths[count > 0 ? count : 1] = {};
-    const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
-        return (read<Args.text[I]>(args[I], lengths[I]) && ...);
-    }(std::make_index_sequence<count>{});
-    if (!ok) return nullptr;
-    if constexpr (Result.size == 1) {
-        return make(Result.text[0], lengths);
-    } else {
-        PyObject* tuple = PyTuple_New(Result.size);
-        if (tuple == nullptr) return nullptr;
-        for (std::size_t i = 0; i < Result.size; ++i) {
-            PyObject* item = make(Result.text[i], lengths);
-            if (item == nullptr) {
-                Py_DECREF(tuple);
-                return nullptr;
-            }
-            PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), item);
-        }
-        return tuple;
+    const char* kind = PyBytes_AS_STRING(kinds);
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        if (!read_kind(kind[i], args[i])) return nullptr;
+    return make(PyTuple_GET_ITEM(self, 1));
+}
+
+PyMethodDef floor_method = {
+    "floor", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call_floor)),
+    METH_FASTCALL, nullptr};
+
+PyObject* noop(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyBytes_Check(args[0])) {
+        PyErr_SetString(PyExc_TypeError, "noop(kinds: bytes, template)");
+        return nullptr;
     }
+    PyObject* self = PyTuple_Pack(2, args[0], args[1]);
+    if (self == nullptr) return nullptr;
+    PyObject* floor = PyCFunction_NewEx(&floor_method, self, module);
+    Py_DECREF(self);
+    return floor;
 }
 
-PyObject* refused() {
-    fail_type();
-    return nullptr;
-}
-
-// The result objects of one series of batch_ets_filter: the tuple of an
-// ets_filter call (fitted and errors as long as y, two floats, the seasonal
-// vector), from y and an 11-tuple whose seasonal item is a float64 array or
-// a list of floats, each item read as noop() reads an argument of its kind.
-PyObject* batch_item(PyObject* y, PyObject* params) {
-    if (!PyTuple_Check(params) || PyTuple_GET_SIZE(params) != 11) return refused();
-    PyObject* const* p = &PyTuple_GET_ITEM(params, 0);
-    Py_ssize_t lengths[3] = {};  // y, (unused), seasonal
-    Py_ssize_t& none = lengths[1];
-    bool ok = read<'A'>(y, lengths[0]) && read<'F'>(p[0], none) && read<'F'>(p[1], none);
-    if (ok && PyList_Check(p[2])) {
-        lengths[2] = PyList_GET_SIZE(p[2]);
-        for (Py_ssize_t i = 0; ok && i < lengths[2]; ++i)
-            ok = read<'F'>(PyList_GET_ITEM(p[2], i), none);
-    } else if (ok) {
-        ok = read<'A'>(p[2], lengths[2]);
-    }
-    ok = ok && read<'F'>(p[3], none) && read<'F'>(p[4], none) && read<'F'>(p[5], none) &&
-         read<'F'>(p[6], none) && read<'U'>(p[7], none) && read<'S'>(p[8], none) &&
-         read<'S'>(p[9], none) && read<'S'>(p[10], none);
-    if (!ok) return nullptr;
-    none = 0;
-    PyObject* tuple = PyTuple_New(5);
-    if (tuple == nullptr) return nullptr;
-    const char codes[] = "00ff2";
-    for (Py_ssize_t i = 0; i < 5; ++i) {
-        PyObject* item = make(codes[i], lengths);
-        if (item == nullptr) {
-            Py_DECREF(tuple);
-            return nullptr;
-        }
-        PyTuple_SET_ITEM(tuple, i, item);
-    }
-    return tuple;
-}
-
-// batch_ets_filter over two lists: a list of batch_item tuples.
-PyObject* noop_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 2 || !PyList_Check(args[0]) || !PyList_Check(args[1])) return refused();
-    const Py_ssize_t count = std::min(PyList_GET_SIZE(args[0]), PyList_GET_SIZE(args[1]));
-    PyObject* list = PyList_New(count);
-    if (list == nullptr) return nullptr;
-    for (Py_ssize_t k = 0; k < count; ++k) {
-        PyObject* item = batch_item(PyList_GET_ITEM(args[0], k), PyList_GET_ITEM(args[1], k));
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, k, item);
-    }
-    return list;
-}
-
-template <Lit Name, Lit Args, Lit Result>
-constexpr PyMethodDef noop_entry() {
-    return {Name.text,
-            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noop<Args, Result>)),
-            METH_FASTCALL, nullptr};
-}
-
-// One entry per function of lumetra._core.
-PyMethodDef noop_methods[] = {
-    noop_entry<"ets_filter", "AFFAFFFFUSSS", "00ff3">(),
-    noop_entry<"ets_loglik", "AFFAFFFFUSSS", "f">(),
-    noop_entry<"theta_decompose", "AF", "0">(),
-    noop_entry<"arima_css", "AAAU", "f">(),
-    noop_entry<"css_objective", "AAA", "f">(),
-    noop_entry<"seasonal_css_objective", "AAAAAU", "f">(),
-    noop_entry<"ses_sse", "AF", "f">(),
-    noop_entry<"ses_filter", "AF", "0">(),
-    {"batch_ets_filter", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noop_batch)),
-     METH_FASTCALL, nullptr},
-    noop_entry<"dot_objective", "AFFFFF", "f">(),
-    noop_entry<"dot_residuals", "AFFFFF", "0f">(),
-    noop_entry<"ces_nonseasonal_sse", "AFF", "f">(),
-    noop_entry<"ces_seasonal_sse", "AFFFAU", "f">(),
-    noop_entry<"garch_filter", "AFFFFFBF", "f">(),
-    noop_entry<"egarch_filter", "AFFFFFF", "f">(),
-    noop_entry<"gjr_garch_filter", "AFFFFFF", "f">(),
-    noop_entry<"tbats_filter", "AFFFBBAU", "f">(),
-    noop_entry<"dtsf_distances", "AAUUBFU", "3">(),
-    noop_entry<"dtsf_fit_residuals", "AUUB", "0">(),
-    noop_entry<"mstl_extract_seasonal", "AU", "0">(),
-    noop_entry<"mstl_moving_average", "AU", "0">(),
-    noop_entry<"croston_tsb_filter", "AFFFF", "fff">(),
-    noop_entry<"esn_reservoir_update", "AAAUFU", "03">(),
-    noop_entry<"four_theta_fitted", "UAAAAAIA", "0">(),
-    noop_entry<"four_theta_deseasonalize", "AU", "1b0">(),
-    noop_entry<"dot_hybrid_objective", "AAFB", "f">(),
-    noop_entry<"sample_entropy", "AUF", "f">(),
-    noop_entry<"approximate_entropy", "AUF", "f">(),
-    noop_entry<"hurst_exponent", "AU", "f">(),
+PyMethodDef methods[] = {
+    {"noop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noop)), METH_FASTCALL,
+     "noop(kinds, template): the no-op floor of a function with these argument kinds and "
+     "results of the template's shape."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef noop_module = {
-    PyModuleDef_HEAD_INIT, "noop", nullptr, -1, noop_methods, nullptr, nullptr, nullptr, nullptr};
-// All families' loops in one table, assembled at import.
-PyMethodDef* all_loops() {
-    static PyMethodDef* tables[] = {floor_loops::smoothing,     floor_loops::arima,
-                                    floor_loops::volatility,    floor_loops::theta,
-                                    floor_loops::decomposition, floor_loops::pattern,
-                                    floor_loops::diagnostics};
-    static std::vector<PyMethodDef> joined;
-    for (PyMethodDef* table : tables)
-        for (PyMethodDef* def = table; def->ml_name != nullptr; ++def) joined.push_back(*def);
-    joined.push_back({nullptr, nullptr, 0, nullptr});
-    return joined.data();
-}
-
-PyModuleDef loop_module = {
-    PyModuleDef_HEAD_INIT, "loop", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
-PyModuleDef top_module = {PyModuleDef_HEAD_INIT,
-                          "lumetra_bench_floor",
-                          nullptr,
-                          -1,
-                          nullptr,
-                          nullptr,
-                          nullptr,
-                          nullptr,
-                          nullptr};
+PyModuleDef module = {PyModuleDef_HEAD_INIT,
+                      "lumetra_bench_floor",
+                      nullptr,
+                      -1,
+                      methods,
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      nullptr};
 
 }  // namespace
 
 PyMODINIT_FUNC PyInit_lumetra_bench_floor() {
     import_array();
-    PyObject* top = PyModule_Create(&top_module);
-    if (top == nullptr) return nullptr;
-    PyObject* noop_mod = PyModule_Create(&noop_module);
-    if (noop_mod == nullptr || PyModule_Add(top, "noop", noop_mod) < 0) {
-        Py_DECREF(top);
-        return nullptr;
-    }
-    loop_module.m_methods = all_loops();
-    PyObject* loop_mod = PyModule_Create(&loop_module);
-    if (loop_mod == nullptr || PyModule_Add(top, "loop", loop_mod) < 0) {
-        Py_DECREF(top);
-        return nullptr;
-    }
-    return top;
+    return PyModule_Create(&module);
 }

@@ -20,6 +20,7 @@
 #include "binding/errors.hpp"
 #include "binding/python.hpp"
 #include "binding/results.hpp"
+#include "binding/sequences.hpp"
 
 namespace lumetra::binding {
 

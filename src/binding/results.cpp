@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "binding/buffers.hpp"
 #include "binding/numpy_api.hpp"
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
@@ -11,18 +12,19 @@ namespace lumetra::binding {
 namespace {
 
 // The object that owns a result array's buffer, kept by NumPy as the array's
-// base. It is built in the room that a Series leaves before its elements, so
-// it costs no allocation of its own, and it gives the room back (freeing the
-// block, or its share of a block) when the array lets it go. It refers to no object but its type:
-// the cycle collector has no business with it.
+// base. It is built in the room that buffers.cpp keeps before a series'
+// elements, so it costs no allocation of its own, and it gives the room back
+// (freeing the block, or its share of a block) when the array lets it go. It
+// refers to no object but its type: the cycle collector has no business with
+// it.
 struct Holder {
     PyObject_HEAD
 };
-static_assert(sizeof(Holder) <= Series::owner_bytes && alignof(Holder) <= alignof(double));
+static_assert(sizeof(Holder) <= buffers::owner_bytes && alignof(Holder) <= alignof(double));
 
 void free_holder(PyObject* holder) {
     PyTypeObject* type = Py_TYPE(holder);
-    Series::free(reinterpret_cast<std::byte*>(holder));
+    buffers::free_room(reinterpret_cast<std::byte*>(holder));
     Py_DECREF(type);  // each holder holds its (heap) type
 }
 
@@ -91,10 +93,11 @@ PyObject* to_python(Series&& series) noexcept {
     // GCOVR_EXCL_BR_STOP
     npy_intp length = static_cast<npy_intp>(series.size());
     double* values = series.data();
-    if (!series.known_nan_free() && any_nan(values, series.size()))
+    if (series.may_hold_nan() && any_nan(values, series.size()))
         for (npy_intp i = 0; i < length; ++i) values[i] = canonical(values[i]);
     // From here on the holder owns the block: every exit below frees it.
-    PyObject* holder = PyObject_Init(reinterpret_cast<PyObject*>(series.release()), holder_type);
+    PyObject* holder =
+        PyObject_Init(reinterpret_cast<PyObject*>(buffers::room_of(series.release())), holder_type);
     Py_INCREF(numpy_api::float64);  // PyArray_NewFromDescr steals a reference
     PyObject* array = PyArray_NewFromDescr(&PyArray_Type, numpy_api::float64, 1, &length, nullptr,
                                            values, NPY_ARRAY_CARRAY, nullptr);

@@ -4,8 +4,9 @@
 // Kernels that have many independent chains (candidate windows, reservoir
 // units, series of a batch, smoothing weights) run several of them at once:
 // each lane is IEEE arithmetic on its own, so a lane computes exactly what
-// the same operations on a double would. Nothing here combines lanes; a sum
-// is never split across lanes, and no multiply and add are fused.
+// the same operations on a double would. Nothing here combines lanes of
+// doubles; a sum is never split across lanes, and no multiply and add are
+// fused.
 //
 // A kernel is written once as a template on its vector type V, which is
 // either a plain double (one lane, for the scalar rest) or Vector<W>. The
@@ -15,8 +16,9 @@
 //
 // The helpers take vectors by reference and return none: passing a vector
 // wider than the baseline registers by value would change the call ABI
-// between code compiled for different instruction sets. Intrinsics appear
-// only here, each with a portable equivalent for other targets.
+// between code compiled for different instruction sets. Intrinsics and
+// compiler barriers appear only here, each intrinsic with a portable
+// equivalent for other targets.
 #pragma once
 
 #include <array>
@@ -24,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 #include <utility>
 
@@ -192,6 +195,38 @@ template <class M>
     load(mask, ones_then_zeros<W>.data() + (W - k));
 }
 
+// The sum of the lanes of an integer vector (counts kept per lane, a mask),
+// formed by halving the vector: integer sums are exact, so unlike a sum of
+// doubles this one may be formed in any order.
+template <class M>
+[[gnu::always_inline]] inline std::uint64_t lane_total(const M& counts) noexcept {
+    constexpr std::size_t W = sizeof(M) / sizeof(std::int64_t);
+    static_assert(W == 2 || W == 4);
+    if constexpr (W == 4) {
+        const Mask<2> half = __builtin_shufflevector(counts, counts, 0, 1) +
+                             __builtin_shufflevector(counts, counts, 2, 3);
+        const Mask<2> sum = half + __builtin_shufflevector(half, half, 1, 0);
+        return static_cast<std::uint64_t>(sum[0]);
+    } else {
+        const M sum = counts + __builtin_shufflevector(counts, counts, 1, 0);
+        return static_cast<std::uint64_t>(sum[0]);
+    }
+}
+
+// How many lanes of a comparison's mask are set (a set lane is -1).
+template <class M>
+[[gnu::always_inline]] inline std::size_t set_lane_count(const M& mask) noexcept {
+    return static_cast<std::size_t>(0 - lane_total(mask));
+}
+
+// In every lane, whether |v| <= bound: the sign bit cleared, as fabs does,
+// then compared (false for a NaN lane).
+template <class V, class M>
+[[gnu::always_inline]] inline void magnitude_at_most(M& out, const V& v, double bound) noexcept {
+    const M magnitude = reinterpret_cast<M>(v) & std::numeric_limits<std::int64_t>::max();
+    out = reinterpret_cast<V>(magnitude) <= bound;
+}
+
 // Two adjacent values from each of width<V> rows that lie `stride` apart:
 // lane l of c0 is p[l * stride] and lane l of c1 is p[l * stride + 1]. Each
 // row's pair is loaded at once and the pairs are interleaved in registers (a
@@ -252,6 +287,36 @@ template <class V>
     fill(x, [&](std::size_t l) { return std::pow(lane(x, l), lane(exponent, l)); });
 }
 
+// out = per lane, every bit of `yes` where the mask is set and of `no` where
+// it is clear, formed as no ^ (mask & (yes ^ no)): a choice made by bit
+// operations, with no branch to mispredict. With SSE2 the operations are the
+// processor's own, so that the compiler keeps this form, whose yes ^ no it
+// forms once, outside a loop, where both are fixed (the and, and-not, or of a
+// selection would take one more operation at every use).
+template <class V, class M>
+[[gnu::always_inline]] inline void select_bits(V& out, const M& mask, const V& yes,
+                                               const V& no) noexcept {
+#if defined(__SSE2__)
+    if constexpr (width<V> == 2) {
+        const __m128d y = reinterpret_cast<__m128d>(yes);
+        const __m128d n = reinterpret_cast<__m128d>(no);
+        const __m128d m = reinterpret_cast<__m128d>(mask);
+        out = reinterpret_cast<V>(_mm_xor_pd(n, _mm_and_pd(m, _mm_xor_pd(y, n))));
+        return;
+    }
+#endif
+    const M y = reinterpret_cast<M>(yes);
+    const M n = reinterpret_cast<M>(no);
+    out = reinterpret_cast<V>(n ^ (mask & (y ^ n)));
+}
+
+// Placed in a rarely taken branch, keeps it a branch: the compiler may not
+// drop or merge this empty statement, so it cannot turn the branch into a
+// selection (a maximum or minimum instruction). On a chain of dependent
+// operations a predicted branch adds no latency, where a selection adds its
+// own at every step.
+[[gnu::always_inline]] inline void keep_branch() noexcept { asm volatile(""); }
+
 // The floors and clamps of numeric.hpp, lane by lane, with the same NaN
 // rules: each is the one comparison and selection that the scalar form is,
 // operand for operand, so every lane gives the scalar bits.
@@ -281,65 +346,6 @@ template <class V>
 [[gnu::always_inline]] inline void at_most_or_nan(V& v, double ceiling) noexcept {
     bound_lanes(v, ceiling, [](V& x, const V& c) LUMETRA_INLINE { x = x > c ? c : x; });
 }
-
-// A choice between two doubles made by bit masks rather than a branch, for a
-// condition that follows no pattern (a branch on it would often be
-// mispredicted): pick(a, b) is every bit of a where the condition holds and
-// of b where it does not, as b ^ (mask & (a ^ b)).
-class Choice {
-public:
-    // The condition x > y (false when either is NaN).
-    [[gnu::always_inline]] static Choice greater(double x, double y) noexcept {
-#if defined(__SSE2__)
-        return Choice(_mm_cmplt_sd(_mm_set_sd(y), _mm_set_sd(x)));
-#else
-        return Choice(x > y);
-#endif
-    }
-
-    [[gnu::always_inline]] double pick(double a, double b) const noexcept {
-#if defined(__SSE2__)
-        const __m128d va = _mm_set_sd(a);
-        const __m128d vb = _mm_set_sd(b);
-        return _mm_cvtsd_f64(_mm_xor_pd(vb, _mm_and_pd(mask_, _mm_xor_pd(va, vb))));
-#else
-        return mask_ ? a : b;
-#endif
-    }
-
-private:
-#if defined(__SSE2__)
-    explicit Choice(__m128d mask) noexcept : mask_(mask) {}
-    __m128d mask_;
-#else
-    explicit Choice(bool mask) noexcept : mask_(mask) {}
-    bool mask_;
-#endif
-};
-
-// Whether any value shown to see() was NaN: for kernels that check the values
-// they write while those are still in registers, so that the binding layer
-// need not read them again (Series::known_nan_free). Vectors of V and single
-// doubles may both be shown.
-template <class V>
-class NanWatch {
-public:
-    [[gnu::always_inline]] void see(const V& v) noexcept
-        requires(!std::is_same_v<V, double>)
-    {
-        lanes_ |= v != v;
-    }
-    [[gnu::always_inline]] void see(double v) noexcept { one_ |= v != v; }
-    [[gnu::always_inline]] bool any() const noexcept {
-        bool any = one_;
-        for (std::size_t l = 0; l < width<V>; ++l) any |= lanes_[l] != 0;
-        return any;
-    }
-
-private:
-    Mask<width<V>> lanes_{};
-    bool one_ = false;
-};
 
 // Runs step(i, index) over i = begin .. end-1 (begin <= end), width<V>
 // indices at a time with index a V holding i, i + 1, ... as doubles, then the

@@ -8,6 +8,7 @@
 
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
+#include "common/series_writer.hpp"
 
 namespace lumetra::decomposition {
 
@@ -77,12 +78,12 @@ struct PrefixSum {
 // every step and the count is 2h + 1: there the differences of width<V>
 // positions are gathered in a vector and divided together. Elsewhere, and for
 // a series with non-finite values, positions are taken in blocks, so that the
-// divisions of a block, which are independent, run side by side. Returns
-// whether any mean is NaN.
+// divisions of a block, which are independent, run side by side.
 template <bool Track>
 struct WindowMeans {
     template <class V>
-    [[gnu::always_inline]] static bool run(View<double> y, std::uint64_t h, double* out) noexcept {
+    [[gnu::always_inline]] static void run(View<double> y, std::uint64_t h,
+                                           Series& means) noexcept {
         const std::size_t n = y.size();
         PrefixSum<Track> upper;  // c[hi]
         PrefixSum<Track> lower;  // c[lo]
@@ -90,7 +91,7 @@ struct WindowMeans {
         // The window of position 0 is [0, min(n, h + 1)); h < n - 0 is h + 1 <= n.
         const std::size_t first_hi = h < n ? static_cast<std::size_t>(h) + 1 : n;
         while (upper.end < first_hi) upper.template add<true>(y, inside);
-        lanes::NanWatch<V> nan;
+        SeriesWriter<V> out(means);
 
         // Positions begin .. end-1, one at a time.
         const auto edge = [&](std::size_t begin, std::size_t end) LUMETRA_INLINE {
@@ -117,9 +118,7 @@ struct WindowMeans {
                     }
                 }
                 for (std::size_t k = 0; k < len; ++k) {
-                    const double mean = difference[k] / count[k];
-                    out[first + k] = mean;
-                    nan.see(mean);
+                    out.store(first + k, difference[k] / count[k]);
                 }
             }
         };
@@ -138,47 +137,58 @@ struct WindowMeans {
                                   lower.template add<false>(y, inside);
                                   return upper.sum - lower.sum;
                               });
-                              const U mean = difference / count;
-                              lanes::store(out + first, mean);
-                              nan.see(mean);
+                              out.store(first, difference / count);
                           });
         edge(inner_end, n);
-        return nan.any();
+        out.finish();
     }
 };
 
 // Whether no value of y is NaN or infinite: v - v is 0 for a finite v and NaN
-// otherwise. Every value is tested (no early exit), two at a time over a
+// otherwise. Every value is tested (no early exit), a vector at a time over a
 // contiguous block.
-bool all_finite(View<double> y) noexcept {
+template <class V>
+[[gnu::always_inline]] inline bool all_finite(View<double> y) noexcept {
+    constexpr std::size_t W = lanes::width<V>;
     const std::size_t n = y.size();
     std::size_t i = 0;
     bool finite = true;
     if (y.contiguous()) {
-        using Pair = lanes::Vector<2>;
         const double* p = y.data();
-        Pair bad = {};
-        for (; i + 2 <= n; i += 2) {
-            Pair v;
+        lanes::Mask<W> bad = {};
+        for (; i + W <= n; i += W) {
+            V v;
             lanes::load(v, p + i);
-            const Pair z = v - v;
-            bad = z != z ? Pair{} + 1.0 : bad;
+            const V z = v - v;
+            bad |= z != z;
         }
-        finite = bad[0] == 0.0 && bad[1] == 0.0;
+        for (std::size_t l = 0; l < W; ++l) finite = finite && bad[l] == 0;
     }
     for (; i < n; ++i) finite = finite && y[i] - y[i] == 0.0;
     return finite;
 }
 
+// The window means of a series, by the sums that skip non-finite values only
+// where it has any.
+struct MovingAverage {
+    template <class V>
+    [[gnu::always_inline]] static void run(View<double> y, std::uint64_t h,
+                                           Series& means) noexcept {
+        if (all_finite<V>(y)) {
+            WindowMeans<false>::run<V>(y, h, means);
+        } else {
+            WindowMeans<true>::run<V>(y, h, means);
+        }
+    }
+};
+
 }  // namespace
 
 Series mstl_moving_average(View<double> y, std::uint64_t window) {
     const std::size_t n = y.size();
-    Series out = Series::for_overwrite(n);  // every position is written below
-    const bool nan = all_finite(y) ? lanes::dispatch<WindowMeans<false>>(y, window / 2, out.data())
-                                   : lanes::dispatch<WindowMeans<true>>(y, window / 2, out.data());
-    out.set_known_nan_free(!nan);
-    return out;
+    Series means = Series::for_overwrite(n);  // every position is written below
+    lanes::dispatch<MovingAverage>(y, window / 2, means);
+    return means;
 }
 
 Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
@@ -228,9 +238,9 @@ Series mstl_extract_seasonal(View<double> y, std::uint64_t period) {
     }
 
     // Every value written is one of the phase means.
-    bool nan = false;
-    for (std::size_t j = 0; j < used; ++j) nan |= means[j] != means[j];
-    out.set_known_nan_free(!nan);
+    SeriesWriter<double> written(out);
+    for (std::size_t j = 0; j < used; ++j) written.see(means[j]);
+    written.finish();
 
     double* o = out.data();
     for (std::size_t first = 0; first < whole; first += used) {

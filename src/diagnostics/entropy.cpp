@@ -1,13 +1,13 @@
 #include "diagnostics/entropy.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
+#include "common/ascending.hpp"
 #include "common/contiguous.hpp"
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
@@ -81,83 +81,6 @@ inline bool agree(const double* x, std::size_t i, std::size_t j, std::size_t fro
     return true;
 }
 
-// A key whose unsigned order is the order of the single-precision value
-// nearest to v (which never reverses the order of two doubles): the sign bit
-// set for positive values, all bits flipped for negative ones.
-inline std::uint32_t float_key(double v) noexcept {
-    const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
-    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
-}
-
-// The indices 0..len-1 ordered by x[index] (equal values in a fixed order).
-//
-// A short list is sorted by comparisons. A long one is first ordered by a
-// radix sort (least significant digit first, stable) on the single-precision
-// keys of its values; only values that share a key can then still be out of
-// order, and each such group, rare unless the values differ by less than
-// single precision resolves, is sorted on its own.
-std::vector<std::size_t> ascending(const double* x, std::size_t len) {
-    std::vector<std::size_t> order = work_array<std::size_t>(len);
-    // Below this length the radix sort's tables cost more than they save.
-    constexpr std::size_t radix_from = 256;
-    constexpr std::uint64_t low = 0xffffffffu;
-    if (len < radix_from || len > low) {  // GCOVR_EXCL_BR_LINE: 2^32 values take years
-        struct Keyed {
-            double value;
-            std::size_t index;
-        };
-        std::vector<Keyed> keyed = work_array<Keyed>(len);
-        for (std::size_t s = 0; s < len; ++s) keyed[s] = {x[s], s};
-        std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-            return a.value < b.value || (a.value == b.value && a.index < b.index);
-        });
-        for (std::size_t q = 0; q < len; ++q) order[q] = keyed[q].index;
-        return order;
-    }
-    // Each entry is the key above the index; four passes of 8 bits sort on
-    // the key.
-    constexpr int digit_bits = 8;
-    constexpr std::size_t digits = 4;
-    constexpr std::size_t buckets = std::size_t{1} << digit_bits;
-    std::vector<std::uint64_t> keyed = work_array<std::uint64_t>(len);
-    std::vector<std::uint64_t> moved = work_array<std::uint64_t>(len);
-    std::vector<std::uint32_t> histogram = work_array<std::uint32_t>(digits * buckets);
-    const auto digit = [](std::uint64_t entry, std::size_t d) {
-        return static_cast<std::size_t>(entry >> (32 + digit_bits * d)) & (buckets - 1);
-    };
-    for (std::size_t s = 0; s < len; ++s) {
-        keyed[s] = std::uint64_t{float_key(x[s])} << 32 | s;
-        for (std::size_t d = 0; d < digits; ++d) ++histogram[d * buckets + digit(keyed[s], d)];
-    }
-    for (std::size_t d = 0; d < digits; ++d) {
-        std::uint32_t* place = histogram.data() + d * buckets;
-        // A digit that all keys share moves nothing.
-        if (place[digit(keyed[0], d)] == len) continue;
-        std::uint32_t total = 0;
-        for (std::size_t k = 0; k < buckets; ++k) {
-            const std::uint32_t here = place[k];
-            place[k] = total;
-            total += here;
-        }
-        for (std::size_t q = 0; q < len; ++q) moved[place[digit(keyed[q], d)]++] = keyed[q];
-        keyed.swap(moved);
-    }
-    for (std::size_t q = 0; q < len; ++q) order[q] = static_cast<std::size_t>(keyed[q] & low);
-    for (std::size_t q = 0; q < len;) {
-        std::size_t e = q + 1;
-        while (e < len && keyed[e] >> 32 == keyed[q] >> 32) ++e;
-        if (e - q > 1) {
-            std::sort(order.begin() + static_cast<std::ptrdiff_t>(q),
-                      order.begin() + static_cast<std::ptrdiff_t>(e),
-                      [x](std::size_t a, std::size_t b) {
-                          return x[a] < x[b] || (x[a] == x[b] && a < b);
-                      });
-        }
-        q = e;
-    }
-    return order;
-}
-
 // The lanes of the widest vector: every column below has this many values of
 // room after its last template, so that a vector load that starts at a
 // template, or at the end of the templates, stays inside it.
@@ -203,18 +126,18 @@ struct Strips {
 template <int Depth>
 Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, std::size_t m,
                   double r) {
-    Strips t;
-    t.key = work_array<double>(scanned + room);
-    t.other = work_array<double>(Depth >= 2 ? scanned + room : 0);
-    t.last = work_array<double>(scanned + room);
-    t.start = work_array<std::size_t>(scanned + room);
+    Strips strips;
+    strips.key = work_array<double>(scanned + room);
+    strips.other = work_array<double>(Depth >= 2 ? scanned + room : 0);
+    strips.last = work_array<double>(scanned + room);
+    strips.start = work_array<std::size_t>(scanned + room);
     // The template at start s at strip position q, its runs taken on its
     // value at position at (0 or 1).
     const auto place = [&](std::size_t q, std::size_t s, std::size_t at) {
-        t.key[q] = x[s + at];
-        if constexpr (Depth >= 2) t.other[q] = x[s + 1 - at];
-        t.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
-        t.start[q] = s;
+        strips.key[q] = x[s + at];
+        if constexpr (Depth >= 2) strips.other[q] = x[s + 1 - at];
+        strips.last[q] = s < long_count ? x[s + m] : std::numeric_limits<double>::quiet_NaN();
+        strips.start[q] = s;
     };
     // Strips that hold few templates each cost more in runs to follow than
     // they save in comparisons: the templates are cut into strips only when
@@ -227,44 +150,36 @@ Strips cut_strips(const double* x, std::size_t scanned, std::size_t long_count, 
     // and shifted down by one, the templates by second value.
     const std::vector<std::size_t> order = ascending(x, cut ? scanned + 1 : scanned);
     std::vector<std::size_t> strip_of = work_array<std::size_t>(cut ? scanned : 0);
-    std::size_t strips = 0;
+    std::size_t strip_count = 0;
     if (cut) {
         double strip_start = 0.0;
         for (const std::size_t s : order) {
             if (s == scanned) continue;
-            if (strips == 0 || x[s] - strip_start > r) {
-                ++strips;
+            if (strip_count == 0 || x[s] - strip_start > r) {
+                ++strip_count;
                 strip_start = x[s];
             }
-            strip_of[s] = strips - 1;
+            strip_of[s] = strip_count - 1;
         }
     }
-    if (!cut || strips > scanned / least_held) {
+    if (!cut || strip_count > scanned / least_held) {
         std::size_t q = 0;
         for (const std::size_t s : order) {
             if (s < scanned) place(q++, s, 0);
         }
-        t.bounds = {0, scanned};
-        return t;
+        strips.bounds = {0, scanned};
+        return strips;
     }
-    t.bounds = work_array<std::size_t>(strips + 1);
-    for (std::size_t s = 0; s < scanned; ++s) ++t.bounds[strip_of[s] + 1];
-    for (std::size_t b = 0; b < strips; ++b) t.bounds[b + 1] += t.bounds[b];
+    strips.bounds = work_array<std::size_t>(strip_count + 1);
+    for (std::size_t s = 0; s < scanned; ++s) ++strips.bounds[strip_of[s] + 1];
+    for (std::size_t b = 0; b < strip_count; ++b) strips.bounds[b + 1] += strips.bounds[b];
     // The templates dealt into their strips in the order of their second
     // values.
-    std::vector<std::size_t> next(t.bounds.begin(), t.bounds.end() - 1);
+    std::vector<std::size_t> next(strips.bounds.begin(), strips.bounds.end() - 1);
     for (const std::size_t s : order) {
         if (s > 0) place(next[strip_of[s - 1]]++, s - 1, 1);
     }
-    return t;
-}
-
-// In every lane, whether |d| <= r: the sign bit cleared, as fabs does, then
-// compared (false for a NaN lane).
-template <class V, class M>
-[[gnu::always_inline]] inline void within(M& out, const V& d, double r) noexcept {
-    const M magnitude = reinterpret_cast<M>(d) & std::numeric_limits<std::int64_t>::max();
-    out = reinterpret_cast<V>(magnitude) <= r;
+    return strips;
 }
 
 // The template at strip position p compared with those at strip positions
@@ -274,32 +189,32 @@ template <class V, class M>
 // integer), so subtracting the masks from the lanes of shorts and longs
 // counts the matches.
 template <class V, int Depth, class M>
-[[gnu::always_inline]] inline void count_run(const Strips& t, const double* x, std::size_t m,
+[[gnu::always_inline]] inline void count_run(const Strips& strips, const double* x, std::size_t m,
                                              double r, std::size_t p, std::size_t q,
                                              std::size_t end, M& shorts, M& longs) noexcept {
     constexpr std::size_t L = lanes::width<V>;
-    const double op = Depth >= 2 ? t.other[p] : 0.0;
-    const double lp = t.last[p];
+    const double op = Depth >= 2 ? strips.other[p] : 0.0;
+    const double lp = strips.last[p];
     const auto step = [&](std::size_t c, const M& candidates) LUMETRA_INLINE {
         M is_short = candidates;
         if constexpr (Depth >= 2) {
             V d;
-            lanes::load(d, t.other.data() + c);
+            lanes::load(d, strips.other.data() + c);
             M near;
-            within(near, d - op, r);
+            lanes::magnitude_at_most(near, d - op, r);
             is_short &= near;
         }
         if constexpr (Depth >= 3) {
             for (std::size_t l = 0; l < L; ++l) {
-                if (is_short[l] != 0 && !agree(x, t.start[p], t.start[c + l], 2, m, r)) {
+                if (is_short[l] != 0 && !agree(x, strips.start[p], strips.start[c + l], 2, m, r)) {
                     is_short[l] = 0;
                 }
             }
         }
         V d;
-        lanes::load(d, t.last.data() + c);
+        lanes::load(d, strips.last.data() + c);
         M is_long;
-        within(is_long, d - lp, r);
+        lanes::magnitude_at_most(is_long, d - lp, r);
         is_long &= is_short;
         shorts -= is_short;
         longs -= is_long;
@@ -309,21 +224,6 @@ template <class V, int Depth, class M>
         M valid;
         lanes::first_lanes(valid, end - q);
         step(q, valid);
-    }
-}
-
-// The sum of the lanes of a vector of counts, halving the vector.
-template <class M>
-[[gnu::always_inline]] inline std::uint64_t lane_sum(const M& counts) noexcept {
-    static_assert(sizeof(M) == 2 * sizeof(std::int64_t) || sizeof(M) == 4 * sizeof(std::int64_t));
-    if constexpr (sizeof(M) == 4 * sizeof(std::int64_t)) {
-        const lanes::Mask<2> half = __builtin_shufflevector(counts, counts, 0, 1) +
-                                    __builtin_shufflevector(counts, counts, 2, 3);
-        const lanes::Mask<2> sum = half + __builtin_shufflevector(half, half, 1, 0);
-        return static_cast<std::uint64_t>(sum[0]);
-    } else {
-        const M sum = counts + __builtin_shufflevector(counts, counts, 1, 0);
-        return static_cast<std::uint64_t>(sum[0]);
     }
 }
 
@@ -353,7 +253,7 @@ struct Run {
                 lanes::first_lanes(inside, end - q);
                 holds &= inside;
             }
-            const std::size_t passed = 0 - lane_sum(holds);  // a set lane is -1
+            const std::size_t passed = lanes::set_lane_count(holds);
             q += passed;
             if (passed < L) return q;
         }
@@ -386,26 +286,26 @@ struct Run {
 // the later part of its own run and the run in the strip above, so that every
 // pair is seen once.
 template <class V, int Depth, bool PerTemplate>
-[[gnu::always_inline]] inline void scan_strips(const Strips& t, const double* x, std::size_t m,
+[[gnu::always_inline]] inline void scan_strips(const Strips& strips, const double* x, std::size_t m,
                                                double r, Matches& out) noexcept {
     static_assert(lanes::width<V> <= room);
     using M = lanes::Mask<lanes::width<V>>;
-    const std::size_t strips = t.bounds.size() - 1;
-    const double* key = t.key.data();
+    const std::size_t strip_count = strips.bounds.size() - 1;
+    const double* key = strips.key.data();
     M all_shorts = {};
     M all_longs = {};
-    for (std::size_t b = 0; b < strips; ++b) {
-        const std::size_t begin = t.bounds[b];
-        const std::size_t end = t.bounds[b + 1];
+    for (std::size_t b = 0; b < strip_count; ++b) {
+        const std::size_t begin = strips.bounds[b];
+        const std::size_t end = strips.bounds[b + 1];
         // The runs start at the foot of their strips; where there is no strip
         // below or above, the run is empty.
-        const std::size_t below_begin = b > 0 ? t.bounds[b - 1] : begin;
-        const std::size_t above_end = b + 1 < strips ? t.bounds[b + 2] : end;
+        const std::size_t below_begin = b > 0 ? strips.bounds[b - 1] : begin;
+        const std::size_t above_end = b + 1 < strip_count ? strips.bounds[b + 2] : end;
         Run below = {below_begin, below_begin, begin};
         Run own = {begin, begin, end};
         Run above = {end, end, above_end};
         const bool has_below = b > 0;
-        const bool has_above = b + 1 < strips;
+        const bool has_above = b + 1 < strip_count;
         for (std::size_t p = begin; p < end; ++p) {
             const double k = key[p];
             if constexpr (PerTemplate) {
@@ -417,33 +317,34 @@ template <class V, int Depth, bool PerTemplate>
                 M shorts = {};
                 M longs = {};
                 if (has_below)
-                    count_run<V, Depth>(t, x, m, r, p, below.lo, below.hi, shorts, longs);
-                count_run<V, Depth>(t, x, m, r, p, own.lo, own.hi, shorts, longs);
+                    count_run<V, Depth>(strips, x, m, r, p, below.lo, below.hi, shorts, longs);
+                count_run<V, Depth>(strips, x, m, r, p, own.lo, own.hi, shorts, longs);
                 if (has_above)
-                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, shorts, longs);
-                out.short_of[t.start[p]] = lane_sum(shorts);
-                out.long_of[t.start[p]] = lane_sum(longs);
+                    count_run<V, Depth>(strips, x, m, r, p, above.lo, above.hi, shorts, longs);
+                out.short_of[strips.start[p]] = lanes::lane_total(shorts);
+                out.long_of[strips.start[p]] = lanes::lane_total(longs);
             } else {
                 // The run of the template's own strip begins at or before it.
                 own.template follow_hi<V>(key, k, r);
                 if (has_above) above.template follow<V>(key, k, r);
-                count_run<V, Depth>(t, x, m, r, p, p + 1, own.hi, all_shorts, all_longs);
+                count_run<V, Depth>(strips, x, m, r, p, p + 1, own.hi, all_shorts, all_longs);
                 if (has_above) {
-                    count_run<V, Depth>(t, x, m, r, p, above.lo, above.hi, all_shorts, all_longs);
+                    count_run<V, Depth>(strips, x, m, r, p, above.lo, above.hi, all_shorts,
+                                        all_longs);
                 }
             }
         }
     }
-    out.short_pairs += lane_sum(all_shorts);
-    out.long_pairs += lane_sum(all_longs);
+    out.short_pairs += lanes::lane_total(all_shorts);
+    out.long_pairs += lanes::lane_total(all_longs);
 }
 
 template <int Depth, bool PerTemplate>
 struct ScanStrips {
     template <class V>
-    [[gnu::always_inline]] static void run(const Strips& t, const double* x, std::size_t m,
+    [[gnu::always_inline]] static void run(const Strips& strips, const double* x, std::size_t m,
                                            double r, Matches& out) noexcept {
-        scan_strips<V, Depth, PerTemplate>(t, x, m, r, out);
+        scan_strips<V, Depth, PerTemplate>(strips, x, m, r, out);
     }
 };
 
@@ -454,8 +355,8 @@ void count_sorted_pairs(const double* x, std::size_t m, double r, Matches& out) 
     // With m = 0 every short template is empty and all of them match; only the
     // long ones have a first value to order by.
     const std::size_t scanned = m == 0 ? long_count : count;
-    const Strips t = cut_strips<Depth>(x, scanned, long_count, m, r);
-    lanes::dispatch<ScanStrips<Depth, PerTemplate>>(t, x, m, r, out);
+    const Strips strips = cut_strips<Depth>(x, scanned, long_count, m, r);
+    lanes::dispatch<ScanStrips<Depth, PerTemplate>>(strips, x, m, r, out);
     if (m == 0) {
         // All count * (count - 1) / 2 pairs of empty templates match (halving
         // the even factor keeps the product exact).

@@ -1,13 +1,13 @@
 #include "pattern/dtsf.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
+#include "common/ascending.hpp"
 #include "common/contiguous.hpp"
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
@@ -134,16 +134,6 @@ struct DecayedDistances {
         });
     }
 };
-
-// An unsigned key whose order is the numeric order of doubles (-0.0 just
-// before +0.0), with every NaN after +inf. Selection and sorting compare keys,
-// so that values that do not compare (NaN) still have a fixed place and the
-// standard algorithms always see a strict ordering.
-std::uint64_t ascending_key(double v) noexcept {
-    if (std::isnan(v)) return UINT64_MAX;
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
-    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
-}
 
 // A candidate window of dtsf_fit_residuals: its distance to the query (as an
 // ascending key), its start and its squared distance D. Candidates are ordered

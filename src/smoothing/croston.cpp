@@ -18,7 +18,7 @@ namespace {
 // optimiser's case: one series, many parameter sets), and then the branch
 // costs nothing; for a long series the pattern is new at every call. There
 // the updates are written as one multiply and one add whose operands are
-// picked by a bit mask beforehand (lanes::Choice),
+// picked by a bit mask beforehand (Choice),
 //   d = (demand ? beta : -0) + (1 - beta) d,
 //   z = (demand ? 1 - alpha : 1) z + (demand ? alpha y : -0),
 // which leaves each state's chain from one period to the next one multiply
@@ -28,6 +28,34 @@ namespace {
 // one, so a NaN init_z takes the branches. The picks start at a length past
 // the patterns that a branch predictor learns.
 constexpr std::size_t pick_operands_from = 10000;
+
+// A choice between two doubles made by bit masks rather than a branch, for a
+// condition that follows no pattern: pick(a, b) is every bit of a where the
+// condition holds and of b where it does not (lanes::select_bits). The
+// doubles are held in the first lane of a vector, whose comparison gives the
+// mask and whose bit operations stay bit operations (a selection between
+// plain doubles may be compiled into a branch).
+class Choice {
+public:
+    // The condition x > y (false when either is NaN).
+    [[gnu::always_inline]] static Choice greater(double x, double y) noexcept {
+        return Choice(Pair{x} > Pair{y});
+    }
+
+    [[gnu::always_inline]] double pick(double a, double b) const noexcept {
+        Pair picked;
+        lanes::select_bits(picked, mask_, Pair{a}, Pair{b});
+        return picked[0];
+    }
+
+private:
+    using Pair = lanes::Vector<2>;
+    using Bits = lanes::Mask<2>;
+
+    explicit Choice(Bits mask) noexcept : mask_(mask) {}
+
+    Bits mask_;
+};
 
 struct CrostonWeights {
     double alpha;
@@ -46,7 +74,7 @@ std::tuple<double, double, double> run_croston(View<double> y, const CrostonWeig
         const double e = demand - size * probability;
         sse = sse + e * e;
         if constexpr (PickOperands) {
-            const lanes::Choice has_demand = lanes::Choice::greater(demand, 0.0);
+            const Choice has_demand = Choice::greater(demand, 0.0);
             const double raise = has_demand.pick(w.beta, -0.0);
             const double keep = has_demand.pick(w.keep_size, 1.0);
             const double add = has_demand.pick(w.alpha * demand, -0.0);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "smoothing/ets_lockstep.hpp"
 #include "smoothing/ets_recursion.hpp"
 
 namespace lumetra::smoothing {
@@ -14,7 +14,7 @@ namespace lumetra::smoothing {
 namespace {
 
 // The likelihood's private copy of the seasonal vector. Optimisers evaluate
-// the likelihood thousands of times over short seasons, so those are kept on
+// the likelihood thousands of times over short seasonal vectors, so those are kept on
 // the stack and such a call allocates nothing; longer ones go to the heap.
 class SeasonalCopy {
 public:
@@ -114,29 +114,29 @@ std::vector<EtsFit> batch_ets_filter(const std::vector<View<double>>& y_list,
     // allocation. Every step's forecast and error is written, as in
     // ets_filter.
     std::vector<Series> buffers = Series::group(3 * count, size_of);
+    std::vector<EtsLane> lanes;
+    lanes.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const EtsParameters& params = params_list[k];
+        const std::span<const double> seasonal0 = std::get<2>(params);
+        Series& seasonal = buffers[3 * k + 2];
+        std::copy(seasonal0.begin(), seasonal0.end(), seasonal.data());
+        lanes.push_back({y_list[k],
+                         model_of(params),
+                         buffers[3 * k].data(),
+                         buffers[3 * k + 1].data(),
+                         {seasonal.data(), seasonal.size()},
+                         std::get<0>(params),
+                         std::get<1>(params)});
+    }
+    ets_lockstep(lanes);
     std::vector<EtsFit> fits;
     fits.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
-        const auto& [level0, trend0, seasonal0, alpha, beta, gamma, phi, period, error_type,
-                     trend_type, seasonal_type] = params_list[k];
-        Series& seasonal = buffers[3 * k + 2];
-        std::copy(seasonal0.begin(), seasonal0.end(), seasonal.data());
-        fits.emplace_back(std::move(buffers[3 * k]), std::move(buffers[3 * k + 1]), level0, trend0,
-                          std::move(seasonal));
-    }
-    // Whether the run saw every error of series k and none was NaN: then the
-    // binding layer need not look for NaNs in its forecasts and errors.
-    const std::unique_ptr<bool[]> no_nan = std::make_unique<bool[]>(count);
-    ets_recursion_lockstep(count, [&](std::size_t k) {
-        auto& [fitted, errors, level, trend, seasonal] = fits[k];
-        return EtsSeries{y_list[k],       model_of(params_list[k]), fitted.data(), errors.data(),
-                         seasonal.data(), seasonal.size(),          &level,        &trend,
-                         &no_nan[k]};
-    });
-    for (std::size_t k = 0; k < count; ++k) {
-        auto& [fitted, errors, level, trend, seasonal] = fits[k];
-        fitted.set_known_nan_free(no_nan[k]);
-        errors.set_known_nan_free(no_nan[k]);
+        buffers[3 * k].set_may_hold_nan(lanes[k].nan);
+        buffers[3 * k + 1].set_may_hold_nan(lanes[k].nan);
+        fits.emplace_back(std::move(buffers[3 * k]), std::move(buffers[3 * k + 1]), lanes[k].level,
+                          lanes[k].trend, std::move(buffers[3 * k + 2]));
     }
     return fits;
 }

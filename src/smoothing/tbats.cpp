@@ -23,10 +23,10 @@ double run_tbats(View<double> y, double alpha, double beta, double phi, bool use
                  double* second, std::size_t h, double level) {
     const std::size_t n = y.size();
     const double half_alpha = alpha * 0.5;
-    double slope = 0.0;
+    double trend = 0.0;
     double sse = 0.0;
     // The forecast of step 1 adds the initial pairs (zeros), as every step does.
-    double forecast = use_trend ? level + slope : level;
+    double forecast = use_trend ? level + trend : level;
     for (std::size_t i = 0; i < h; ++i) forecast = forecast + first[i];
     for (std::size_t t = 1; t < n; ++t) {
         // Each pair rotates by its angle (c A + s B, c B - s A from the old
@@ -38,13 +38,13 @@ double run_tbats(View<double> y, double alpha, double beta, double phi, bool use
             second[i] = cosines[i] * b - sines[i] * a;
         }
         const double e = y[t] - forecast;
-        if (use_trend) slope = use_damping ? phi * slope + beta * e : slope + beta * e;
+        if (use_trend) trend = use_damping ? phi * trend + beta * e : trend + beta * e;
         sse = sse + e * e;
         level = level + alpha * e;  // the trend acts on the forecast alone
         // The next forecast carries the trend undamped, and only the first
         // component of each pair, added in increasing i.
         const double g = half_alpha * e;
-        double next = use_trend ? level + slope : level;
+        double next = use_trend ? level + trend : level;
         for (std::size_t i = 0; i < h; ++i) {
             first[i] = g + first[i];
             next = next + first[i];

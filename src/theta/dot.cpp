@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -5,7 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/dispatch.hpp"
 #include "common/lanes.hpp"
+#include "common/series_writer.hpp"
 #include "common/simple_smoothing.hpp"
 #include "theta/dot_recursion.hpp"
 #include "theta/theta.hpp"
@@ -26,15 +29,10 @@ std::tuple<Series, double> dot_residuals(View<double> y, double intercept, doubl
     const std::size_t n = y.size();
     if (n < 2) return {Series::zeros(0), 0.0};
     Series errors = Series::for_overwrite(n - 1);  // every error is written
-    // Each error is looked at for NaN as it is stored, off the recursion's
-    // chain of dependent operations.
-    bool nan = false;
-    const double level =
-        dot_recursion(y, intercept, slope, theta, alpha, drift, [&](std::size_t i, double e) {
-            errors[i - 1] = e;
-            nan |= e != e;
-        });
-    errors.set_known_nan_free(!nan);
+    SeriesWriter<double> out(errors);
+    const double level = dot_recursion(y, intercept, slope, theta, alpha, drift,
+                                       [&](std::size_t i, double e) { out.store(i - 1, e); });
+    out.finish();
     return {std::move(errors), level};
 }
 
@@ -54,15 +52,24 @@ using SearchPoints = std::array<double, weight_count>;
 
 // Sums of squared one-step errors of simple exponential smoothing of c, one
 // for each of six weights, with start level c[0]. The six recursions are
-// independent, so they run side by side in three two-lane vectors.
-SearchPoints sse_six(const std::vector<double>& c, const SearchPoints& a) {
-    constexpr std::size_t vectors = weight_count / lanes::width<lanes::Double2>;
-    lanes::Double2 weight[vectors];
-    lanes::Double2 sum[vectors];
-    for (std::size_t j = 0; j < vectors; ++j) lanes::load(weight[j], &a[2 * j]);
+// independent, so they run side by side in the lanes of as many vectors as
+// they fill (lanes past the sixth smooth with the last weight again, and
+// their sums are dropped).
+template <class V>
+[[gnu::always_inline]] inline SearchPoints search_sums(const std::vector<double>& c,
+                                                       const SearchPoints& a) {
+    constexpr std::size_t W = lanes::width<V>;
+    constexpr std::size_t vectors = (weight_count + W - 1) / W;
+    V weight[vectors];
+    V sum[vectors];
+    for (std::size_t j = 0; j < vectors; ++j) {
+        lanes::fill(weight[j], [&](std::size_t l) LUMETRA_INLINE {
+            return a[std::min(j * W + l, weight_count - 1)];
+        });
+    }
     smoothing_sse(c, c.size(), weight, sum);
     SearchPoints sums;
-    for (std::size_t j = 0; j < vectors; ++j) lanes::store(&sums[2 * j], sum[j]);
+    for (std::size_t k = 0; k < weight_count; ++k) sums[k] = lanes::lane(sum[k / W], k % W);
     return sums;
 }
 
@@ -84,31 +91,39 @@ std::array<double, 2> search_points(double lo, double hi) {
 // the next iteration for either outcome, and the two sums of the outcome that
 // did happen are used. Every sum used is the one the plain search computes;
 // the other two are discarded.
-double search_weight(const std::vector<double>& c) {
-    static_assert(search_iterations % 2 == 0);
-    double lo = 0.001;
-    double hi = 0.999;
-    const auto narrow = [&lo, &hi](double x1, double x2, double s1, double s2) {
-        if (s1 < s2) {
-            hi = x2;
-        } else {
-            lo = x1;
+//
+// Each step of a pass waits on the latency of its multiply and add, which
+// wider vectors do not shorten: there is no AVX2 build.
+struct SearchWeight {
+    static constexpr bool avx2 = false;
+
+    template <class V>
+    [[gnu::always_inline]] static double run(const std::vector<double>& c) {
+        static_assert(search_iterations % 2 == 0);
+        double lo = 0.001;
+        double hi = 0.999;
+        const auto narrow = [&lo, &hi](double x1, double x2, double s1, double s2) {
+            if (s1 < s2) {
+                hi = x2;
+            } else {
+                lo = x1;
+            }
+        };
+        for (int iteration = 0; iteration < search_iterations; iteration += 2) {
+            const auto [x1, x2] = search_points(lo, hi);
+            const auto [low1, low2] = search_points(lo, x2);    // next, when s1 < s2
+            const auto [high1, high2] = search_points(x1, hi);  // next, otherwise
+            const SearchPoints s = search_sums<V>(c, {x1, x2, low1, low2, high1, high2});
+            narrow(x1, x2, s[0], s[1]);
+            if (s[0] < s[1]) {
+                narrow(low1, low2, s[2], s[3]);
+            } else {
+                narrow(high1, high2, s[4], s[5]);
+            }
         }
-    };
-    for (int iteration = 0; iteration < search_iterations; iteration += 2) {
-        const auto [x1, x2] = search_points(lo, hi);
-        const auto [low1, low2] = search_points(lo, x2);    // next, when s1 < s2
-        const auto [high1, high2] = search_points(x1, hi);  // next, otherwise
-        const SearchPoints s = sse_six(c, {x1, x2, low1, low2, high1, high2});
-        narrow(x1, x2, s[0], s[1]);
-        if (s[0] < s[1]) {
-            narrow(low1, low2, s[2], s[3]);
-        } else {
-            narrow(high1, high2, s[4], s[5]);
-        }
+        return (hi + lo) * 0.5;
     }
-    return (hi + lo) * 0.5;
-}
+};
 
 }  // namespace
 
@@ -133,7 +148,7 @@ double dot_hybrid_objective(View<double> y, View<double> theta_line0, double the
         }
     }
 
-    const double alpha = search_weight(c);
+    const double alpha = lanes::dispatch<SearchWeight>(c);
 
     // Smooth c (levels after absorbing c[i]), recombine with the line and
     // score against the observations, index 0 included. The smoothed weight

@@ -7,6 +7,7 @@
 
 #include "common/dispatch.hpp"
 #include "common/lanes.hpp"
+#include "common/series_writer.hpp"
 #include "theta/theta.hpp"
 
 namespace lumetra::theta {
@@ -139,13 +140,13 @@ void finish_indices(Series& indices, const std::uint64_t* counts, bool multiplic
 }
 
 // adjusted[i] = y[i] / index or y[i] - index with the index of its phase
-// (i mod p, counted along); returns whether any value written is NaN.
+// (i mod p, counted along).
 struct Adjust {
     template <class V>
-    [[gnu::always_inline]] static bool run(View<double> y, const double* indices, std::size_t p,
-                                           bool multiplicative, double* adjusted) noexcept {
+    [[gnu::always_inline]] static void run(View<double> y, const double* indices, std::size_t p,
+                                           bool multiplicative, Series& adjusted) noexcept {
         std::size_t s = 0;
-        lanes::NanWatch<V> nan;
+        SeriesWriter<V> out(adjusted);
         lanes::tile<V, 1>(0, y.size(), [&]<class U, std::size_t>(std::size_t i) LUMETRA_INLINE {
             U value;
             lanes::load(value, y, i);
@@ -155,11 +156,9 @@ struct Adjust {
                 s = next_phase(s, p);
                 return at;
             });
-            const U x = multiplicative ? value / index : value - index;
-            lanes::store(adjusted + i, x);
-            nan.see(x);
+            out.store(i, multiplicative ? value / index : value - index);
         });
-        return nan.any();
+        out.finish();
     }
 };
 
@@ -198,8 +197,7 @@ std::tuple<Series, bool, Series> four_theta_deseasonalize(View<double> y, std::u
         finish_indices(indices, nullptr, multiplicative);
     }
 
-    adjusted.set_known_nan_free(
-        !lanes::dispatch<Adjust>(y, indices.data(), p, multiplicative, adjusted.data()));
+    lanes::dispatch<Adjust>(y, indices.data(), p, multiplicative, adjusted);
     return {std::move(indices), multiplicative, std::move(adjusted)};
 }
 
@@ -292,28 +290,28 @@ template <class V>
     });
 }
 
-// The lines added into each f[t] in increasing i; returns whether any sum is
-// NaN. The time points are taken in blocks, all lines over one block before
-// the next, so that the block of f stays in the first-level cache instead of
-// making one pass over memory per line; there its sums are also looked at
-// for NaN.
+// The lines added into each f[t] in increasing i. The time points are taken
+// in blocks, all lines over one block before the next, so that the block of f
+// stays in the first-level cache instead of making one pass over memory per
+// line; there its sums are also looked at for NaN.
 struct AddLines {
     template <class V>
-    [[gnu::always_inline]] static bool run(const Lines& lines, std::size_t n, double* f) noexcept {
+    [[gnu::always_inline]] static void run(const Lines& lines, std::size_t n, Series& f) noexcept {
         constexpr std::size_t block = 1024;
-        lanes::NanWatch<V> nan;
+        double* const sums = f.data();
+        SeriesWriter<V> out(f);
         for (std::size_t begin = 0; begin < n; begin += block) {
             const std::size_t end = std::min<std::size_t>(n, begin + block);
             for (std::size_t i = 0; i < lines.thetas.size(); ++i) {
-                add_line<V>(lines, i, n, begin, end, f);
+                add_line<V>(lines, i, n, begin, end, sums);
             }
             lanes::tile<V, 1>(begin, end, [&]<class U, std::size_t>(std::size_t t) LUMETRA_INLINE {
                 U x;
-                lanes::load(x, f + t);
-                nan.see(x);
+                lanes::load(x, sums + t);
+                out.see(x);
             });
         }
-        return nan.any();
+        out.finish();
     }
 };
 
@@ -332,7 +330,7 @@ Series four_theta_fitted(std::uint64_t n, View<double> thetas, View<double> inte
 
     if (count == 0) return Series::zeros(n);
     Series f = Series::for_overwrite(n);
-    f.set_known_nan_free(!lanes::dispatch<AddLines>(lines, static_cast<std::size_t>(n), f.data()));
+    lanes::dispatch<AddLines>(lines, static_cast<std::size_t>(n), f);
     return f;
 }
 
