@@ -71,7 +71,17 @@ def test_native_objective_is_the_python_objective_bit_for_bit(model):
     "constants, arrays, x, message",
     [
         pytest.param((1, 0, 0, 0, 0), None, [0.0, 1.0], "11 constants", id="too few constants"),
-        pytest.param((0, 0, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "period", id="zero period"),
+        *[
+            pytest.param((period, 0, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "period", id=name)
+            for period, name in [(0, "zero period"), (1.5, "half period"), (2e6, "huge period")]
+        ],
+        *[
+            pytest.param(codes + (0,) * 6, None, [0.0, 1.0], "model codes", id=name)
+            for codes, name in [
+                ((1, -1, 0, 0, 0), "negative code"),
+                ((1, 0.5, 0, 0, 0), "half code"),
+            ]
+        ],
         pytest.param(
             (1, 0, 0, 1, 0) + (0,) * 6,
             None,

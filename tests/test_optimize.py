@@ -4,6 +4,8 @@ functions they wrap, bit for bit."""
 
 from __future__ import annotations
 
+import array
+import ctypes
 import math
 
 import numpy as np
@@ -80,6 +82,7 @@ def test_native_objective_is_the_core_function_bit_for_bit(name):
             [-3.0, 2.0, -50.0, -1e10],
             [math.inf, 0.0, -math.inf, 0.0],
             [math.nan, 1.0, 5.0, 1.0],
+            [-1.0, -1.0, -1.0, -1.0],
         ]
         points += [list(RNG.normal(0.0, 2.0, 4) + [0, 0, 0, y[0]]) for _ in range(20)]
         for point in [start(y)] + [p[:level] + p[-1:] for p in points]:
@@ -182,6 +185,43 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
             "must be real number",
             id="x item",
         ),
+        *[
+            pytest.param(call, TypeError, message, id=message)
+            for call, message in [
+                (lambda y: fit.evaluate("ses", 5, (y,), (0.0, 1.0)), "x must be a sequence"),
+                (lambda y: fit.evaluate("ses", [0.0, 1.0], 5, (0.0, 1.0)), "arrays must be"),
+                (
+                    lambda y: fit.evaluate("ses", [0.0, 1.0], [y.reshape(2, 5)], ()),
+                    "arrays[0] must",
+                ),
+                (lambda y: fit.nelder_mead("ses", 5, [1.0], (y,), ()), "start must be"),
+                (lambda y: fit.evaluate("ses", [0.0, 1.0], (y,), 5), "constants must be"),
+                (lambda y: fit.nelder_mead("ses", [0.0, 1.0], 1.0, (y,), ()), "step must be"),
+                (lambda y: fit.evaluate("ses", [0.0]), "evaluate"),
+                (lambda y: fit.nelder_mead("ses", [0.0]), "nelder_mead"),
+                (lambda y: fit.ces_initial_states(y[::2], y[:4], 1, 1, 1, 0), "y must be a one"),
+            ]
+        ],
+        *[
+            pytest.param(call, ValueError, message, id=message)
+            for call, message in [
+                (lambda y: fit.nelder_mead("nope", [0.0], [1.0], (y,), ()), "unknown objective"),
+                (lambda y: fit.nelder_mead("ses", [], [], (y,), (0.0, 1.0)), "vector is empty"),
+                (lambda y: fit.evaluate("ces_n", [0.0] * 2, (y,), ()), "takes 3 parameters"),
+                (lambda y: fit.evaluate("ces_n", [0.0] * 3, (y[:1],), ()), "at least 2 values"),
+                (lambda y: fit.evaluate("ces_s", [0.0] * 4, (y[:1], y[:1]), (1.0,)), "at least 2"),
+                (
+                    lambda y: fit.evaluate("dotm", [0.0] * 2, (y,), (1.0, 0.7, 1.0, 2.0, 0.0, 1.0)),
+                    "takes 3 parameters",
+                ),
+                (
+                    lambda y: fit.evaluate(
+                        "dotm", [0.0] * 3, (y[:1],), (1.0, 0.7, 1.0, 2.0, 0.0, 1.0)
+                    ),
+                    "at least 2",
+                ),
+            ]
+        ],
         pytest.param(
             lambda y: fit.nelder_mead("ses", [0.0, 1.0], [1.0], (y,), (0.0, 1.0)),
             ValueError,
@@ -340,6 +380,22 @@ def test_native_entries_release_every_array_they_read_after_errors_too():
                 bad()
     assert sys.getrefcount(y) == before
     y.resize(20, refcheck=False)  # no buffer is still exported
+
+
+@pytest.mark.parametrize(
+    "export",
+    [
+        pytest.param(lambda y: (ctypes.c_double * len(y))(*y), id="ctypes <d"),
+        pytest.param(lambda y: memoryview(y).cast("B").cast("@d"), id="memoryview @d"),
+        pytest.param(lambda y: array.array("d", y), id="array d"),
+    ],
+)
+def test_native_objective_reads_every_float64_buffer_alike(export):
+    y = series(12, 3)
+    assert same_bits(
+        native_value("ses", [0.3, 1.0], (export(y),), theta.ALPHA_BOUNDS),
+        native_value("ses", [0.3, 1.0], (y,), theta.ALPHA_BOUNDS),
+    )
 
 
 # (a0_real, a0_imag, gamma): inside the region where the recursion forgets its past, on its

@@ -6,7 +6,7 @@ namespace lumetra::binding {
 
 bool refuse(PyObject* object, const char* target) {
     Ref name = type_qualname(object);
-    if (name)
+    if (name)  // GCOVR_EXCL_BR_LINE: out of memory
         PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(),
                      target);
     return false;
@@ -42,7 +42,7 @@ bool load_bool(PyObject* object, bool& out) {
     // from the module numpy, read through its truth-value slot.
     PyTypeObject* type = Py_TYPE(object);
     Ref name(PyType_GetName(type));
-    if (!name) return false;
+    if (!name) return false;  // GCOVR_EXCL_BR_LINE: out of memory
     const bool bool_name =
         PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool");
     if (!bool_name) return refuse(object, "PyBool");
@@ -53,7 +53,9 @@ bool load_bool(PyObject* object, bool& out) {
     }
     if (!PyUnicode_Check(module.get()) || !PyUnicode_EqualToUTF8(module.get(), "numpy"))
         return refuse(object, "PyBool");
-    inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
+    // (Every type built by NumPy or by a class statement has a number table.)
+    PyNumberMethods* number = type->tp_as_number;
+    inquiry truth = number != nullptr ? number->nb_bool : nullptr;  // GCOVR_EXCL_BR_LINE
     if (truth == nullptr) {
         PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
                      reinterpret_cast<PyObject*>(type));

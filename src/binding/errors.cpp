@@ -57,7 +57,7 @@ void raise_panic(const Failure& failure) noexcept {
 void raise_current_exception() noexcept {
     try {
         throw;
-    } catch (const Failure& failure) {
+    } catch (const Failure& failure) {  // GCOVR_EXCL_BR_LINE: the later handlers' type tests
         raise_panic(failure);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
@@ -91,10 +91,10 @@ void prefix_argument_error(const char* name) {
 
 Ref type_qualname(PyObject* object) {
     Ref name(PyType_GetQualName(Py_TYPE(object)));
-    if (!name) {  // GCOVR_EXCL_BR_LINE: out of memory
+    if (!name) {  // GCOVR_EXCL_START: out of memory
         PyErr_Clear();
         name = Ref(PyUnicode_FromString("<failed to extract type name>"));
-    }
+    }  // GCOVR_EXCL_STOP
     return name;
 }
 

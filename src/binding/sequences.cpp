@@ -15,7 +15,9 @@ namespace {
 bool iterates_as_ndarray(PyObject* object) noexcept {
     PyTypeObject* type = Py_TYPE(object);
     return type == &PyArray_Type ||
-           (type->tp_iter == PyArray_Type.tp_iter && type->tp_as_sequence != nullptr &&
+           // (NumPy's subclasses all inherit a sequence table.)
+           (type->tp_iter == PyArray_Type.tp_iter &&
+            type->tp_as_sequence != nullptr &&  // GCOVR_EXCL_BR_LINE
             type->tp_as_sequence->sq_item == PyArray_Type.tp_as_sequence->sq_item);
 }
 
@@ -138,9 +140,10 @@ bool MatrixRows::finish() {
         step_ = columns_ > 1 ? stride / width : 1;
         return true;
     }
-    // (Rows of a broadcast array may hold more elements than memory.)
-    if (columns_ > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(double) / rows_)
-        throw std::bad_alloc();
+    // (NumPy keeps an array's size in bytes within the largest signed size,
+    // broadcast or not: a net.)
+    const std::size_t most = static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(double);
+    if (columns_ > most / rows_) throw std::bad_alloc();  // GCOVR_EXCL_LINE
     copy_ = std::make_unique_for_overwrite<double[]>(rows_ * columns_);
     double* out = copy_.get();
     for (std::size_t i = 0; i < rows_; ++i) {

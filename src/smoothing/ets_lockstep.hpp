@@ -370,7 +370,8 @@ private:
         }
     }
 
-    // Lane i carries the series `lane`, from its step t on.
+    // Lane i carries the series `lane`, from its step t on. A series is taken
+    // before its first step (or is the idle one), so it has had no NaN error.
     [[gnu::always_inline]] void take(std::size_t i, EtsLane& lane) noexcept {
         const std::size_t g = i / width;
         const std::size_t e = i % width;
@@ -381,7 +382,7 @@ private:
         w_[g].beta[e] = lane.model.beta;
         w_[g].gamma[e] = lane.model.gamma;
         w_[g].phi[e] = lane.model.phi;
-        nan_[g][e] = lane.nan ? -1 : 0;
+        nan_[g][e] = 0;
     }
 
     [[gnu::always_inline]] void park(std::size_t i) noexcept { take(i, idle_); }
@@ -419,14 +420,17 @@ struct RunLockstep {
     template <class V>
     [[gnu::always_inline]] static void run(std::span<EtsLane* const> series) {
         // (Its chunk buffers are some tens of kilobytes: kept off the stack.)
-        const auto lockstep = std::make_unique<Lockstep<V, AdditiveError, TrendKind, SeasonKind>>();
+        using Engine = Lockstep<V, AdditiveError, TrendKind, SeasonKind>;
+        const auto lockstep = std::make_unique<Engine>();  // GCOVR_EXCL_BR_LINE: out of memory
         EtsLane* const* next = series.data();
         EtsLane* const* const end = next + series.size();
         for (;;) {
             lockstep->refill(next, end);
             const std::size_t active = lockstep->active();
             if (active == 0) return;
-            if (active == 1 && next == end) return lockstep->finish_alone();
+            // (Lanes stay full while series are left: one active lane means
+            // the last series.)
+            if (next == end && active == 1) return lockstep->finish_alone();
             const std::size_t steps = lockstep->steps();
             lockstep->run(steps);
             lockstep->retire(steps);
