@@ -418,20 +418,6 @@ def test_the_trend_line_is_the_least_squares_line_through_t_1_to_n():
             assert (intercept, slope) == (x[0], 0.0)
 
 
-@pytest.mark.parametrize("period", [2, 4, 12])
-def test_the_seasonality_test_is_bartletts_on_the_sample_autocorrelations(period):
-    from lumetra.models._season import SEASONALITY_Z, is_seasonal
-
-    for seed in range(6):
-        y = seasonal(50, seed) if seed % 2 else walk(50, seed)
-        d = y - y.mean()
-        r = [
-            sum(d[t] * d[t - k] for t in range(k, 50)) / float(d @ d) for k in range(1, period + 1)
-        ]
-        limit = SEASONALITY_Z * math.sqrt((1 + 2 * sum(v * v for v in r[:-1])) / 50)
-        assert is_seasonal(y, period) == (abs(r[-1]) > limit)
-
-
 def test_the_combination_refuses_an_empty_or_unknown_member_list():
     with pytest.raises(ValueError, match="members must name at least one model"):
         combination.fit([1.0, 2.0, 3.0], members=())

@@ -67,54 +67,31 @@ def test_native_objective_is_the_python_objective_bit_for_bit(model):
     assert finite and len(finite) < len(values)  # both admissible points and refused ones were met
 
 
+# (period, error, trend, damped, season), the parameters given, what the refusal says
 @pytest.mark.parametrize(
-    "constants, arrays, x, message",
+    "codes, dims, message",
     [
-        pytest.param((1, 0, 0, 0, 0), None, [0.0, 1.0], "11 constants", id="too few constants"),
-        *[
-            pytest.param((period, 0, 0, 0, 0) + (0,) * 6, None, [0.0, 1.0], "period", id=name)
-            for period, name in [(0, "zero period"), (1.5, "half period"), (2e6, "huge period")]
-        ],
-        *[
-            pytest.param(codes + (0,) * 6, None, [0.0, 1.0], "model codes", id=name)
-            for codes, name in [
-                ((1, -1, 0, 0, 0), "negative code"),
-                ((1, 0.5, 0, 0, 0), "half code"),
-            ]
-        ],
-        pytest.param(
-            (1, 0, 0, 1, 0) + (0,) * 6,
-            None,
-            [0.0, 1.0, 0.0],
-            "model codes are out of range",
-            id="damped without trend",
-        ),
-        pytest.param(
-            (1, 2, 0, 0, 0) + (0,) * 6,
-            None,
-            [0.0, 1.0],
-            "model codes are out of range",
-            id="error code",
-        ),
-        pytest.param(
-            (1, 0, 0, 0, 1) + (0,) * 6,
-            None,
-            [0.0, 1.0, 0.0],
-            "period of at least 2",
-            id="season of period 1",
-        ),
-        pytest.param(
-            (1, 0, 1, 0, 0) + (0,) * 6, None, [0.0, 1.0], "one parameter per coordinate", id="dims"
-        ),
-        pytest.param(
-            (1, 0, 0, 0, 0) + (0,) * 6, (np.empty(0),), [0.0, 1.0], "non-empty", id="empty"
-        ),
+        pytest.param(codes, dims, message, id=name)
+        for codes, dims, message, name in [
+            ((0, 0, 0, 0, 0), 2, "period", "zero period"),
+            ((1.5, 0, 0, 0, 0), 2, "period", "half period"),
+            ((2e6, 0, 0, 0, 0), 2, "period", "huge period"),
+            ((1, -1, 0, 0, 0), 2, "model codes", "negative code"),
+            ((1, 0.5, 0, 0, 0), 2, "model codes", "half code"),
+            ((1, 2, 0, 0, 0), 2, "model codes", "error code"),
+            ((1, 0, 0, 1, 0), 3, "model codes", "damped without trend"),
+            ((1, 0, 0, 0, 1), 3, "period of at least 2", "season of period 1"),
+            ((1, 0, 1, 0, 0), 2, "one parameter per coordinate", "dims"),
+        ]
     ],
 )
-def test_native_objective_refuses_a_problem_it_cannot_evaluate(constants, arrays, x, message):
-    arrays = arrays or (np.ones(9),)
+def test_native_objective_refuses_a_problem_it_cannot_evaluate(codes, dims, message):
     with pytest.raises(ValueError, match=message):
-        native_value("ets", x, arrays, [float(c) for c in constants])
+        native_value("ets", [0.0] * dims, (np.ones(9),), [*map(float, codes), *[0.0] * 6])
+    with pytest.raises(ValueError, match="11 constants"):
+        native_value("ets", [0.0] * dims, (np.ones(9),), [*map(float, codes)])
+    with pytest.raises(ValueError, match="non-empty"):
+        native_value("ets", [0.0, 1.0], (np.empty(0),), [1.0, *[0.0] * 10])
 
 
 @pytest.mark.parametrize(

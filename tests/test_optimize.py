@@ -122,72 +122,100 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
     assert same_bits(native.x, reference.x) and same_bits(native.value, reference.value)
 
 
+# a line's intercept and slope, theta's and alpha's bounds; CES's parameters and states
+DOTM_CONSTANTS, CES_STATE = (1.0, 0.7, 1.0, 2.0, 0.0, 1.0), (1.0, 0.5, 0.1, 0.0, 0.0)
+
+
 @pytest.mark.parametrize(
     "call, error, message",
     [
-        pytest.param(
-            lambda y: fit.evaluate("nope", [0.0], (y,), ()),
-            ValueError,
-            "unknown objective 'nope'",
-            id="unknown",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, 1.0], (y, y), (0.0, 1.0)),
-            ValueError,
-            "takes 1 arrays and 2 constants, got 2 and 2",
-            id="arrays",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, 1.0], (y,), (0.0,)),
-            ValueError,
-            "takes 1 arrays",
-            id="constants",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0], (y,), (0.0, 1.0)),
-            ValueError,
-            "takes 2 parameters",
-            id="dims",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [], (y,), (0.0, 1.0)),
-            ValueError,
-            "parameter vector is empty",
-            id="empty",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, 1.0], (y[:1],), (0.0, 1.0)),
-            ValueError,
-            "at least 2 values",
-            id="short",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, 1.0], (y[::2],), (0.0, 1.0)),
-            TypeError,
-            "arrays[0] must be",
-            id="strided",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, 1.0], (y.astype(np.float32),), (0.0, 1.0)),
-            TypeError,
-            "arrays[0] must be",
-            id="float32",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, 1.0], ([1.0, 2.0],), (0.0, 1.0)),
-            TypeError,
-            "arrays[0] must be",
-            id="list",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ses", [0.0, "a"], (y,), (0.0, 1.0)),
-            TypeError,
-            "must be real number",
-            id="x item",
-        ),
+        *[
+            pytest.param(call, ValueError, message, id=message)
+            for call, message in [
+                (lambda y: fit.evaluate("nope", [0.0], (y,), ()), "unknown objective 'nope'"),
+                (
+                    lambda y: fit.evaluate("ses", [0.0, 1.0], (y, y), (0.0, 1.0)),
+                    "takes 1 arrays and 2 constants, got 2 and 2",
+                ),
+                (lambda y: fit.evaluate("ses", [0.0, 1.0], (y,), (0.0,)), "takes 1 arrays"),
+                (lambda y: fit.evaluate("ses", [0.0], (y,), (0.0, 1.0)), "takes 2 parameters"),
+                (lambda y: fit.evaluate("ses", [], (y,), (0.0, 1.0)), "parameter vector is empty"),
+                (
+                    lambda y: fit.evaluate("ses", [0.0, 1.0], (y[:1],), (0.0, 1.0)),
+                    "at least 2 values",
+                ),
+                (lambda y: fit.nelder_mead("nope", [0.0], [1.0], (y,), ()), "unknown objective"),
+                (lambda y: fit.nelder_mead("ses", [], [], (y,), (0.0, 1.0)), "vector is empty"),
+                (lambda y: fit.evaluate("ces_n", [0.0] * 2, (y,), ()), "takes 3 parameters"),
+                (lambda y: fit.evaluate("ces_n", [0.0] * 3, (y[:1],), ()), "at least 2 values"),
+                (lambda y: fit.evaluate("ces_s", [0.0] * 4, (y[:1], y[:1]), (1.0,)), "at least 2"),
+                (
+                    lambda y: fit.evaluate("dotm", [0.0] * 2, (y,), DOTM_CONSTANTS),
+                    "takes 3 parameters",
+                ),
+                (
+                    lambda y: fit.evaluate("dotm", [0.0] * 3, (y[:1],), DOTM_CONSTANTS),
+                    "at least 2",
+                ),
+                (
+                    lambda y: fit.nelder_mead("ses", [0.0, 1.0], [1.0], (y,), (0.0, 1.0)),
+                    "step has 1 values for 2",
+                ),
+                (
+                    lambda y: fit.nelder_mead(
+                        "ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), restarts=-1
+                    ),
+                    "restarts",
+                ),
+                (
+                    lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:3]), (4.0,)),
+                    "one initial seasonal state per phase",
+                ),
+                (
+                    lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:4]), (4.5,)),
+                    "one initial seasonal state per phase",
+                ),
+                (
+                    lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:4]), (4.0,)),
+                    "takes 4 parameters",
+                ),
+                (
+                    lambda y: fit.ces_filter(y, y[1:].copy(), y[:4].copy(), *CES_STATE, 0, False),
+                    "forecasts has 9 values for the 10 of y",
+                ),
+                (
+                    lambda y: fit.ces_filter(y, y.copy(), y[:4].copy(), *CES_STATE, 4, False),
+                    "phase 4 is not a phase of the 4",
+                ),
+                (
+                    lambda y: fit.ces_filter(y, y.copy(), np.empty(0), *CES_STATE, -1, False),
+                    "phase -1",
+                ),
+                (
+                    lambda y: fit.ces_initial_states(y, np.empty(0), 1.0, 0.5, 0.1, 0.0),
+                    "season must hold one state per phase",
+                ),
+            ]
+        ],
         *[
             pytest.param(call, TypeError, message, id=message)
             for call, message in [
+                (
+                    lambda y: fit.evaluate("ses", [0.0, 1.0], (y[::2],), (0.0, 1.0)),
+                    "arrays[0] must be",
+                ),
+                (
+                    lambda y: fit.evaluate("ses", [0.0, 1.0], (y.astype(np.float32),), (0.0, 1.0)),
+                    "arrays[0] must be",
+                ),
+                (
+                    lambda y: fit.evaluate("ses", [0.0, 1.0], ([1.0, 2.0],), (0.0, 1.0)),
+                    "arrays[0] must be",
+                ),
+                (
+                    lambda y: fit.evaluate("ses", [0.0, "a"], (y,), (0.0, 1.0)),
+                    "must be real number",
+                ),
                 (lambda y: fit.evaluate("ses", 5, (y,), (0.0, 1.0)), "x must be a sequence"),
                 (lambda y: fit.evaluate("ses", [0.0, 1.0], 5, (0.0, 1.0)), "arrays must be"),
                 (
@@ -200,124 +228,45 @@ def test_nelder_mead_limits_evaluations_and_steps_around_nan_alike():
                 (lambda y: fit.evaluate("ses", [0.0]), "evaluate"),
                 (lambda y: fit.nelder_mead("ses", [0.0]), "nelder_mead"),
                 (lambda y: fit.ces_initial_states(y[::2], y[:4], 1, 1, 1, 0), "y must be a one"),
-            ]
-        ],
-        *[
-            pytest.param(call, ValueError, message, id=message)
-            for call, message in [
-                (lambda y: fit.nelder_mead("nope", [0.0], [1.0], (y,), ()), "unknown objective"),
-                (lambda y: fit.nelder_mead("ses", [], [], (y,), (0.0, 1.0)), "vector is empty"),
-                (lambda y: fit.evaluate("ces_n", [0.0] * 2, (y,), ()), "takes 3 parameters"),
-                (lambda y: fit.evaluate("ces_n", [0.0] * 3, (y[:1],), ()), "at least 2 values"),
-                (lambda y: fit.evaluate("ces_s", [0.0] * 4, (y[:1], y[:1]), (1.0,)), "at least 2"),
                 (
-                    lambda y: fit.evaluate("dotm", [0.0] * 2, (y,), (1.0, 0.7, 1.0, 2.0, 0.0, 1.0)),
-                    "takes 3 parameters",
-                ),
-                (
-                    lambda y: fit.evaluate(
-                        "dotm", [0.0] * 3, (y[:1],), (1.0, 0.7, 1.0, 2.0, 0.0, 1.0)
+                    lambda y: fit.ces_filter(
+                        y,
+                        np.broadcast_to(y, y.shape),
+                        y[:4].copy(),
+                        1.0,
+                        0.5,
+                        0.1,
+                        0.0,
+                        0.0,
+                        0,
+                        False,
                     ),
-                    "at least 2",
+                    "forecasts must be a writable",
+                ),
+                (
+                    lambda y: fit.ces_filter(
+                        y[::2], y[:5].copy(), y[:4].copy(), *CES_STATE, 0, False
+                    ),
+                    "y must be a one-dimensional",
+                ),
+                (
+                    lambda y: fit.ces_initial_states(y, y[::2], 1.0, 0.5, 0.1, 0.0),
+                    "season must be a one-dimensional",
+                ),
+                (
+                    lambda y: fit.ces_initial_states(y, y[:4], 1.0, 0.5, "a", 0.0),
+                    "must be real number",
+                ),
+                (
+                    lambda y: fit.ces_filter(y, y.copy(), y[:4], 1.0, 0.5, 0.1, 0.0, 0.0),
+                    "missing required argument",
+                ),
+                (
+                    lambda y: fit.ces_filter(y, y.copy(), y[:4][::-1], *CES_STATE, 0, False),
+                    "season must be a writable",
                 ),
             ]
         ],
-        pytest.param(
-            lambda y: fit.nelder_mead("ses", [0.0, 1.0], [1.0], (y,), (0.0, 1.0)),
-            ValueError,
-            "step has 1 values for 2",
-            id="step",
-        ),
-        pytest.param(
-            lambda y: fit.nelder_mead("ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), restarts=-1),
-            ValueError,
-            "restarts",
-            id="restarts",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:3]), (4.0,)),
-            ValueError,
-            "one initial seasonal state per phase",
-            id="season",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ces_s", [0.0] * 4, (y, y[:4]), (4.5,)),
-            ValueError,
-            "one initial seasonal state per phase",
-            id="m",
-        ),
-        pytest.param(
-            lambda y: fit.evaluate("ces_s", [0.0] * 7, (y, y[:4]), (4.0,)),
-            ValueError,
-            "takes 4 parameters",
-            id="ces_s dims",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(
-                y, y[1:].copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False
-            ),
-            ValueError,
-            "forecasts has 9 values for the 10 of y",
-            id="filter length",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(y, y.copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 4, False),
-            ValueError,
-            "phase 4 is not a phase of the 4",
-            id="filter phase",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(y, y.copy(), np.empty(0), 1.0, 0.5, 0.1, 0.0, 0.0, -1, False),
-            ValueError,
-            "phase -1",
-            id="filter phase no season",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(
-                y, np.broadcast_to(y, y.shape), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False
-            ),
-            TypeError,
-            "forecasts must be a writable",
-            id="filter read-only",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(
-                y[::2], y[:5].copy(), y[:4].copy(), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False
-            ),
-            TypeError,
-            "y must be a one-dimensional",
-            id="filter strided",
-        ),
-        pytest.param(
-            lambda y: fit.ces_initial_states(y, np.empty(0), 1.0, 0.5, 0.1, 0.0),
-            ValueError,
-            "season must hold one state per phase",
-            id="states empty season",
-        ),
-        pytest.param(
-            lambda y: fit.ces_initial_states(y, y[::2], 1.0, 0.5, 0.1, 0.0),
-            TypeError,
-            "season must be a one-dimensional",
-            id="states strided season",
-        ),
-        pytest.param(
-            lambda y: fit.ces_initial_states(y, y[:4], 1.0, 0.5, "a", 0.0),
-            TypeError,
-            "must be real number",
-            id="states gamma",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(y, y.copy(), y[:4], 1.0, 0.5, 0.1, 0.0, 0.0),
-            TypeError,
-            "missing required argument",
-            id="filter arguments",
-        ),
-        pytest.param(
-            lambda y: fit.ces_filter(y, y.copy(), y[:4][::-1], 1.0, 0.5, 0.1, 0.0, 0.0, 0, False),
-            TypeError,
-            "season must be a writable",
-            id="filter season",
-        ),
     ],
 )
 def test_native_entries_refuse_what_their_objective_cannot_take(call, error, message):
@@ -368,13 +317,13 @@ def test_native_entries_release_every_array_they_read_after_errors_too():
     for _ in range(3):
         fit.evaluate("ses", [0.0, 1.0], (y,), (0.0, 1.0))
         fit.nelder_mead("ses", [0.0, 1.0], [1.0, 1.0], (y,), (0.0, 1.0), max_evaluations=20)
-        fit.ces_filter(y, np.empty(10), np.zeros(4), 1.0, 0.5, 0.1, 0.0, 0.0, 0, False)
+        fit.ces_filter(y, np.empty(10), np.zeros(4), *CES_STATE, 0, False)
         fit.ces_initial_states(y, np.zeros(4), 1.0, 0.5, 0.1, 0.0)
         for bad in [
             lambda: fit.evaluate("ses", [0.0, 1.0], (y,), (0.0,)),
             lambda: fit.evaluate("ses", [0.0], (y,), (0.0, 1.0)),
             lambda: fit.evaluate("ses", [0.0, 1.0], (y, y[::2]), (0.0, 1.0)),
-            lambda: fit.ces_filter(y, np.empty(10), np.zeros(4), 1.0, 0.5, 0.1, 0.0, 0.0, 5, False),
+            lambda: fit.ces_filter(y, np.empty(10), np.zeros(4), *CES_STATE, 5, False),
         ]:
             with pytest.raises((ValueError, TypeError)):
                 bad()
