@@ -423,6 +423,8 @@ SEQUENCE = "a str cannot be taken as a sequence; pass a list, a tuple or an arra
 NO_INT = "object cannot be interpreted as an integer"
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 LENGTH = "expected tuple of length 11, but got tuple of length"
+NEGATIVE = "can't convert negative int to unsigned"
+LIST = f"'list' {CONVERTED} 'PyArray<T, D>'"
 
 
 @pytest.mark.parametrize(
@@ -483,114 +485,85 @@ LENGTH = "expected tuple of length 11, but got tuple of length"
                 for value in values
             ],
             # the first faulty argument decides, in parameter order, whatever the keyword order
-            (
-                lambda y: core.ses_sse(y, "not a float"),
-                [1.0],
-                TypeError,
-                f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'",
-            ),
-            (
-                lambda y: core.ses_sse(alpha="x", y=y),
-                [1.0],
-                TypeError,
-                f"argument 'y': 'list' {CONVERTED} 'PyArray<T, D>'",
-            ),
-            (
-                ets("period", core.ets_loglik),
-                -1,
-                OverflowError,
-                "can't convert negative int to unsigned",
-            ),
-            (ets("period", core.ets_loglik), 2**64, OverflowError, "int too big to convert"),
-            (
-                ets("period", core.ets_loglik),
-                3.0,
-                TypeError,
-                f"argument 'period': 'float' {NO_INT}",
-            ),
-            (ets("error_type", core.ets_loglik), 2**31, OverflowError, OUT_OF_RANGE),
-            (ets("error_type", core.ets_loglik), -(2**31) - 1, OverflowError, OUT_OF_RANGE),
-            (
-                ets("error_type", core.ets_loglik),
-                2**63,
-                OverflowError,
-                "Python int too large to convert to C long",
-            ),
-            (
-                ets("error_type", core.ets_loglik),
-                1.0,
-                TypeError,
-                f"argument 'error_type': 'float' {NO_INT}",
-            ),
-            (
-                ets("trend_type", core.ets_loglik),
-                None,
-                TypeError,
-                f"argument 'trend_type': 'NoneType' {NO_INT}",
-            ),
-            (batch, ({"a": Y}, []), TypeError, f"argument 'y_list': 'dict' {CONVERTED} 'Sequence'"),
-            (
-                batch,
-                ((y for y in [Y]), []),
-                TypeError,
-                f"argument 'y_list': 'generator' {CONVERTED} 'Sequence'",
-            ),
-            (batch, (3, []), TypeError, f"argument 'y_list': 'int' {CONVERTED} 'Sequence'"),
-            (batch, ("abc", []), TypeError, f"argument 'y_list': {SEQUENCE}"),
-            (
-                batch,
-                ([Y, [1.0]], []),
-                TypeError,
-                f"argument 'y_list': 'list' {CONVERTED} 'PyArray<T, D>'",
-            ),
-            (batch, ([], [PARAMS, PARAMS[:10]]), TypeError, f"argument 'params_list': {LENGTH} 10"),
-            (batch, ([], [PARAMS + (1,)]), TypeError, f"argument 'params_list': {LENGTH} 12"),
-            (
-                batch,
-                ([], [list(PARAMS)]),
-                TypeError,
-                f"argument 'params_list': 'list' {CONVERTED} 'PyTuple'",
-            ),
-            (batch, ([], [with_item(2, "ab")]), TypeError, f"argument 'params_list': {SEQUENCE}"),
-            (
-                batch,
-                ([], [with_item(2, {0.5})]),
-                TypeError,
-                f"argument 'params_list': 'set' {CONVERTED} 'Sequence'",
-            ),
-            (
-                batch,
-                ([], [with_item(2, [0.5, "x"])]),
-                TypeError,
-                "argument 'params_list': must be real number, not str",
-            ),
-            (
-                batch,
-                ([], [with_item(3, obj(__float__=raiser(ValueError("bad alpha"))))]),
-                ValueError,
-                "bad alpha",
-            ),
-            (
-                batch,
-                ([], [with_item(7, -1)]),
-                OverflowError,
-                "can't convert negative int to unsigned",
-            ),
-            (batch, ([], [with_item(8, 2**31)]), OverflowError, OUT_OF_RANGE),
-            # every item is converted, also those past the shorter list
-            (
-                batch,
-                ([Y], [PARAMS, PARAMS, with_item(9, 1.5)]),
-                TypeError,
-                f"argument 'params_list': 'float' {NO_INT}",
-            ),
-            # y_list is converted before params_list
-            (
-                batch,
-                ([None], [None]),
-                TypeError,
-                f"argument 'y_list': 'NoneType' {CONVERTED} 'PyArray<T, D>'",
-            ),
+            (lambda y: core.ses_sse(y, "not a float"), [1.0], TypeError, f"argument 'y': {LIST}"),
+            (lambda y: core.ses_sse(alpha="x", y=y), [1.0], TypeError, f"argument 'y': {LIST}"),
+            *[
+                (ets(name, core.ets_loglik), value, kind, message)
+                for name, value, kind, message in [
+                    ("period", -1, OverflowError, NEGATIVE),
+                    ("period", 2**64, OverflowError, "int too big to convert"),
+                    ("period", 3.0, TypeError, f"argument 'period': 'float' {NO_INT}"),
+                    ("error_type", 2**31, OverflowError, OUT_OF_RANGE),
+                    ("error_type", -(2**31) - 1, OverflowError, OUT_OF_RANGE),
+                    (
+                        "error_type",
+                        2**63,
+                        OverflowError,
+                        "Python int too large to convert to C long",
+                    ),
+                    ("error_type", 1.0, TypeError, f"argument 'error_type': 'float' {NO_INT}"),
+                    ("trend_type", None, TypeError, f"argument 'trend_type': 'NoneType' {NO_INT}"),
+                ]
+            ],
+            *[
+                (batch, value, kind, message)
+                for value, kind, message in [
+                    (
+                        ({"a": Y}, []),
+                        TypeError,
+                        f"argument 'y_list': 'dict' {CONVERTED} 'Sequence'",
+                    ),
+                    (
+                        ((y for y in [Y]), []),
+                        TypeError,
+                        f"argument 'y_list': 'generator' {CONVERTED} 'Sequence'",
+                    ),
+                    ((3, []), TypeError, f"argument 'y_list': 'int' {CONVERTED} 'Sequence'"),
+                    (("abc", []), TypeError, f"argument 'y_list': {SEQUENCE}"),
+                    (([Y, [1.0]], []), TypeError, f"argument 'y_list': {LIST}"),
+                    (
+                        ([], [PARAMS, PARAMS[:10]]),
+                        TypeError,
+                        f"argument 'params_list': {LENGTH} 10",
+                    ),
+                    (([], [PARAMS + (1,)]), TypeError, f"argument 'params_list': {LENGTH} 12"),
+                    (
+                        ([], [list(PARAMS)]),
+                        TypeError,
+                        f"argument 'params_list': 'list' {CONVERTED} 'PyTuple'",
+                    ),
+                    (([], [with_item(2, "ab")]), TypeError, f"argument 'params_list': {SEQUENCE}"),
+                    (
+                        ([], [with_item(2, {0.5})]),
+                        TypeError,
+                        f"argument 'params_list': 'set' {CONVERTED} 'Sequence'",
+                    ),
+                    (
+                        ([], [with_item(2, [0.5, "x"])]),
+                        TypeError,
+                        "argument 'params_list': must be real number, not str",
+                    ),
+                    (
+                        ([], [with_item(3, obj(__float__=raiser(ValueError("bad alpha"))))]),
+                        ValueError,
+                        "bad alpha",
+                    ),
+                    (([], [with_item(7, -1)]), OverflowError, NEGATIVE),
+                    (([], [with_item(8, 2**31)]), OverflowError, OUT_OF_RANGE),
+                    # every item is converted, also those past the shorter list
+                    (
+                        ([Y], [PARAMS, PARAMS, with_item(9, 1.5)]),
+                        TypeError,
+                        f"argument 'params_list': 'float' {NO_INT}",
+                    ),
+                    # y_list is converted before params_list
+                    (
+                        ([None], [None]),
+                        TypeError,
+                        f"argument 'y_list': 'NoneType' {CONVERTED} 'PyArray<T, D>'",
+                    ),
+                ]
+            ],
             # a boolean look-alike whose module is no name or cannot be told, or whose truth value raises
             *[
                 (
