@@ -67,31 +67,33 @@ def test_native_objective_is_the_python_objective_bit_for_bit(model):
     assert finite and len(finite) < len(values)  # both admissible points and refused ones were met
 
 
-# (period, error, trend, damped, season), the parameters given, what the refusal says
+# (period, error, trend, damped, season) and the bounds, the parameters given, the series, what
+# the refusal says
+FULL = (0.0,) * 6
+
+
 @pytest.mark.parametrize(
-    "codes, dims, message",
+    "constants, dims, y, message",
     [
-        pytest.param(codes, dims, message, id=name)
-        for codes, dims, message, name in [
-            ((0, 0, 0, 0, 0), 2, "period", "zero period"),
-            ((1.5, 0, 0, 0, 0), 2, "period", "half period"),
-            ((2e6, 0, 0, 0, 0), 2, "period", "huge period"),
-            ((1, -1, 0, 0, 0), 2, "model codes", "negative code"),
-            ((1, 0.5, 0, 0, 0), 2, "model codes", "half code"),
-            ((1, 2, 0, 0, 0), 2, "model codes", "error code"),
-            ((1, 0, 0, 1, 0), 3, "model codes", "damped without trend"),
-            ((1, 0, 0, 0, 1), 3, "period of at least 2", "season of period 1"),
-            ((1, 0, 1, 0, 0), 2, "one parameter per coordinate", "dims"),
+        pytest.param(constants, dims, y, message, id=name)
+        for constants, dims, y, message, name in [
+            ((1, 0, 0, 0, 0), 2, np.ones(9), "11 constants", "too few constants"),
+            ((0, 0, 0, 0, 0) + FULL, 2, np.ones(9), "period", "zero period"),
+            ((1.5, 0, 0, 0, 0) + FULL, 2, np.ones(9), "period", "half period"),
+            ((2e6, 0, 0, 0, 0) + FULL, 2, np.ones(9), "period", "huge period"),
+            ((1, -1, 0, 0, 0) + FULL, 2, np.ones(9), "model codes", "negative code"),
+            ((1, 0.5, 0, 0, 0) + FULL, 2, np.ones(9), "model codes", "half code"),
+            ((1, 2, 0, 0, 0) + FULL, 2, np.ones(9), "model codes", "error code"),
+            ((1, 0, 0, 1, 0) + FULL, 3, np.ones(9), "model codes", "damped without trend"),
+            ((1, 0, 0, 0, 1) + FULL, 3, np.ones(9), "period of at least 2", "season of period 1"),
+            ((1, 0, 1, 0, 0) + FULL, 2, np.ones(9), "one parameter per coordinate", "dims"),
+            ((1, 0, 0, 0, 0) + FULL, 2, np.empty(0), "non-empty", "empty"),
         ]
     ],
 )
-def test_native_objective_refuses_a_problem_it_cannot_evaluate(codes, dims, message):
+def test_native_objective_refuses_a_problem_it_cannot_evaluate(constants, dims, y, message):
     with pytest.raises(ValueError, match=message):
-        native_value("ets", [0.0] * dims, (np.ones(9),), [*map(float, codes), *[0.0] * 6])
-    with pytest.raises(ValueError, match="11 constants"):
-        native_value("ets", [0.0] * dims, (np.ones(9),), [*map(float, codes)])
-    with pytest.raises(ValueError, match="non-empty"):
-        native_value("ets", [0.0, 1.0], (np.empty(0),), [1.0, *[0.0] * 10])
+        native_value("ets", [0.0] * dims, (y,), [float(c) for c in constants])
 
 
 @pytest.mark.parametrize(

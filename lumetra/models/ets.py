@@ -353,6 +353,22 @@ class _Point:
         """The trend's weight on the one-step error in the textbook form."""
         return self.alpha * (self.beta / (1.0 + self.beta))
 
+    def arguments(self, layout: _Layout) -> Arguments:
+        """The arguments of ets_filter and ets_loglik after y, for a model of this layout."""
+        return (
+            self.level0,
+            self.trend0,
+            self.seasonal0,
+            self.alpha,
+            self.beta,
+            self.gamma,
+            self.phi,
+            layout.period,
+            layout.error,
+            int(layout.trend),
+            layout.season,
+        )
+
 
 def _point(x: Sequence[float], layout: _Layout) -> _Point:
     """Map search coordinates onto the recursion's arguments, with lumetra._fit's operations."""
@@ -428,20 +444,7 @@ def ets_objective(
         p = _point(x, layout)
         if not p.valid:
             return math.inf
-        return core.ets_loglik(
-            y,
-            p.level0,
-            p.trend0,
-            p.seasonal0,
-            p.alpha,
-            p.beta,
-            p.gamma,
-            p.phi,
-            layout.period,
-            layout.error,
-            int(layout.trend),
-            layout.season,
-        )
+        return core.ets_loglik(y, *p.arguments(layout))
 
     return objective
 
@@ -788,20 +791,7 @@ def _result(
     y: Array, period: int, best: _Estimate, estimates: list[_Estimate], notes: tuple[str, ...]
 ) -> EtsFit:
     p = _point(best.search.x, best.layout)
-    error, trend, season = best.model.codes
-    arguments: Arguments = (
-        p.level0,
-        p.trend0,
-        p.seasonal0,
-        p.alpha,
-        p.beta,
-        p.gamma,
-        p.phi,
-        period,
-        error,
-        trend,
-        season,
-    )
+    arguments = p.arguments(best.layout)
     fitted, errors, level, trend_state, seasonal = core.ets_filter(y, *arguments)
     params = {
         "alpha": p.alpha,
